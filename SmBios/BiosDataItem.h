@@ -1,0 +1,49 @@
+// One SMBIOS structure, copied out of the table: its formatted area and its string set.
+#ifndef QARVEL_SMBIOS_BIOSDATAITEM_H
+#define QARVEL_SMBIOS_BIOSDATAITEM_H
+
+// SMBIOS 6.1.2: the first four bytes of every structure.
+struct __attribute__((packed)) HEADER {
+    unsigned char type;
+    unsigned char length;  // of the formatted area, header included
+    unsigned short handle;
+};
+static_assert(sizeof(HEADER) == 4, "SMBIOS structure header is 4 bytes");
+
+class BiosDataItem {
+public:
+    // `StartAddress` must point at a structure that lies whole inside the table, string set
+    // and closing double NUL included; SmBios::GetItem checks that before it builds one.
+    explicit BiosDataItem(char* StartAddress);
+    ~BiosDataItem();
+    BiosDataItem(const BiosDataItem&) = delete;
+    BiosDataItem& operator=(const BiosDataItem&) = delete;
+
+    // String number `index` (1..20), "" just past the last string, null otherwise.
+    char* GetString(int index) const;
+
+    unsigned char GetType() const { return header.type; }
+    unsigned short GetHandle() const { return header.handle; }
+    unsigned char GetFormatedDataLength() const { return header.length; }
+    char* GetFormatedData() const { return FormatedData; }
+    char* GetEndAddress() const { return EndAddress; }
+
+    // Fields of the formatted area by offset from the structure start. A field that lies
+    // beyond the formatted length (a short structure of an older SMBIOS version) is absent:
+    // false, and `value` is left alone.
+    bool GetByte(int offset, unsigned char& value) const;
+    bool GetWord(int offset, unsigned short& value) const;
+    bool GetDword(int offset, unsigned int& value) const;
+    // The string whose number is stored at `offset`; null when the field is absent or the
+    // string is missing.
+    char* GetFieldString(int offset) const;
+
+private:
+    HEADER header;
+    char* FormatedData;  // `length` bytes and one zero byte
+    char* StringBuffer;  // the string set through its closing double NUL
+    char* EndAddress;    // the last byte of this structure inside the table
+    unsigned int StringBufferLength;
+};
+
+#endif

@@ -1,0 +1,126 @@
+// The SMBIOS reader: finds the entry point in the BIOS area of physical memory, copies the
+// structure table once, and hands out structures by type and occurrence. The getters that
+// turn structures into texts live in the files of their concern (identity.cpp, ...).
+#ifndef QARVEL_SMBIOS_SMBIOS_H
+#define QARVEL_SMBIOS_SMBIOS_H
+
+#include "SmBios/BiosDataItem.h"
+
+// SMBIOS 2.x entry point, byte image (SMBIOS 5.2.1).
+struct __attribute__((packed)) SmBiosTableEntryPoint {
+    char anchor[4];  // "_SM_"
+    unsigned char checksum;
+    unsigned char length;
+    unsigned char MajorVersion;
+    unsigned char MinorVersion;
+    unsigned short MaxStructureSize;
+    unsigned char revission;
+    unsigned char NoneSense[5];
+    char IntermediateAnchorString[5];  // "_DMI_"
+    unsigned char IntermediateCheckSum;
+    unsigned short StructureTableLength;
+    unsigned int StructureTableAddress;
+    unsigned short HowManyStructures;
+    unsigned char BCD;
+};
+static_assert(sizeof(SmBiosTableEntryPoint) == 31, "SMBIOS entry point is 31 bytes");
+
+// Legacy DMI entry point, byte image.
+struct __attribute__((packed)) DMITableEntryPoint {
+    char anchor[5];  // "_DMI_"
+    unsigned char checksum;
+    unsigned short StructureTableLength;
+    unsigned int biosStructureTableAddress;
+    unsigned short HowManyStructures;
+    unsigned char dmiBiosRevision;
+};
+static_assert(sizeof(DMITableEntryPoint) == 15, "DMI entry point is 15 bytes");
+
+// Writes the decimal text of `number`; `radix` is ignored.
+char* itoa(int number, char* result, int radix);
+
+class SmBios {
+public:
+    // Probe locations of voltage and temperature probes (SMBIOS 7.27.2).
+    enum TnVLocation {
+        TnV_OTHER = 1, TnV_UNKNOWN = 2, TnV_PROCESSOR = 3, TnV_DISK = 4, TnV_PERIPHERAL_BAY = 5,
+        TnV_SYSTEM_MANAGEMENT_MODULE = 6, TnV_MOTHER_BOARD = 7, TnV_MEMORY = 8, TnV_PROCESSOR_MODULE = 9,
+        TnV_POWER_UNIT = 10, TnV_ADDIN_CARD = 11, TnV_FRONT_PANEL_BOARD = 12, TnV_BACK_PANEL_BOARD = 13,
+        TnV_POWER_SYSTEM_BOARD = 14, TnV_DRIVE_BACK_PLANE = 15
+    };
+    // Power supply types (SMBIOS 7.40.1).
+    enum PowerSupplyType {
+        PS_OTHER = 1, PS_UNKNOWN = 2, PS_LINEAR = 3, PS_SWITCHING = 4, PS_BATTERY = 5, PS_UPS = 6,
+        PS_CONVERTER = 7, PS_REGULATOR = 8
+    };
+    // Structure types.
+    enum StructureType {
+        TYPE_BIOS_INFO = 0, TYPE_SYSTEM_INFO = 1, TYPE_BASE_BOARD = 2, TYPE_SYSTEM_ENCLOSURE = 3,
+        TYPE_PROCESSOR_INFO = 4, TYPE_MEMORY_CONTROLLER = 5, TYPE_MEMORY_MODULE = 6, TYPE_CACHE_INFO = 7,
+        TYPE_PORT_CONNECTOR_INFO = 8, TYPE_SYSTEM_SLOTS = 9, TYPE_ON_BOARD_DEVICE_INFO = 10,
+        TYPE_OEM_STRINGS = 11, TYPE_SYSTEM_CONFIGURE_OPTION = 12, TYPE_BIOS_LANGUAGE_INFO = 13,
+        TYPE_GROUP_ASSOCIATIONS = 14, TYPE_SYSTEM_EVENT_LOG = 15, TYPE_PHSICAL_MEMORY_ARRAY = 16,
+        TYPE_MEMORY_DEVICE = 17, TYPE_MEMEORY_ARRAY_MAPPED_ADDR = 19, TYPE_MEMEORY_DEVICE_MAPPED_ADDR = 20,
+        TYPE_BUILDING_IN_POINTING_DEVICE = 21, TYPE_PORTABLE_BATTERY = 22, TYPE_SYSTEM_RESET = 23,
+        TYPE_HARDWARE_SEQURITY = 24, TYPE_SYSTEM_POWER_CONTROL = 25, TYPE_VOLTAGE_PROBE = 26,
+        TYPE_COOLING_DEVICE = 27, TYPE_TEMPERATURE_PROBE = 28, TYPE_ELECTRICAL_CURRENT_PROBE = 29,
+        TYPE_OUT_OF_BAND_REMOTE_ACCESS = 30, TYPE_BIS_ENTRY_POINT = 31, TYPE_SYSTEM_BOOT_INFO = 32,
+        TYPE_BIT64_MEMORY_ERROR_INFO = 33, TYPE_MANAGEMENT_DEVICE = 34, TYPE_MANAGEMENT_DEVICE_COMPONENT = 35,
+        TYPE_MANAGEMENT_DEVICE_THRESHOLD = 36, TYPE_MEMORY_CHANNEL = 37, TYPE_IPMI_DEVICE_INFO = 38,
+        TYPE_SYSTEM_POWER_SUPPLY = 39, TYPE_INACTIVE = 126, TYPE_END_OF_TABLE = 127
+    };
+
+    SmBios();
+    ~SmBios();
+    SmBios(const SmBios&) = delete;
+    SmBios& operator=(const SmBios&) = delete;
+
+    int IsInitOK() const { return InitOK; }
+    int IsMatchSmBios() const { return MatchSMBIOS; }
+    int IsMatchDMI() const { return MatchDMI; }
+
+    // The n-th (1-based) structure of `type`, or null. The caller deletes it.
+    BiosDataItem* GetItem(unsigned char type, unsigned char n);
+    // Prepares a locator text for comparison: drops every character outside '0'..'z'.
+    void trim(char* p);
+
+    // BIOS, system and base-board identity (identity.cpp).
+    int GetBiosVendor(char* result, unsigned int length);
+    int GetBiosVersion(char* result, unsigned int length);
+    int GetBiosReleaseDate(char* result, unsigned int length);
+    int GetSysManufacturer(char* result, unsigned int length);
+    int GetSysProductname(char* result, unsigned int length);
+    int GetSysVersion(char* result, unsigned int length);
+    int GetSystemSerialNumber(char* result, unsigned int length);
+    int GetBoardManufacturer(char* result, unsigned int length);
+    int GetBoardProduct(char* result, unsigned int length);
+    int GetBoardVersion(char* result, unsigned int length);
+    int GetBoardSerialNo(char* result, unsigned int length);
+    int GetBoardAssetTag(char* result, unsigned int length);
+
+    int InitOK;
+    char* BiosData;                 // the table, BiosDataLength bytes and two zero bytes
+    unsigned short BiosDataLength;
+    unsigned char MatchSMBIOS;
+    unsigned char MatchDMI;
+    SmBiosTableEntryPoint SmBiosEntry;
+    DMITableEntryPoint DmiEntry;
+    TnVLocation temperature;
+    PowerSupplyType ps;
+    StructureType type;
+
+private:
+    // Bytes taken by the structure at `offset` (formatted area, strings and the closing
+    // double NUL), or 0 when it does not lie whole inside the table.
+    unsigned int StructureSize(unsigned int offset) const;
+    // Copies the string whose number is stored at `offset` of the item: at most length - 1
+    // bytes and no terminator. 0, or -1 when the field or the string is missing.
+    static int CopyItemString(const BiosDataItem* item, int offset, char* result, unsigned int length);
+    int CopyString(unsigned char structureType, int offset, char* result, unsigned int length);
+    // The base board the board getters read: the first one without contained objects when
+    // the table has several, else the only one.
+    BiosDataItem* GetChosenBaseBoard();
+    int CopyBoardString(int offset, char* result, unsigned int length);
+};
+
+#endif

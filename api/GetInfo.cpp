@@ -1,0 +1,66 @@
+// GetInfo, the inventory dispatcher, and the SMBIOS support query.
+#include <new>
+
+#include "SmBios/SmBios.h"
+#include "api/exports.h"
+
+SmBios* bios = nullptr;
+int NoEntersmBIOS = 0;
+
+SmBios* EnsureSmBios() {
+    if (!bios) bios = new (std::nothrow) SmBios;
+    return bios;
+}
+
+namespace {
+
+// Runs one SMBIOS command: -1 when there is no usable table.
+template <typename Record, typename Fill>
+int RunSmBiosCommand(LPVOID buffer, Fill fill) {
+    SmBios* reader = EnsureSmBios();
+    if (!reader || !reader->IsInitOK()) return -1;
+    fill(*reader, *static_cast<Record*>(buffer));
+    return 0;
+}
+
+int Dispatch(unsigned long command, LPVOID buffer) {
+    switch (command) {
+        case INFO_BASE_BOARD:
+            return RunSmBiosCommand<BaseBoardInformation>(buffer, FillBaseBoardInformation);
+        case INFO_SYSTEM:
+            return RunSmBiosCommand<SysInformation>(buffer, FillSysInformation);
+        case INFO_PROCESSOR:     // processors and caches: not built yet
+        case INFO_MEMORY:        // memory banks: not built yet
+        case INFO_IO_PORT:       // port connectors: not built yet
+        case INFO_POWER_SUPPLY:  // power supplies: not built yet
+        case INFO_UPS:           // UPS power supplies: not built yet
+        case INFO_FAN:           // cooling devices: not built yet
+        case INFO_VOLTAGE:       // voltage probes: not built yet
+        case INFO_TEMPERATURE:   // temperature probes: not built yet
+            return RunSmBiosCommand<char>(buffer, [](SmBios&, char&) {});
+        case INFO_PCI_DEVICE:  // PCI scan: not built yet
+        case INFO_STORAGE:     // IDE drives: not built yet
+        case INFO_PARTITION:   // partition walk: not built yet
+            return 0;
+        default:
+            return 0;  // not a command: nothing to do
+    }
+}
+
+}  // namespace
+
+extern "C" int GetInfo(unsigned long command, LPVOID buffer) {
+    BusyFlag busy(NoEntersmBIOS);
+    if (!busy) return 1;
+    if (!buffer) return -1;
+    try {
+        return Dispatch(command, buffer);
+    } catch (...) {
+        return -1;  // out of memory: nothing may cross the C boundary
+    }
+}
+
+extern "C" int IsSmBiosSupport(void) {
+    SmBios* reader = EnsureSmBios();
+    return reader ? reader->IsMatchSmBios() : 0;
+}

@@ -1,0 +1,43 @@
+/*
+ * Qarvel: the exported functions. Every function returns 0 on success, -1 on failure and,
+ * where it takes a busy flag, 1 when another call of its family is running (try again).
+ */
+#ifndef QARVEL_API_QARVEL_H
+#define QARVEL_API_QARVEL_H
+
+#include "types.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Inventory */
+int GetInfo(unsigned long command, LPVOID buffer);
+int IsSmBiosSupport(void);
+
+/* Sensors */
+int GetIpmiInfo(unsigned long command, LPVOID buffer);
+int IsIpmiSupport(void);
+int release(void);
+
+/* Thresholds */
+int GetAllThresholdInfo(LPVOID buffer);
+int GetThresholdInfo(int deviceID, int sensorType, LPVOID buffer);
+int SetThresholdInfo(int deviceID, int sensorType, int thresholdFlag, double thresholdValue);
+
+/* Watchdog and BMC version */
+int SetWatchDogTimer(int timerAction, int timeOutValue);
+int ResetWatchDogTimer(void);
+int StopWatchDogTimer(void);
+int GetWatchDogTimer(unsigned char* timerAcion, int* timeOutValue, int* presentTimerOutValue);
+int GetBMCVersion(unsigned char* majorFirmwareRevision, unsigned char* minorFirmwareRevision);
+
+/* Load */
+int GetCpuUsageRate(int interval, LPVOID buffer);
+int GetMemUsageRate(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QARVEL_API_QARVEL_H */

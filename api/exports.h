@@ -1,0 +1,48 @@
+// Process-wide state of the export layer: the lazily created readers and the busy flags.
+// Everything here is zero at load.
+#ifndef QARVEL_API_EXPORTS_H
+#define QARVEL_API_EXPORTS_H
+
+#include "api/Qarvel.h"
+
+class SmBios;
+
+extern SmBios* bios;
+
+// Busy flags: 0 free, 1 while an export of the family runs.
+extern int NoEntersmBIOS;
+
+// Holds a busy flag for the life of one export call. The flag is tested and set in one
+// atomic step, so two threads can never both find it free; it is cleared on every exit.
+class BusyFlag {
+public:
+    explicit BusyFlag(int& flag) : flag_(flag), held_(Take(flag)) {}
+    ~BusyFlag() {
+        if (held_) __atomic_store_n(&flag_, 0, __ATOMIC_RELEASE);
+    }
+    BusyFlag(const BusyFlag&) = delete;
+    BusyFlag& operator=(const BusyFlag&) = delete;
+
+    // False when another call holds the flag: the export answers 1 and does nothing.
+    explicit operator bool() const { return held_; }
+
+    static bool IsSet(const int& flag) { return __atomic_load_n(&flag, __ATOMIC_ACQUIRE) != 0; }
+
+private:
+    static bool Take(int& flag) {
+        int expected = 0;
+        return __atomic_compare_exchange_n(&flag, &expected, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED);
+    }
+    int& flag_;
+    bool held_;
+};
+
+// Makes sure the SMBIOS reader exists; null when it could not even be allocated. A reader
+// that found no table stays (its InitOK is 0) until release.
+SmBios* EnsureSmBios();
+
+// The steps of the SMBIOS commands of GetInfo; `buffer` is the command's record.
+void FillBaseBoardInformation(SmBios& reader, BaseBoardInformation& record);
+void FillSysInformation(SmBios& reader, SysInformation& record);
+
+#endif

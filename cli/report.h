@@ -1,0 +1,58 @@
+// The qarvel report: what each export returns and every field of every record it fills,
+// as FIELD=value lines.
+#ifndef QARVEL_CLI_REPORT_H
+#define QARVEL_CLI_REPORT_H
+
+#include <cstdio>
+#include <string>
+
+#include "api/types.h"
+
+namespace cli {
+
+// The loaded library, with its exports looked up by name as the agent does.
+class Library {
+public:
+    explicit Library(void* handle) : handle_(handle) {}
+    void* symbol(const char* name) const;
+    template <typename Function>
+    Function* function(const char* name) const {
+        return reinterpret_cast<Function*>(symbol(name));
+    }
+
+private:
+    void* handle_;
+};
+
+class Printer {
+public:
+    explicit Printer(std::FILE* out) : out_(out) {}
+
+    void section(const std::string& title);
+    void result(const std::string& call, int value);
+    void missing(const char* symbol);
+
+    // A text field: its bytes up to the first NUL (or all of them when there is none),
+    // with anything unprintable escaped.
+    template <std::size_t N>
+    void field(const std::string& name, const char (&text)[N]) {
+        text_field(name, text, N);
+    }
+    void field(const std::string& name, long value);
+    void field(const std::string& name, double value);
+
+    // Prefix for the fields of one array entry, e.g. "cpu[0].".
+    void prefix(const std::string& p) { prefix_ = p; }
+
+private:
+    void text_field(const std::string& name, const char* text, std::size_t size);
+    std::FILE* out_;
+    std::string prefix_;
+};
+
+// One report per family of exports.
+void report_inventory(const Library& library, Printer& out);
+
+}  // namespace cli
+
+#endif

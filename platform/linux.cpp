@@ -1,0 +1,76 @@
+// The real platform: thin wrappers over the system calls of an x86 Linux machine.
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/io.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace platform {
+
+int open(const char* path, int flags) { return ::open(path, flags); }
+
+long read(int fd, void* buffer, unsigned long count) { return ::read(fd, buffer, count); }
+
+long long lseek(int fd, long long offset, int whence) { return ::lseek64(fd, offset, whence); }
+
+int close(int fd) { return ::close(fd); }
+
+int ioctl(int fd, unsigned long request, void* argument) { return ::ioctl(fd, request, argument); }
+
+bool directory_exists(const char* path) {
+    DIR* dir = ::opendir(path);
+    if (!dir) return false;
+    ::closedir(dir);
+    return true;
+}
+
+int llseek(unsigned int fd, unsigned long offset_high, unsigned long offset_low, long long* result,
+           unsigned int origin) {
+#if defined(__i386__)
+    // syscall() already turns a kernel error into -1 with errno set.
+    return static_cast<int>(::syscall(SYS__llseek, fd, offset_high, offset_low, result, origin));
+#else
+    // 64-bit kernels have no _llseek (number 140 is something else there): lseek is 64-bit.
+    long long offset = static_cast<long long>((static_cast<unsigned long long>(offset_high) << 32) |
+                                              (offset_low & 0xFFFFFFFFUL));
+    long long position = ::lseek64(static_cast<int>(fd), offset, static_cast<int>(origin));
+    if (position < 0) return -1;
+    *result = position;
+    return 0;
+#endif
+}
+
+int iopl(int level) { return ::iopl(level); }
+
+unsigned char inb(unsigned short port) { return ::inb(port); }
+
+unsigned int inl(unsigned short port) { return ::inl(port); }
+
+void outl(unsigned short port, unsigned int value) { ::outl(value, port); }
+
+long run_command(const char* command, char* output, std::size_t size) {
+    if (!output || size == 0) return -1;
+    output[0] = '\0';
+    FILE* pipe = ::popen(command, "r");
+    if (!pipe) return -1;
+    std::size_t stored = ::fread(output, 1, size - 1, pipe);
+    output[stored] = '\0';
+    // Drain the rest so the writer never blocks on a full pipe.
+    char discard[256];
+    while (::fread(discard, 1, sizeof discard, pipe) > 0) {
+    }
+    ::pclose(pipe);
+    return static_cast<long>(stored);
+}
+
+unsigned int sleep(unsigned int seconds) { return ::sleep(seconds); }
+
+int usleep(unsigned int microseconds) { return ::usleep(microseconds); }
+
+}  // namespace platform

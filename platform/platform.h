@@ -1,0 +1,44 @@
+// The one door to the hardware. Everything the library does to the machine (device and
+// /proc files, ioctls, I/O ports, child processes, sleeping) goes through these calls.
+// platform/linux.cpp implements them with the real system calls; sim/ implements them
+// against a simulated machine. Which one is used is decided at link time.
+#ifndef QARVEL_PLATFORM_PLATFORM_H
+#define QARVEL_PLATFORM_PLATFORM_H
+
+#include <cstddef>
+
+namespace platform {
+
+// Files and devices, with the semantics of the system calls of the same name
+// (a negative result is a failure and sets errno).
+int open(const char* path, int flags);
+long read(int fd, void* buffer, unsigned long count);
+long long lseek(int fd, long long offset, int whence);  // 64-bit offsets on every target
+int close(int fd);
+int ioctl(int fd, unsigned long request, void* argument);
+// True when the directory exists and can be opened.
+bool directory_exists(const char* path);
+
+// The Linux _llseek system call: moves fd by (offset_high << 32 | offset_low) from
+// origin and stores the new position in *result. 0 or -1 with errno set.
+int llseek(unsigned int fd, unsigned long offset_high, unsigned long offset_low,
+           long long* result, unsigned int origin);
+
+// x86 port I/O.
+int iopl(int level);
+unsigned char inb(unsigned short port);
+unsigned int inl(unsigned short port);
+void outl(unsigned short port, unsigned int value);
+
+// Runs a shell command line and collects its standard output: at most size - 1 bytes
+// are stored, followed by a NUL. Returns the number of bytes stored, -1 when the command
+// could not be started.
+long run_command(const char* command, char* output, std::size_t size);
+
+// Time.
+unsigned int sleep(unsigned int seconds);
+int usleep(unsigned int microseconds);
+
+}  // namespace platform
+
+#endif

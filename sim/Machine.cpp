@@ -1,0 +1,183 @@
+#include "sim/Machine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace sim {
+
+int Node::ioctl(unsigned long, void*) { return -ENOTTY; }
+
+long BytesNode::read(std::uint64_t offset, void* buffer, std::size_t count) {
+    if (offset >= bytes_.size()) return 0;
+    std::size_t n = std::min<std::size_t>(count, bytes_.size() - offset);
+    std::memcpy(buffer, bytes_.data() + offset, n);
+    return static_cast<long>(n);
+}
+
+// --- physical memory ---------------------------------------------------------------------
+
+void PhysicalMemory::write(std::uint64_t address, const void* data, std::size_t count) {
+    const auto* in = static_cast<const std::uint8_t*>(data);
+    while (count > 0) {
+        std::uint64_t page = address / kPage, offset = address % kPage;
+        std::size_t n = std::min<std::size_t>(count, kPage - offset);
+        auto& bytes = pages_[page];
+        if (bytes.empty()) bytes.assign(kPage, 0);
+        std::memcpy(bytes.data() + offset, in, n);
+        address += n;
+        in += n;
+        count -= n;
+    }
+}
+
+void PhysicalMemory::read(std::uint64_t address, void* out, std::size_t count) const {
+    auto* dst = static_cast<std::uint8_t*>(out);
+    while (count > 0) {
+        std::uint64_t page = address / kPage, offset = address % kPage;
+        std::size_t n = std::min<std::size_t>(count, kPage - offset);
+        auto it = pages_.find(page);
+        if (it == pages_.end())
+            std::memset(dst, 0, n);
+        else
+            std::memcpy(dst, it->second.data() + offset, n);
+        address += n;
+        dst += n;
+        count -= n;
+    }
+}
+
+namespace {
+
+class MemoryNode : public Node {
+public:
+    explicit MemoryNode(const PhysicalMemory& memory) : memory_(memory) {}
+    long read(std::uint64_t offset, void* buffer, std::size_t count) override {
+        if (offset >= memory_.limit) return -EFAULT;
+        std::size_t n = std::min<std::uint64_t>(count, memory_.limit - offset);
+        memory_.read(offset, buffer, n);
+        return static_cast<long>(n);
+    }
+    long long size() const override { return static_cast<long long>(memory_.limit); }
+
+private:
+    const PhysicalMemory& memory_;
+};
+
+std::string parent_of(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string without_trailing_slash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+}  // namespace
+
+// --- files -------------------------------------------------------------------------------
+
+void FileTree::add_snapshot(const std::string& path, std::uint64_t from_microseconds, std::string content) {
+    files_[path][from_microseconds] = std::move(content);
+    add_directory(parent_of(path));
+}
+
+void FileTree::add_directory(const std::string& raw) {
+    std::string path = without_trailing_slash(raw);
+    while (directories_.insert(path).second && path != "/") path = parent_of(path);
+}
+
+void FileTree::remove(const std::string& path) { files_.erase(path); }
+
+bool FileTree::is_directory(const std::string& path) const {
+    return directories_.count(without_trailing_slash(path)) != 0;
+}
+
+const std::string* FileTree::content(const std::string& path, std::uint64_t now) const {
+    auto file = files_.find(path);
+    if (file == files_.end() || file->second.empty()) return nullptr;
+    // The latest snapshot that has begun; before the first one the first is shown.
+    auto it = file->second.upper_bound(now);
+    if (it != file->second.begin()) --it;
+    return &it->second;
+}
+
+// --- ports -------------------------------------------------------------------------------
+
+void Ports::map(std::uint16_t first, std::uint16_t count, Reader reader, Writer writer) {
+    ranges_.push_back({first, count, std::move(reader), std::move(writer)});
+}
+
+const Ports::Range* Ports::find(std::uint16_t port) const {
+    // Later mappings win, so a test can shadow a port of the machine it was given.
+    for (auto it = ranges_.rbegin(); it != ranges_.rend(); ++it)
+        if (port >= it->first && port - it->first < it->count) return &*it;
+    return nullptr;
+}
+
+std::uint32_t Ports::in(std::uint16_t port, int width) {
+    std::uint32_t all_ones = width == 1 ? 0xFFu : width == 2 ? 0xFFFFu : 0xFFFFFFFFu;
+    if (level < 3) {
+        ++violations;
+        return all_ones;
+    }
+    const Range* range = find(port);
+    if (!range || !range->reader) return all_ones;
+    return range->reader(port, width) & all_ones;
+}
+
+void Ports::out(std::uint16_t port, int width, std::uint32_t value) {
+    if (level < 3) {
+        ++violations;
+        return;
+    }
+    const Range* range = find(port);
+    if (range && range->writer) range->writer(port, width, value);
+}
+
+// --- machine -----------------------------------------------------------------------------
+
+Machine::Machine() {
+    add_device("/dev/mem", [this] { return std::make_shared<MemoryNode>(memory); });
+}
+
+std::shared_ptr<Node> Machine::open(const std::string& path, int& error) {
+    if (files.is_denied(path)) {
+        error = EACCES;
+        return nullptr;
+    }
+    auto device = devices_.find(path);
+    if (device != devices_.end()) {
+        auto node = device->second();
+        if (!node) error = ENXIO;
+        return node;
+    }
+    if (const std::string* content = files.content(path, clock.now_us))
+        return std::make_shared<BytesNode>(*content);
+    error = files.is_directory(path) ? EISDIR : ENOENT;
+    return nullptr;
+}
+
+bool Machine::directory_exists(const std::string& path) const {
+    return files.is_directory(path) && !files.is_denied(without_trailing_slash(path));
+}
+
+void Machine::record(Access::Kind kind, const std::string& path, int fd) {
+    std::lock_guard<std::mutex> lock(log_mutex_);
+    log_.push_back({kind, path, fd});
+}
+
+std::vector<Access> Machine::accesses() const {
+    std::lock_guard<std::mutex> lock(log_mutex_);
+    return log_;
+}
+
+std::size_t Machine::count(Access::Kind kind, const std::string& path) const {
+    std::lock_guard<std::mutex> lock(log_mutex_);
+    return static_cast<std::size_t>(std::count_if(
+        log_.begin(), log_.end(), [&](const Access& a) { return a.kind == kind && a.path == path; }));
+}
+
+}  // namespace sim

@@ -1,0 +1,169 @@
+// A whole simulated machine: the test bench of the library and the engine of the demo.
+//
+// The simulated platform (sim/platform_sim.cpp) serves every platform call of the library
+// from the Machine returned by sim::current(): /dev/mem from `memory`, files and
+// directories from `files`, devices from the device table, port I/O from `ports`,
+// commands from `programs`, and sleeping from `clock`. Every access is logged so that a
+// test can assert what the library did and what it did not do.
+#ifndef QARVEL_SIM_MACHINE_H
+#define QARVEL_SIM_MACHINE_H
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Something the library can open: a device or a file. Offsets are absolute.
+class Node {
+public:
+    virtual ~Node() = default;
+    // Reads up to `count` bytes at `offset`; the number read, or -errno.
+    virtual long read(std::uint64_t offset, void* buffer, std::size_t count) = 0;
+    // Size in bytes for SEEK_END, or -1 when the node has no end.
+    virtual long long size() const { return -1; }
+    // 0 / -errno.
+    virtual int ioctl(unsigned long request, void* argument);
+};
+
+// Bytes served as a read-only file.
+class BytesNode : public Node {
+public:
+    explicit BytesNode(std::string bytes) : bytes_(std::move(bytes)) {}
+    long read(std::uint64_t offset, void* buffer, std::size_t count) override;
+    long long size() const override { return static_cast<long long>(bytes_.size()); }
+
+private:
+    std::string bytes_;
+};
+
+// Physical memory: sparse, zero where nothing was written, served as /dev/mem.
+class PhysicalMemory {
+public:
+    void write(std::uint64_t address, const void* data, std::size_t count);
+    void read(std::uint64_t address, void* out, std::size_t count) const;
+    // Reads at or beyond this address fail, as past the end of a real machine's memory.
+    std::uint64_t limit = 0x100000000ULL;
+
+private:
+    static constexpr std::uint64_t kPage = 4096;
+    std::map<std::uint64_t, std::vector<std::uint8_t>> pages_;
+};
+
+// Regular files and directories. A file may hold several snapshots, each valid from a
+// point of simulated time on (how /proc/stat advances while the library sleeps).
+class FileTree {
+public:
+    void add(const std::string& path, std::string content) { add_snapshot(path, 0, std::move(content)); }
+    void add_snapshot(const std::string& path, std::uint64_t from_microseconds, std::string content);
+    void add_directory(const std::string& path);
+    // Makes an existing or future file fail to open with EACCES.
+    void deny(const std::string& path) { denied_.insert(path); }
+    void remove(const std::string& path);
+
+    bool is_directory(const std::string& path) const;
+    bool is_denied(const std::string& path) const { return denied_.count(path) != 0; }
+    // Content at the given time, or null when there is no such file.
+    const std::string* content(const std::string& path, std::uint64_t now_microseconds) const;
+
+private:
+    std::map<std::string, std::map<std::uint64_t, std::string>> files_;
+    std::set<std::string> directories_;
+    std::set<std::string> denied_;
+};
+
+// x86 I/O ports. Unmapped ports read as all ones, as on a real bus.
+class Ports {
+public:
+    using Reader = std::function<std::uint32_t(std::uint16_t port, int width)>;
+    using Writer = std::function<void(std::uint16_t port, int width, std::uint32_t value)>;
+
+    // Whether iopl(3) is granted.
+    bool grant_iopl = true;
+    int level = 0;
+    // Port accesses made without the I/O privilege (a real process would be killed).
+    int violations = 0;
+
+    void map(std::uint16_t first, std::uint16_t count, Reader reader, Writer writer = nullptr);
+    std::uint32_t in(std::uint16_t port, int width);
+    void out(std::uint16_t port, int width, std::uint32_t value);
+
+private:
+    struct Range {
+        std::uint16_t first, count;
+        Reader reader;
+        Writer writer;
+    };
+    const Range* find(std::uint16_t port) const;
+    std::vector<Range> ranges_;
+};
+
+// Simulated time: sleeping advances it at once and is recorded.
+struct Clock {
+    std::uint64_t now_us = 0;
+    std::vector<std::uint64_t> sleeps_us;
+    void sleep_us(std::uint64_t microseconds) {
+        now_us += microseconds;
+        sleeps_us.push_back(microseconds);
+    }
+};
+
+// One platform call, as the log keeps it.
+struct Access {
+    enum Kind { Open, Close, Read, Seek, Ioctl };
+    Kind kind;
+    std::string path;
+    int fd;
+};
+
+class Machine {
+public:
+    Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    PhysicalMemory memory;
+    FileTree files;
+    Ports ports;
+    Clock clock;
+    // What a command prints: the standard output of `free`, keyed by program name.
+    std::map<std::string, std::string> programs;
+
+    // Devices that are not plain files; /dev/mem is there from the start.
+    using DeviceFactory = std::function<std::shared_ptr<Node>()>;
+    void add_device(const std::string& path, DeviceFactory factory) { devices_[path] = std::move(factory); }
+    void remove_device(const std::string& path) { devices_.erase(path); }
+
+    // Opens a device or file; null with `error` set to an errno value when there is none.
+    std::shared_ptr<Node> open(const std::string& path, int& error);
+    bool directory_exists(const std::string& path) const;
+
+    // Called before every read, with the path read; a test's way to act in the middle of a
+    // library call (for instance to call the library again from "inside" it).
+    std::function<void(const std::string& path)> on_read;
+
+    // The access log.
+    void record(Access::Kind kind, const std::string& path, int fd);
+    std::vector<Access> accesses() const;
+    std::size_t count(Access::Kind kind, const std::string& path) const;
+
+private:
+    std::map<std::string, DeviceFactory> devices_;
+    mutable std::mutex log_mutex_;
+    std::vector<Access> log_;
+};
+
+// The machine that the simulated platform serves. Loaded on first use from the capture
+// directory named by QARVEL_MACHINE, or from the built-in sample server.
+Machine& current();
+// Replaces the machine that is served (tests build their own).
+void use(std::shared_ptr<Machine> machine);
+
+}  // namespace sim
+
+#endif

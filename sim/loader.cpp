@@ -1,0 +1,99 @@
+#include "sim/loader.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "sim/Machine.h"
+#include "sim/Smbios.h"
+
+namespace fs = std::filesystem;
+
+namespace sim {
+
+std::optional<std::string> read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+bool write_file(const std::string& path, const std::string& bytes) {
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+namespace {
+
+bool load_smbios(const fs::path& dir, Machine& machine, std::string& error) {
+    auto dump = read_file((dir / "smbios.bin").string());
+    if (!dump) return true;  // a machine without SMBIOS
+    std::vector<std::uint8_t> bytes(dump->begin(), dump->end());
+    if (!place_dump(machine, bytes, error)) {
+        error = "smbios.bin: " + error;
+        return false;
+    }
+    return true;
+}
+
+// Every file under proc/ is served under /proc. A name ending in "@T" is a snapshot of the
+// file that the machine shows from T seconds of simulated time on.
+bool load_proc(const fs::path& dir, Machine& machine, std::string& error) {
+    fs::path root = dir / "proc";
+    std::error_code ec;
+    if (!fs::is_directory(root, ec)) return true;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        std::string target = "/proc/" + fs::relative(it->path(), root).generic_string();
+        if (it->is_directory()) {
+            machine.files.add_directory(target);
+            continue;
+        }
+        std::uint64_t from = 0;
+        auto at = target.rfind('@');
+        if (at != std::string::npos && target.find('/', at) == std::string::npos) {
+            char* end = nullptr;
+            double seconds = std::strtod(target.c_str() + at + 1, &end);
+            if (end == target.c_str() + at + 1 || *end != '\0' || seconds < 0) {
+                error = "bad snapshot time in " + it->path().string();
+                return false;
+            }
+            from = static_cast<std::uint64_t>(seconds * 1e6 + 0.5);
+            target.resize(at);
+        }
+        auto content = read_file(it->path().string());
+        if (!content) {
+            error = "cannot read " + it->path().string();
+            return false;
+        }
+        machine.files.add_snapshot(target, from, *content);
+    }
+    return true;
+}
+
+bool load_programs(const fs::path& dir, Machine& machine, std::string&) {
+    if (auto free_output = read_file((dir / "free.txt").string())) machine.programs["free"] = *free_output;
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<Machine> load_machine(const std::string& directory, std::string& error) {
+    std::error_code ec;
+    if (!fs::is_directory(directory, ec)) {
+        error = "no machine directory " + directory;
+        return nullptr;
+    }
+    auto machine = std::make_unique<Machine>();
+    fs::path dir(directory);
+    for (auto loader : {load_smbios, load_proc, load_programs})
+        if (!loader(dir, *machine, error)) return nullptr;
+    return machine;
+}
+
+}  // namespace sim

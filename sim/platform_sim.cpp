@@ -1,0 +1,275 @@
+// The simulated platform: every platform call served by the current sim::Machine.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "platform/platform.h"
+#include "sim/Machine.h"
+#include "sim/loader.h"
+
+#ifndef QARVEL_SAMPLE_MACHINE
+#define QARVEL_SAMPLE_MACHINE ""
+#endif
+
+namespace sim {
+
+namespace {
+
+std::mutex machine_mutex;
+std::shared_ptr<Machine> the_machine;
+
+std::shared_ptr<Machine> current_shared() {
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    if (!the_machine) {
+        const char* env = std::getenv("QARVEL_MACHINE");
+        std::string dir = env && *env ? env : QARVEL_SAMPLE_MACHINE;
+        std::string error;
+        std::shared_ptr<Machine> loaded = load_machine(dir, error);
+        if (!loaded) {
+            std::fprintf(stderr, "qarvel-sim: %s; serving an empty machine\n", error.c_str());
+            loaded = std::make_shared<Machine>();
+        }
+        the_machine = loaded;
+    }
+    return the_machine;
+}
+
+struct OpenFile {
+    std::shared_ptr<Machine> machine;  // keeps the machine alive while the file is open
+    std::shared_ptr<Node> node;
+    std::string path;
+    long long position = 0;
+};
+
+std::mutex files_mutex;
+std::map<int, OpenFile> open_files;
+int next_fd = 3;
+
+// A copy of the open file's entry (the node is shared), so no lock is held while the
+// node works or a hook runs: a hook may well call the library again.
+bool find(int fd, OpenFile& file) {
+    std::lock_guard<std::mutex> lock(files_mutex);
+    auto it = open_files.find(fd);
+    if (it == open_files.end()) return false;
+    file = it->second;
+    return true;
+}
+
+void set_position(int fd, long long position) {
+    std::lock_guard<std::mutex> lock(files_mutex);
+    auto it = open_files.find(fd);
+    if (it != open_files.end()) it->second.position = position;
+}
+
+long long seek(int fd, long long offset, int whence) {
+    OpenFile file;
+    if (!find(fd, file)) {
+        errno = EBADF;
+        return -1;
+    }
+    file.machine->record(Access::Seek, file.path, fd);
+    long long base;
+    switch (whence) {
+        case SEEK_SET: base = 0; break;
+        case SEEK_CUR: base = file.position; break;
+        case SEEK_END:
+            base = file.node->size();
+            if (base < 0) {
+                errno = EINVAL;
+                return -1;
+            }
+            break;
+        default: errno = EINVAL; return -1;
+    }
+    long long position = base + offset;
+    if (position < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    set_position(fd, position);
+    return position;
+}
+
+}  // namespace
+
+Machine& current() { return *current_shared(); }
+
+void use(std::shared_ptr<Machine> machine) {
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    the_machine = std::move(machine);
+}
+
+}  // namespace sim
+
+namespace platform {
+
+using sim::Access;
+
+int open(const char* path, int flags) {
+    auto machine = sim::current_shared();
+    machine->record(Access::Open, path, -1);
+    if ((flags & O_ACCMODE) != O_RDONLY) {
+        errno = EACCES;  // the simulated machine is read-only to the library
+        return -1;
+    }
+    int error = 0;
+    auto node = machine->open(path, error);
+    if (!node) {
+        errno = error;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(sim::files_mutex);
+    int fd = sim::next_fd++;
+    sim::open_files[fd] = sim::OpenFile{machine, node, path, 0};
+    return fd;
+}
+
+long read(int fd, void* buffer, unsigned long count) {
+    sim::OpenFile file;
+    if (!sim::find(fd, file)) {
+        errno = EBADF;
+        return -1;
+    }
+    file.machine->record(Access::Read, file.path, fd);
+    if (file.machine->on_read) file.machine->on_read(file.path);
+    long n = file.node->read(static_cast<std::uint64_t>(file.position), buffer, count);
+    if (n < 0) {
+        errno = static_cast<int>(-n);
+        return -1;
+    }
+    sim::set_position(fd, file.position + n);
+    return n;
+}
+
+long long lseek(int fd, long long offset, int whence) { return sim::seek(fd, offset, whence); }
+
+int close(int fd) {
+    sim::OpenFile file;
+    {
+        std::lock_guard<std::mutex> lock(sim::files_mutex);
+        auto it = sim::open_files.find(fd);
+        if (it == sim::open_files.end()) {
+            sim::current_shared()->record(Access::Close, "", fd);
+            errno = EBADF;
+            return -1;
+        }
+        file = it->second;
+        sim::open_files.erase(it);
+    }
+    file.machine->record(Access::Close, file.path, fd);
+    return 0;
+}
+
+int ioctl(int fd, unsigned long request, void* argument) {
+    sim::OpenFile file;
+    if (!sim::find(fd, file)) {
+        errno = EBADF;
+        return -1;
+    }
+    file.machine->record(Access::Ioctl, file.path, fd);
+    int result = file.node->ioctl(request, argument);
+    if (result < 0) {
+        errno = -result;
+        return -1;
+    }
+    return result;
+}
+
+bool directory_exists(const char* path) {
+    auto machine = sim::current_shared();
+    machine->record(Access::Open, path, -1);
+    return machine->directory_exists(path);
+}
+
+int llseek(unsigned int fd, unsigned long offset_high, unsigned long offset_low, long long* result,
+           unsigned int origin) {
+    long long offset = static_cast<long long>((static_cast<unsigned long long>(offset_high) << 32) |
+                                              (offset_low & 0xFFFFFFFFUL));
+    long long position = sim::seek(static_cast<int>(fd), offset, static_cast<int>(origin));
+    if (position < 0) return -1;
+    *result = position;
+    return 0;
+}
+
+int iopl(int level) {
+    auto machine = sim::current_shared();
+    if (level < 0 || level > 3) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (level > 0 && !machine->ports.grant_iopl) {
+        errno = EPERM;
+        return -1;
+    }
+    machine->ports.level = level;
+    return 0;
+}
+
+unsigned char inb(unsigned short port) {
+    return static_cast<unsigned char>(sim::current_shared()->ports.in(port, 1));
+}
+
+unsigned int inl(unsigned short port) { return sim::current_shared()->ports.in(port, 4); }
+
+void outl(unsigned short port, unsigned int value) { sim::current_shared()->ports.out(port, 4, value); }
+
+// The first word of the command line names a program of the machine; what it prints is fed
+// to the rest of the pipeline, which the real shell runs. An unknown program prints nothing,
+// as a missing command would.
+long run_command(const char* command, char* output, std::size_t size) {
+    if (!command || !output || size == 0) return -1;
+    output[0] = '\0';
+    auto machine = sim::current_shared();
+    std::string line(command);
+    std::size_t start = line.find_first_not_of(' ');
+    if (start == std::string::npos) return 0;
+    std::size_t end = line.find_first_of(" |", start);
+    std::string program = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    auto known = machine->programs.find(program);
+    std::string printed = known == machine->programs.end() ? "" : known->second;
+    machine->record(Access::Open, "exec:" + program, -1);
+
+    std::size_t bar = line.find('|');
+    std::string result;
+    if (bar == std::string::npos) {
+        result = printed;
+    } else {
+        char input[] = "/tmp/qarvel-sim-pipe-XXXXXX";
+        int fd = ::mkstemp(input);
+        if (fd < 0) return -1;
+        bool written = ::write(fd, printed.data(), printed.size()) == static_cast<ssize_t>(printed.size());
+        ::close(fd);
+        if (written) {
+            std::string shell = "(" + line.substr(bar + 1) + ") < " + input;
+            if (FILE* pipe = ::popen(shell.c_str(), "r")) {
+                char chunk[512];
+                std::size_t n;
+                while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) result.append(chunk, n);
+                ::pclose(pipe);
+            }
+        }
+        ::unlink(input);
+    }
+    std::size_t stored = std::min(result.size(), size - 1);
+    std::memcpy(output, result.data(), stored);
+    output[stored] = '\0';
+    return static_cast<long>(stored);
+}
+
+unsigned int sleep(unsigned int seconds) {
+    sim::current_shared()->clock.sleep_us(static_cast<std::uint64_t>(seconds) * 1000000u);
+    return 0;
+}
+
+int usleep(unsigned int microseconds) {
+    sim::current_shared()->clock.sleep_us(microseconds);
+    return 0;
+}
+
+}  // namespace platform

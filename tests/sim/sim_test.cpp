@@ -1,0 +1,149 @@
+// The simulated machine: what the library relies on it for, and the capture format.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "platform/platform.h"
+#include "sim/Machine.h"
+#include "sim/Smbios.h"
+#include "sim/loader.h"
+#include "tests/support/fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Simulator = qtest::MachineTest;
+
+std::string TempDir(const std::string& name) {
+    std::string dir = fs::temp_directory_path() / ("qarvel-test-" + name + "-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+std::uint8_t Sum(const std::vector<std::uint8_t>& b, std::size_t from, std::size_t n) {
+    std::uint8_t s = 0;
+    for (std::size_t i = from; i < from + n; ++i) s = static_cast<std::uint8_t>(s + b[i]);
+    return s;
+}
+
+TEST_F(Simulator, DumpFilesRoundTripThroughTheLoader) {
+    auto table = qtest::IdentityTable();
+    auto dump = sim::dump_bin(table);
+    ASSERT_EQ(std::memcmp(dump.data(), "_SM_", 4), 0);
+    EXPECT_EQ(dump[24], 0x20);  // dmidecode's convention: the table follows at 0x20
+    EXPECT_EQ(Sum(dump, 0, 31), 0);
+    EXPECT_EQ(Sum(dump, 16, 15), 0);
+
+    std::string dir = TempDir("dump");
+    ASSERT_TRUE(sim::write_file(dir + "/smbios.bin", dump));
+    std::string error;
+    auto loaded = sim::load_machine(dir, error);
+    ASSERT_NE(loaded, nullptr) << error;
+
+    sim::EntryPoint where;
+    std::vector<std::uint8_t> entry(31), bytes(table.bytes().size());
+    loaded->memory.read(where.address, entry.data(), entry.size());
+    loaded->memory.read(where.table_address, bytes.data(), bytes.size());
+    EXPECT_EQ(bytes, table.bytes());
+    std::uint32_t address = entry[24] | entry[25] << 8 | entry[26] << 16 | static_cast<std::uint32_t>(entry[27]) << 24;
+    EXPECT_EQ(address, where.table_address);
+    EXPECT_EQ(Sum(entry, 0, 31), 0);
+    EXPECT_EQ(Sum(entry, 16, 15), 0);
+    fs::remove_all(dir);
+}
+
+TEST_F(Simulator, LoaderRefusesWhatIsNotAMachine) {
+    std::string error;
+    EXPECT_EQ(sim::load_machine("/nonexistent/machine", error), nullptr);
+    EXPECT_FALSE(error.empty());
+
+    std::string dir = TempDir("bad");
+    sim::write_file(dir + "/smbios.bin", std::string("garbage that is no entry point"));
+    EXPECT_EQ(sim::load_machine(dir, error), nullptr);
+    EXPECT_NE(error.find("smbios.bin"), std::string::npos);
+    fs::remove_all(dir);
+}
+
+TEST_F(Simulator, ProcFilesAndSnapshotsFollowTheClock) {
+    std::string dir = TempDir("proc");
+    sim::write_file(dir + "/proc/stat", std::string("cpu0 1 2 3 4\n"));
+    sim::write_file(dir + "/proc/stat@1", std::string("cpu0 11 2 3 4\n"));
+    sim::write_file(dir + "/proc/ide/ide0/hda/model", std::string("DISK\n"));
+    std::string error;
+    std::shared_ptr<sim::Machine> loaded = sim::load_machine(dir, error);
+    ASSERT_NE(loaded, nullptr) << error;
+    sim::use(loaded);
+
+    auto read_stat = [] {
+        char text[64] = {};
+        int fd = platform::open("/proc/stat", O_RDONLY);
+        EXPECT_GE(fd, 0);
+        EXPECT_GT(platform::read(fd, text, sizeof text - 1), 0);
+        platform::close(fd);
+        return std::string(text);
+    };
+    EXPECT_EQ(read_stat(), "cpu0 1 2 3 4\n");
+    platform::sleep(1);
+    EXPECT_EQ(read_stat(), "cpu0 11 2 3 4\n");
+    EXPECT_EQ(loaded->clock.sleeps_us, std::vector<std::uint64_t>{1000000});
+    EXPECT_TRUE(platform::directory_exists("/proc/ide"));
+    EXPECT_TRUE(platform::directory_exists("/proc/ide/ide0/hda/"));
+    EXPECT_FALSE(platform::directory_exists("/proc/ide/ide1"));
+    fs::remove_all(dir);
+}
+
+TEST_F(Simulator, CommandsRunTheRealPipelineOverTheMachinesOutput) {
+    machine->programs["free"] =
+        "               total        used        free\n"
+        "Mem:           3000        1000        2000\n"
+        "Swap:             0           0           0\n";
+    char out[128];
+    long n = platform::run_command("free |awk '{FS=\":\"; if ($1~/Mem/){print $2}}'|awk '{print $1;print $2}'",
+                                   out, sizeof out);
+    EXPECT_EQ(std::string(out), "3000\n1000\n");
+    EXPECT_EQ(n, 10);
+    EXPECT_EQ(platform::run_command("unknown-program | cat", out, sizeof out), 0);
+    EXPECT_STREQ(out, "");
+    EXPECT_EQ(platform::run_command("free", out, 8), 7);  // cut to the buffer
+}
+
+TEST_F(Simulator, PortsNeedThePrivilegeAndUnmappedPortsFloatHigh) {
+    machine->ports.map(0xCA3, 1, [](std::uint16_t, int) { return 0x40u; });
+    EXPECT_EQ(platform::inb(0xCA3), 0xFF);  // no iopl yet
+    EXPECT_EQ(machine->ports.violations, 1);
+    ASSERT_EQ(platform::iopl(3), 0);
+    EXPECT_EQ(platform::inb(0xCA3), 0x40);
+    EXPECT_EQ(platform::inl(0xCFC), 0xFFFFFFFFu);
+    platform::iopl(0);
+    machine->ports.grant_iopl = false;
+    EXPECT_EQ(platform::iopl(3), -1);
+    EXPECT_EQ(errno, EPERM);
+}
+
+TEST_F(Simulator, DescriptorsSeekAndLogLikeTheRealCalls) {
+    machine->files.add("/dev/hda", std::string(1024, 'x') + "tail");
+    machine->files.deny("/proc/secret");
+    machine->files.add("/proc/secret", "hidden");
+    int fd = platform::open("/dev/hda", O_RDONLY);
+    ASSERT_GE(fd, 3);
+    EXPECT_EQ(platform::lseek(fd, -4, SEEK_END), 1024);
+    long long position = 0;
+    EXPECT_EQ(platform::llseek(static_cast<unsigned>(fd), 0, 2, &position, SEEK_CUR), 0);
+    EXPECT_EQ(position, 1026);
+    char two[3] = {};
+    EXPECT_EQ(platform::read(fd, two, 2), 2);
+    EXPECT_STREQ(two, "il");
+    EXPECT_EQ(platform::close(fd), 0);
+    EXPECT_EQ(platform::close(fd), -1);
+    EXPECT_EQ(platform::open("/proc/secret", O_RDONLY), -1);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(platform::open("/dev/mem", O_RDWR), -1);
+    EXPECT_EQ(machine->count(sim::Access::Open, "/dev/hda"), 1u);
+    EXPECT_EQ(machine->count(sim::Access::Close, "/dev/hda"), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+#include "tests/support/fixture.h"
+
+#include "api/exports.h"
+
+namespace qtest {
+
+void ResetLibrary() {
+    release();
+    NoEntersmBIOS = 0;
+}
+
+void MachineTest::SetUp() {
+    machine = std::make_shared<sim::Machine>();
+    sim::use(machine);
+    ResetLibrary();
+}
+
+void MachineTest::TearDown() { ResetLibrary(); }
+
+void MachineTest::Publish(const sim::SmbiosTable& table, const sim::EntryPoint& entry) {
+    sim::place_smbios(*machine, table, entry);
+}
+
+std::string DataPath(const std::string& relative) { return std::string(QARVEL_TEST_DATA) + "/" + relative; }
+
+sim::SmbiosTable IdentityTable() {
+    sim::SmbiosTable t;
+    t.add(0, 0x18).string(4, "Acme BIOS Works").string(5, "V1.02").string(8, "01/02/2024");
+    t.add(1, 0x1B).string(4, "Acme Systems").string(5, "Acme Server 9").string(6, "A1").string(7, "SYS-001");
+    t.add(2, 0x0F)
+        .string(4, "Acme Boards")
+        .string(5, "MB-9")
+        .string(6, "1.0")
+        .string(7, "BRD-001")
+        .string(8, "TAG-1")
+        .byte(14, 0);
+    t.end();
+    return t;
+}
+
+}  // namespace qtest

@@ -1,0 +1,14 @@
+// The sample server, one part of the machine per file; each writes its share of the
+// capture directory.
+#ifndef QARVEL_SIM_MACHINES_SAMPLE_SERVER_PARTS_H
+#define QARVEL_SIM_MACHINES_SAMPLE_SERVER_PARTS_H
+
+#include <string>
+
+namespace sample_server {
+
+bool write_smbios(const std::string& dir);
+
+}  // namespace sample_server
+
+#endif

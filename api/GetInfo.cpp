@@ -1,8 +1,11 @@
 // GetInfo, the inventory dispatcher, and the SMBIOS support query.
 #include <new>
 
+#include "PCI/description.h"
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
+#include "storage/partition.h"
+#include "storage/storage.h"
 
 SmBios* bios = nullptr;
 int NoEntersmBIOS = 0;
@@ -38,9 +41,14 @@ int Dispatch(unsigned long command, LPVOID buffer) {
         case INFO_VOLTAGE:       // voltage probes: not built yet
         case INFO_TEMPERATURE:   // temperature probes: not built yet
             return RunSmBiosCommand<char>(buffer, [](SmBios&, char&) {});
-        case INFO_PCI_DEVICE:  // PCI scan: not built yet
-        case INFO_STORAGE:     // IDE drives: not built yet
-        case INFO_PARTITION:   // partition walk: not built yet
+        case INFO_PCI_DEVICE:
+            GetPciInfo(static_cast<DeviceInformation*>(buffer));
+            return 0;
+        case INFO_STORAGE:
+            GetStorageInfo(static_cast<StorageInformation*>(buffer));
+            return 0;
+        case INFO_PARTITION:
+            GetAllPartitionInfo(static_cast<PartitionInformation*>(buffer));
             return 0;
         default:
             return 0;  // not a command: nothing to do

@@ -45,4 +45,11 @@ SmBios* EnsureSmBios();
 void FillBaseBoardInformation(SmBios& reader, BaseBoardInformation& record);
 void FillSysInformation(SmBios& reader, SysInformation& record);
 
+// Copies at most TargetBufLen - 1 bytes of `source` and writes no terminator: the target
+// must already be zeroed.
+void CopyString(char* target, const char* source, unsigned int TargetBufLen);
+
+// Base class texts of PCI functions, indexed by class code (0x00 to 0x13).
+extern const char MainDev[20][64];
+
 #endif

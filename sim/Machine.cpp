@@ -164,9 +164,9 @@ bool Machine::directory_exists(const std::string& path) const {
     return files.is_directory(path) && !files.is_denied(without_trailing_slash(path));
 }
 
-void Machine::record(Access::Kind kind, const std::string& path, int fd) {
+void Machine::record(Access::Kind kind, const std::string& path, int fd, std::uint64_t offset) {
     std::lock_guard<std::mutex> lock(log_mutex_);
-    log_.push_back({kind, path, fd});
+    log_.push_back({kind, path, fd, offset});
 }
 
 std::vector<Access> Machine::accesses() const {

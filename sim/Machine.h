@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/Pci.h"
+
 namespace sim {
 
 // Something the library can open: a device or a file. Offsets are absolute.
@@ -119,6 +121,7 @@ struct Access {
     Kind kind;
     std::string path;
     int fd;
+    std::uint64_t offset = 0;  // where a read started
 };
 
 class Machine {
@@ -130,6 +133,8 @@ public:
     PhysicalMemory memory;
     FileTree files;
     Ports ports;
+    // PCI configuration mechanism 1 on ports 0xCF8/0xCFC.
+    PciBus pci{ports};
     Clock clock;
     // What a command prints: the standard output of `free`, keyed by program name.
     std::map<std::string, std::string> programs;
@@ -148,7 +153,7 @@ public:
     std::function<void(const std::string& path)> on_read;
 
     // The access log.
-    void record(Access::Kind kind, const std::string& path, int fd);
+    void record(Access::Kind kind, const std::string& path, int fd, std::uint64_t offset = 0);
     std::vector<Access> accesses() const;
     std::size_t count(Access::Kind kind, const std::string& path) const;
 

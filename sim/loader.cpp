@@ -5,7 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "sim/Disk.h"
 #include "sim/Machine.h"
+#include "sim/Pci.h"
 #include "sim/Smbios.h"
 
 namespace fs = std::filesystem;
@@ -76,6 +78,52 @@ bool load_proc(const fs::path& dir, Machine& machine, std::string& error) {
     return true;
 }
 
+// pci/BB:DD.F: one function's configuration space, as /sys/bus/pci/devices/*/config gives
+// it (64 bytes unprivileged, 256 or 4096 as root).
+bool load_pci(const fs::path& dir, Machine& machine, std::string& error) {
+    fs::path root = dir / "pci";
+    std::error_code ec;
+    if (!fs::is_directory(root, ec)) return true;
+    for (const auto& entry : fs::directory_iterator(root, ec)) {
+        std::string name = entry.path().filename().string();
+        int bus = 0, device = 0, function = 0;
+        if (!parse_pci_name(name, bus, device, function)) {
+            error = "pci/" + name + ": not a BB:DD.F name";
+            return false;
+        }
+        auto config = read_file(entry.path().string());
+        if (!config || config->size() < 64 || config->size() > 4096) {
+            error = "pci/" + name + ": a configuration space is 64 to 4096 bytes";
+            return false;
+        }
+        machine.pci.add(bus, device, function, ConfigSpace(std::vector<std::uint8_t>(config->begin(), config->end())));
+    }
+    return !ec;
+}
+
+// dev/hdX.img and dev/hdX.serial: the disk served as /dev/hdX (read lazily, so a sparse
+// image of any size is fine) and the serial number of its identify data.
+bool load_disks(const fs::path& dir, Machine& machine, std::string& error) {
+    for (char letter = 'a'; letter <= 'z'; ++letter) {
+        std::string base = (dir / "dev" / (std::string("hd") + letter)).string();
+        std::error_code ec;
+        bool has_image = fs::exists(base + ".img", ec);
+        auto serial = read_file(base + ".serial");
+        if (!has_image && !serial) continue;
+        std::shared_ptr<const DiskImage> image = std::make_shared<SparseDisk>(0);
+        if (has_image) {
+            auto file = FileDisk::open(base + ".img", error);
+            if (!file) return false;
+            image = file;
+        }
+        if (serial) {
+            while (!serial->empty() && (serial->back() == '\n' || serial->back() == '\r')) serial->pop_back();
+        }
+        add_ide_disk(machine, letter, image, serial);
+    }
+    return true;
+}
+
 bool load_programs(const fs::path& dir, Machine& machine, std::string&) {
     if (auto free_output = read_file((dir / "free.txt").string())) machine.programs["free"] = *free_output;
     return true;
@@ -91,7 +139,7 @@ std::unique_ptr<Machine> load_machine(const std::string& directory, std::string&
     }
     auto machine = std::make_unique<Machine>();
     fs::path dir(directory);
-    for (auto loader : {load_smbios, load_proc, load_programs})
+    for (auto loader : {load_smbios, load_proc, load_pci, load_disks, load_programs})
         if (!loader(dir, *machine, error)) return nullptr;
     return machine;
 }

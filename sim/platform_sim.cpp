@@ -136,7 +136,7 @@ long read(int fd, void* buffer, unsigned long count) {
         errno = EBADF;
         return -1;
     }
-    file.machine->record(Access::Read, file.path, fd);
+    file.machine->record(Access::Read, file.path, fd, static_cast<std::uint64_t>(file.position));
     if (file.machine->on_read) file.machine->on_read(file.path);
     long n = file.node->read(static_cast<std::uint64_t>(file.position), buffer, count);
     if (n < 0) {

@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
     };
     const Part parts[] = {
         {"SMBIOS table", sample_server::write_smbios},
+        {"PCI functions", sample_server::write_pci},
+        {"IDE drives", sample_server::write_disks},
     };
     for (const Part& part : parts) {
         if (!part.write(dir)) {

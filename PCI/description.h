@@ -1,0 +1,11 @@
+// The PCI inventory command: every function found, described as a DEV record.
+#ifndef QARVEL_PCI_DESCRIPTION_H
+#define QARVEL_PCI_DESCRIPTION_H
+
+#include "api/types.h"
+
+// 0 after describing every function found (possibly none). When more functions answer
+// than the record holds, the first 64 are described.
+int GetPciInfo(DeviceInformation* info);
+
+#endif

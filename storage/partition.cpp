@@ -1,0 +1,149 @@
+#include "storage/partition.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "storage/storage.h"
+
+namespace {
+
+constexpr unsigned long long kSectorSize = 512;
+// The classic geometry the walk assumes: 255 heads of 63 sectors per cylinder.
+constexpr unsigned long long kSectorsPerCylinder = 255 * 63;
+constexpr unsigned long long kBytesPerCylinder = kSectorsPerCylinder * kSectorSize;
+// The partition table of a master or extended boot record.
+constexpr unsigned long long kTableOffset = 0x1BE;
+constexpr int kPrimarySlots = 4;
+constexpr int kRecordEntries = sizeof(PartitionInformation::partition) / sizeof(PARTITION);
+constexpr unsigned char kExtendedLba = 0x0F;
+
+struct TypeText {
+    unsigned char type;
+    const char* text;
+};
+
+// File-system texts of primary entries (master boot record).
+const TypeText kPrimaryTypes[] = {
+    {0x07, "HPFS/NTFS"},
+    {0x0B, "Win95 FAT32"},
+    {0x82, "Linux swap"},
+    {0x83, "Linux"},
+};
+
+// File-system texts of logical partitions (first entry of an extended boot record).
+const TypeText kLogicalTypes[] = {
+    {0x06, "FAT 16"},      {0x0B, "Win95 FAT32"},      {0x0C, "Win95 FAT32 (LBA)"}, {0x0E, "Win95 FAT16 (LBA)"},
+    {0x16, "Hidden FAT16"}, {0x17, "Hidden HPFS/NTFS"}, {0x82, "Linux swap"},        {0x83, "Linux"},
+};
+
+template <std::size_t N>
+const char* TextOf(const TypeText (&table)[N], unsigned char type) {
+    for (const TypeText& row : table)
+        if (row.type == type) return row.text;
+    return nullptr;
+}
+
+// Reads the 16-byte entry at `offset` of the disk; false when it cannot be read whole.
+bool ReadEntry(int fd, unsigned long long offset, partition& entry) {
+    long long position = 0;
+    if (_llseek(static_cast<unsigned int>(fd), static_cast<unsigned long>(offset >> 32),
+                static_cast<unsigned long>(offset & 0xFFFFFFFFULL), &position, SEEK_SET) != 0)
+        return false;
+    return platform::read(fd, &entry, sizeof entry) == static_cast<long>(sizeof entry);
+}
+
+void Report(PARTITION& out, const char* dev, int number, partition entry, const char* file_system) {
+    unsigned long long sectors = 0;
+    valueofarray(entry.size4, &sectors);
+    std::memset(out.description, 0, sizeof out.description);
+    std::snprintf(out.description, sizeof out.description, "%s%d", dev, number);
+    lltostr(out.size, sectors * kSectorSize);
+    std::memset(out.FileSystem, 0, sizeof out.FileSystem);
+    std::snprintf(out.FileSystem, sizeof out.FileSystem, "%s", file_system);
+}
+
+// The disk's name from the IDE inventory's position text: "hda" for "Primary Master"...
+bool DeviceOf(const char* ControllerNo, char (&dev)[16]) {
+    for (int position = 0; position < kIdePositions; ++position)
+        if (std::strcmp(ControllerNo, IdePositionText[position]) == 0) {
+            std::snprintf(dev, sizeof dev, "/dev/hd%c", 'a' + position);
+            return true;
+        }
+    return false;
+}
+
+}  // namespace
+
+int _llseek(unsigned int fd, unsigned long offset_high, unsigned long offset_low, long long* result,
+            unsigned int origin) {
+    return platform::llseek(fd, offset_high, offset_low, result, origin);
+}
+
+void valueofarray(unsigned char* arr, unsigned long long* value) {
+    *value = static_cast<unsigned long long>(arr[0]) | static_cast<unsigned long long>(arr[1]) << 8 |
+             static_cast<unsigned long long>(arr[2]) << 16 | static_cast<unsigned long long>(arr[3]) << 24;
+}
+
+int get_logic_info_from_ext(int fd, partition ext, PartitionInformation* PI, int* nr_part, char* dev) {
+    int nr_logic_part = 0;
+    if (ext.sys_ind == 0) return 0;
+    unsigned long long ext_start = 0, ext_size = 0;
+    valueofarray(ext.start4, &ext_start);
+    valueofarray(ext.size4, &ext_size);
+    // The extended boot records are found by cylinder arithmetic, not by the links on disk:
+    // each one is taken to start on the cylinder after the previous logical partition.
+    unsigned long long logic_cyl_start = ext_start / kSectorsPerCylinder;
+
+    // A damaged table whose links never end must not walk forever: every record lies
+    // inside the extended partition and inside the disk, and the cylinder only grows.
+    long long end = platform::lseek(fd, 0, SEEK_END);
+    unsigned long long disk_bytes = end < 0 ? ~0ULL : static_cast<unsigned long long>(end);
+    unsigned long long ext_end = ext_start + ext_size;
+
+    while (*nr_part < kRecordEntries) {
+        if (logic_cyl_start * kSectorsPerCylinder >= ext_end) break;
+        unsigned long long offset = logic_cyl_start * kBytesPerCylinder + kTableOffset;
+        partition logical;
+        if (offset + 2 * sizeof(partition) > disk_bytes || !ReadEntry(fd, offset, logical)) break;
+        ++nr_logic_part;
+        if (const char* text = TextOf(kLogicalTypes, logical.sys_ind))
+            Report(PI->partition[(*nr_part)++], dev, nr_logic_part + kPrimarySlots, logical, text);
+
+        unsigned long long sectors = 0;
+        valueofarray(logical.size4, &sectors);
+        logic_cyl_start += sectors / kSectorsPerCylinder + 1;
+
+        // The record's second entry says whether another record follows.
+        partition link;
+        if (platform::read(fd, &link, sizeof link) != static_cast<long>(sizeof link) || link.sys_ind == 0) break;
+    }
+    return nr_logic_part;
+}
+
+void GetAllPartitionInfo(PartitionInformation* PI) {
+    int nr_part = 0;
+    StorageInformation drives;
+    std::memset(&drives, 0, sizeof drives);
+    GetStorageInfo(&drives);
+
+    for (int i = 0; i < drives.quantityIDE && nr_part < kRecordEntries; ++i) {
+        char dev[16];
+        if (!DeviceOf(drives.driveArray[i].ControllerNo, dev)) continue;
+        int fd = platform::open(dev, O_RDONLY);
+        if (fd < 0) continue;  // every slot of a disk that cannot be opened is empty
+        for (int slot = 0; slot < kPrimarySlots && nr_part < kRecordEntries; ++slot) {
+            partition entry;
+            if (!ReadEntry(fd, kTableOffset + sizeof(partition) * slot, entry) || entry.sys_ind == 0) continue;
+            if (const char* text = TextOf(kPrimaryTypes, entry.sys_ind))
+                Report(PI->partition[nr_part++], dev, slot + 1, entry, text);
+            // Only the LBA extended type is followed; 0x05 and 0x85 are neither listed nor walked.
+            if (entry.sys_ind == kExtendedLba) get_logic_info_from_ext(fd, entry, PI, &nr_part, dev);
+        }
+        platform::close(fd);
+    }
+    PI->quantity = nr_part;
+}

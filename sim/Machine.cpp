@@ -180,4 +180,16 @@ std::size_t Machine::count(Access::Kind kind, const std::string& path) const {
         log_.begin(), log_.end(), [&](const Access& a) { return a.kind == kind && a.path == path; }));
 }
 
+std::vector<std::string> Machine::still_open() const {
+    std::lock_guard<std::mutex> lock(log_mutex_);
+    std::map<int, std::string> open;
+    for (const Access& a : log_) {
+        if (a.kind == Access::Open && a.fd >= 0) open[a.fd] = a.path;
+        if (a.kind == Access::Close) open.erase(a.fd);
+    }
+    std::vector<std::string> paths;
+    for (const auto& entry : open) paths.push_back(entry.second);
+    return paths;
+}
+
 }  // namespace sim

@@ -120,7 +120,7 @@ struct Access {
     enum Kind { Open, Close, Read, Seek, Ioctl };
     Kind kind;
     std::string path;
-    int fd;
+    int fd;                    // for an open, the descriptor it gave (-1 when it failed)
     std::uint64_t offset = 0;  // where a read started
 };
 
@@ -156,6 +156,8 @@ public:
     void record(Access::Kind kind, const std::string& path, int fd, std::uint64_t offset = 0);
     std::vector<Access> accesses() const;
     std::size_t count(Access::Kind kind, const std::string& path) const;
+    // Paths opened and not closed again.
+    std::vector<std::string> still_open() const;
 
 private:
     std::map<std::string, DeviceFactory> devices_;

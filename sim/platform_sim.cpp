@@ -113,20 +113,26 @@ using sim::Access;
 
 int open(const char* path, int flags) {
     auto machine = sim::current_shared();
-    machine->record(Access::Open, path, -1);
+    // Logged with the descriptor it gave, -1 for an open that failed.
     if ((flags & O_ACCMODE) != O_RDONLY) {
+        machine->record(Access::Open, path, -1);
         errno = EACCES;  // the simulated machine is read-only to the library
         return -1;
     }
     int error = 0;
     auto node = machine->open(path, error);
     if (!node) {
+        machine->record(Access::Open, path, -1);
         errno = error;
         return -1;
     }
-    std::lock_guard<std::mutex> lock(sim::files_mutex);
-    int fd = sim::next_fd++;
-    sim::open_files[fd] = sim::OpenFile{machine, node, path, 0};
+    int fd;
+    {
+        std::lock_guard<std::mutex> lock(sim::files_mutex);
+        fd = sim::next_fd++;
+        sim::open_files[fd] = sim::OpenFile{machine, node, path, 0};
+    }
+    machine->record(Access::Open, path, fd);
     return fd;
 }
 

@@ -46,7 +46,7 @@ void SparseDisk::write(std::uint64_t offset, const void* data, std::size_t count
 bool SparseDisk::save(const std::string& path, std::string& error) const {
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = ::open64(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = "cannot create " + path + ": " + std::strerror(errno);
         return false;
@@ -63,7 +63,7 @@ bool SparseDisk::save(const std::string& path, std::string& error) const {
 // --- image files -------------------------------------------------------------------------
 
 std::shared_ptr<FileDisk> FileDisk::open(const std::string& path, std::string& error) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open64(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat64 st;
     if (fd < 0 || ::fstat64(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         error = "cannot read the disk image " + path;

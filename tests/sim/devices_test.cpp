@@ -153,8 +153,8 @@ TEST_F(SimulatedDevices, CaptureDirectoriesBringPciFunctionsAndDisks) {
     EXPECT_EQ(platform::ioctl(fd, sim::kHdioGetIdentity, identify), 0);
     platform::close(fd);
     // The image file is sparse: 6 GiB long, a few blocks on disk.
-    struct stat st;
-    ASSERT_EQ(::stat((dir + "/dev/hda.img").c_str(), &st), 0);
+    struct stat64 st;
+    ASSERT_EQ(::stat64((dir + "/dev/hda.img").c_str(), &st), 0);
     EXPECT_EQ(static_cast<unsigned long long>(st.st_size), 6ULL << 30);
     EXPECT_LT(static_cast<unsigned long long>(st.st_blocks) * 512, 1ULL << 20);
     fs::remove_all(dir);

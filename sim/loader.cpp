@@ -98,6 +98,7 @@ bool load_pci(const fs::path& dir, Machine& machine, std::string& error) {
         }
         machine.pci.add(bus, device, function, ConfigSpace(std::vector<std::uint8_t>(config->begin(), config->end())));
     }
+    if (ec) error = "pci/: " + ec.message();
     return !ec;
 }
 

@@ -55,5 +55,6 @@ int main(int argc, char** argv) {
     cli::Printer out(stdout);
     std::printf("# qarvel report\n");
     cli::report_inventory(library, out);
+    cli::report_usage(library, out);
     return 0;
 }

@@ -61,11 +61,13 @@ TEST(ExportedSymbols, OnlyTheInterfaceIsVisible) {
     for (const char* path : {QARVEL_LIBRARY, QARVEL_SIM_LIBRARY}) {
         e2e::Library lib(path);
         ASSERT_TRUE(lib.loaded()) << path << ": " << dlerror();
-        for (const char* name : {"GetInfo", "IsSmBiosSupport", "release"})
+        for (const char* name : {"GetInfo", "IsSmBiosSupport", "release", "GetCpuUsageRate", "GetMemUsageRate",
+                                 "ExecuteFirstTime"})
             EXPECT_NE(lib.symbol(name), nullptr) << path << " lacks " << name;
         // Internals stay inside: state, helpers, classes, the platform and the simulator.
         for (const char* name : {"bios", "NoEntersmBIOS", "itoa", "_ZN6SmBios7GetItemEhh",
-                                 "_ZN8platform4openEPKci", "_ZN3sim7currentEv"})
+                                 "_ZN8platform4openEPKci", "_ZN3sim7currentEv", "cp_time", "quantity",
+                                 "retrieve_all_cpus", "_Z15RetrieveCpuTimei", "_Z14GetCpuQuantityv"})
             EXPECT_EQ(lib.symbol(name), nullptr) << path << " shows " << name;
     }
 }

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     };
     const Part parts[] = {
         {"SMBIOS table", sample_server::write_smbios},
+        {"processor times and memory use", sample_server::write_load},
     };
     for (const Part& part : parts) {
         if (!part.write(dir)) {

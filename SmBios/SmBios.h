@@ -131,7 +131,7 @@ public:
 
     // Processors (type 4) and their caches (type 7) (processors.cpp). Processors are
     // numbered from 1 in table order; at most 16 are seen. Getters without a length write
-    // NUL-terminated texts of at most 54 bytes (the family), 16 bytes otherwise.
+    // NUL-terminated texts of at most 54 bytes (the family), 17 otherwise ("Bios Not Provide").
     int GetProcessorQuantity();         // populated and with a known status
     int GetProcessorVirtualQuantity();  // every processor structure
     int GetProcessorFamily(int n, char* result);

@@ -41,7 +41,7 @@ private:
 
 }  // namespace
 
-Structure& add_processor(SmbiosTable& t, const ProcessorSpec& p) {
+Structure& add_processor(SmbiosTable& t, const Processor& p) {
     return Fields(t, 4, p.length, p.handle)
         .string(4, p.socket)
         .byte(5, p.processor_type)
@@ -64,7 +64,7 @@ Structure& add_processor(SmbiosTable& t, const ProcessorSpec& p) {
         .done();
 }
 
-Structure& add_cache(SmbiosTable& t, const CacheSpec& c) {
+Structure& add_cache(SmbiosTable& t, const Cache& c) {
     return Fields(t, 7, c.length, c.handle)
         .string(4, c.designation)
         .word(5, c.configuration)
@@ -79,7 +79,7 @@ Structure& add_cache(SmbiosTable& t, const CacheSpec& c) {
         .done();
 }
 
-Structure& add_memory_controller(SmbiosTable& t, const MemoryControllerSpec& c) {
+Structure& add_memory_controller(SmbiosTable& t, const MemoryController& c) {
     std::size_t handles = c.modules.size();
     // The handle list, then the enabled error correcting capabilities of SMBIOS 2.1.
     int length = c.length >= 0 ? c.length : static_cast<int>(15 + 2 * handles + 1);
@@ -98,7 +98,7 @@ Structure& add_memory_controller(SmbiosTable& t, const MemoryControllerSpec& c) 
     return f.done();
 }
 
-Structure& add_memory_module(SmbiosTable& t, const MemoryModuleSpec& m) {
+Structure& add_memory_module(SmbiosTable& t, const MemoryModule& m) {
     return Fields(t, 6, m.length, m.handle)
         .string(4, m.designation)
         .byte(5, m.bank_connections)
@@ -110,7 +110,7 @@ Structure& add_memory_module(SmbiosTable& t, const MemoryModuleSpec& m) {
         .done();
 }
 
-Structure& add_memory_device(SmbiosTable& t, const MemoryDeviceSpec& d) {
+Structure& add_memory_device(SmbiosTable& t, const MemoryDevice& d) {
     return Fields(t, 17, d.length, d.handle)
         .word(4, d.array)
         .word(6, d.error_information)
@@ -131,7 +131,7 @@ Structure& add_memory_device(SmbiosTable& t, const MemoryDeviceSpec& d) {
         .done();
 }
 
-Structure& add_memory_device_mapped_address(SmbiosTable& t, const MemoryDeviceMappedAddressSpec& m) {
+Structure& add_memory_device_mapped_address(SmbiosTable& t, const MemoryDeviceMappedAddress& m) {
     return Fields(t, 20, m.length, m.handle)
         .dword(4, m.start)
         .dword(8, m.end)
@@ -143,7 +143,7 @@ Structure& add_memory_device_mapped_address(SmbiosTable& t, const MemoryDeviceMa
         .done();
 }
 
-Structure& add_port(SmbiosTable& t, const PortSpec& p) {
+Structure& add_port(SmbiosTable& t, const PortConnector& p) {
     return Fields(t, 8, p.length, p.handle)
         .string(4, p.internal_designator)
         .byte(5, p.internal_connector)
@@ -160,7 +160,7 @@ Structure& add_on_board_devices(SmbiosTable& t, const std::vector<OnBoardDevice>
     return f.done();
 }
 
-Structure& add_power_supply(SmbiosTable& t, const PowerSupplySpec& p) {
+Structure& add_power_supply(SmbiosTable& t, const PowerSupply& p) {
     return Fields(t, 39, p.length, p.handle)
         .byte(4, p.group)
         .string(5, p.location)
@@ -178,7 +178,7 @@ Structure& add_power_supply(SmbiosTable& t, const PowerSupplySpec& p) {
         .done();
 }
 
-Structure& add_cooling_device(SmbiosTable& t, const CoolingDeviceSpec& c) {
+Structure& add_cooling_device(SmbiosTable& t, const CoolingDevice& c) {
     return Fields(t, 27, c.length, c.handle)
         .word(4, c.temperature_probe)
         .byte(6, c.type_and_status)
@@ -191,7 +191,7 @@ Structure& add_cooling_device(SmbiosTable& t, const CoolingDeviceSpec& c) {
 
 namespace {
 
-Structure& add_probe(SmbiosTable& t, std::uint8_t type, const ProbeSpec& p) {
+Structure& add_probe(SmbiosTable& t, std::uint8_t type, const Probe& p) {
     return Fields(t, type, p.length, p.handle)
         .string(4, p.description)
         .byte(5, p.location_and_status)
@@ -207,8 +207,8 @@ Structure& add_probe(SmbiosTable& t, std::uint8_t type, const ProbeSpec& p) {
 
 }  // namespace
 
-Structure& add_voltage_probe(SmbiosTable& t, const ProbeSpec& p) { return add_probe(t, 26, p); }
+Structure& add_voltage_probe(SmbiosTable& t, const Probe& p) { return add_probe(t, 26, p); }
 
-Structure& add_temperature_probe(SmbiosTable& t, const ProbeSpec& p) { return add_probe(t, 28, p); }
+Structure& add_temperature_probe(SmbiosTable& t, const Probe& p) { return add_probe(t, 28, p); }
 
 }  // namespace sim

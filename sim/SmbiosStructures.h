@@ -22,7 +22,7 @@
 namespace sim {
 
 // Type 4 (SMBIOS 7.5). 0x1A for 2.0, 0x20 for 2.1-2.2, 0x23 for 2.3-2.4, 0x28 for 2.5.
-struct ProcessorSpec {
+struct Processor {
     std::uint8_t length = 0x23;
     int handle = -1;
     std::string socket{};
@@ -38,10 +38,10 @@ struct ProcessorSpec {
     std::uint16_t l1 = 0xFFFF, l2 = 0xFFFF, l3 = 0xFFFF;
     std::string serial{}, asset_tag{}, part_number{};
 };
-Structure& add_processor(SmbiosTable& t, const ProcessorSpec& p);
+Structure& add_processor(SmbiosTable& t, const Processor& p);
 
 // Type 7 (SMBIOS 7.8). Sizes: bit 15 clear 1 KB units, set 64 KB units.
-struct CacheSpec {
+struct Cache {
     std::uint8_t length = 0x13;
     int handle = -1;
     std::string designation{};
@@ -51,20 +51,20 @@ struct CacheSpec {
     std::uint8_t speed = 0;                                         // ns, 0 unknown
     std::uint8_t error_correction = 2, system_type = 2, associativity = 2;
 };
-Structure& add_cache(SmbiosTable& t, const CacheSpec& c);
+Structure& add_cache(SmbiosTable& t, const Cache& c);
 
 // Type 5 (SMBIOS 7.6). The length follows the handle list unless given.
-struct MemoryControllerSpec {
+struct MemoryController {
     int length = -1;
     int handle = -1;
     std::vector<std::uint16_t> modules{};  // type-6 handles
     int populated_slots = -1;            // what offset 14 claims; the list's size by default
 };
-Structure& add_memory_controller(SmbiosTable& t, const MemoryControllerSpec& c);
+Structure& add_memory_controller(SmbiosTable& t, const MemoryController& c);
 
 // Type 6 (SMBIOS 7.7). Sizes: bits 0-6 n for 2^n MB, 0x7D/0x7E/0x7F not determinable, not
 // enabled, not installed; bit 7 double bank.
-struct MemoryModuleSpec {
+struct MemoryModule {
     std::uint8_t length = 0x0C;
     int handle = -1;
     std::string designation{};
@@ -75,11 +75,11 @@ struct MemoryModuleSpec {
     int enabled_size = -1;  // the installed size by default
     std::uint8_t error_status = 0;
 };
-Structure& add_memory_module(SmbiosTable& t, const MemoryModuleSpec& m);
+Structure& add_memory_module(SmbiosTable& t, const MemoryModule& m);
 
 // Type 17 (SMBIOS 7.18). 0x15 for 2.1-2.2, 0x1B for 2.3-2.5, 0x22 for 2.7. The device
 // locator is added first, so it is string 1 whenever it is given.
-struct MemoryDeviceSpec {
+struct MemoryDevice {
     std::uint8_t length = 0x1B;
     int handle = -1;
     std::uint16_t array = 0x1000;
@@ -94,10 +94,10 @@ struct MemoryDeviceSpec {
     std::uint16_t speed = 0;  // MHz
     std::string manufacturer{}, serial{}, asset_tag{}, part_number{};
 };
-Structure& add_memory_device(SmbiosTable& t, const MemoryDeviceSpec& d);
+Structure& add_memory_device(SmbiosTable& t, const MemoryDevice& d);
 
 // Type 20 (SMBIOS 7.21): addresses in kilobytes, the last kilobyte inclusive.
-struct MemoryDeviceMappedAddressSpec {
+struct MemoryDeviceMappedAddress {
     std::uint8_t length = 0x13;
     int handle = -1;
     std::uint32_t start = 0, end = 0;
@@ -105,10 +105,10 @@ struct MemoryDeviceMappedAddressSpec {
     std::uint16_t array_mapped_address = 0xFFFF;
     std::uint8_t partition_row = 0xFF, interleave_position = 0xFF, interleaved_depth = 0xFF;
 };
-Structure& add_memory_device_mapped_address(SmbiosTable& t, const MemoryDeviceMappedAddressSpec& m);
+Structure& add_memory_device_mapped_address(SmbiosTable& t, const MemoryDeviceMappedAddress& m);
 
 // Type 8 (SMBIOS 7.9).
-struct PortSpec {
+struct PortConnector {
     std::uint8_t length = 0x09;
     int handle = -1;
     std::string internal_designator{};
@@ -117,7 +117,7 @@ struct PortSpec {
     std::uint8_t external_connector = 0;
     std::uint8_t port_type = 0;
 };
-Structure& add_port(SmbiosTable& t, const PortSpec& p);
+Structure& add_port(SmbiosTable& t, const PortConnector& p);
 
 // Type 10 (SMBIOS 7.11): one entry per device, its type byte (bit 7 enabled) and text.
 struct OnBoardDevice {
@@ -128,7 +128,7 @@ Structure& add_on_board_devices(SmbiosTable& t, const std::vector<OnBoardDevice>
 
 // Type 39 (SMBIOS 7.40). Characteristics: bit 0 hot replaceable, 1 present, 2 unplugged,
 // bits 10-13 the supply type.
-struct PowerSupplySpec {
+struct PowerSupply {
     std::uint8_t length = 0x16;
     int handle = -1;
     std::uint8_t group = 0;
@@ -137,11 +137,11 @@ struct PowerSupplySpec {
     std::uint16_t characteristics = 0;
     std::uint16_t input_voltage_probe = 0xFFFF, cooling_device = 0xFFFF, input_current_probe = 0xFFFF;
 };
-Structure& add_power_supply(SmbiosTable& t, const PowerSupplySpec& p);
+Structure& add_power_supply(SmbiosTable& t, const PowerSupply& p);
 
 // Type 27 (SMBIOS 7.28): 0x0C before SMBIOS 2.2, 0x0E with the nominal speed, 0x0F with
 // the description of 2.7.
-struct CoolingDeviceSpec {
+struct CoolingDevice {
     std::uint8_t length = 0x0E;
     int handle = -1;
     std::uint16_t temperature_probe = 0xFFFF;
@@ -151,11 +151,11 @@ struct CoolingDeviceSpec {
     std::uint16_t nominal_speed = 0x8000;  // rpm, 0x8000 unknown
     std::string description{};
 };
-Structure& add_cooling_device(SmbiosTable& t, const CoolingDeviceSpec& c);
+Structure& add_cooling_device(SmbiosTable& t, const CoolingDevice& c);
 
 // Types 26 and 28 (SMBIOS 7.27, 7.29): millivolts or tenths of a degree, 0x8000 unknown.
 // Location and status: bits 0-4 location, bits 5-7 status.
-struct ProbeSpec {
+struct Probe {
     std::uint8_t length = 0x16;
     int handle = -1;
     std::string description{};
@@ -165,8 +165,8 @@ struct ProbeSpec {
     std::uint32_t oem = 0;
     std::uint16_t nominal = 0x8000;
 };
-Structure& add_voltage_probe(SmbiosTable& t, const ProbeSpec& p);
-Structure& add_temperature_probe(SmbiosTable& t, const ProbeSpec& p);
+Structure& add_voltage_probe(SmbiosTable& t, const Probe& p);
+Structure& add_temperature_probe(SmbiosTable& t, const Probe& p);
 
 }  // namespace sim
 

@@ -86,8 +86,8 @@ TEST_F(Memory, ModulesTakeTypeDetailAndMakerFromTheDeviceWithTheirLocator) {
 TEST_F(Memory, ControllerWithoutUsableModuleHandlesLeavesItToTheDevices) {
     // A zero handle in the list, and a list longer than the structure holds: either way
     // ExistMemModule is 0 and the devices describe the memory.
-    for (sim::MemoryControllerSpec controller : {sim::MemoryControllerSpec{.modules = {0x10, 0x0000}},
-                                                 sim::MemoryControllerSpec{.length = 17, .modules = {0x10, 0x11}}}) {
+    for (sim::MemoryController controller : {sim::MemoryController{.modules = {0x10, 0x0000}},
+                                                 sim::MemoryController{.length = 17, .modules = {0x10, 0x11}}}) {
         qtest::ResetLibrary();
         machine = std::make_shared<sim::Machine>();
         sim::use(machine);

@@ -53,7 +53,7 @@ static void add_memory(sim::SmbiosTable& t) {
                 bool populated = position == 'A' || channel == 0;
                 std::string where = std::to_string(socket) + "_Channel" + std::to_string(channel);
                 std::string locator = "P" + std::to_string(socket) + "-DIMM" + std::to_string(channel) + position;
-                sim::MemoryDeviceSpec dimm{.length = 0x22, .array = 0x1000,
+                sim::MemoryDevice dimm{.length = 0x22, .array = 0x1000,
                                            .device_locator = locator,
                                            .bank_locator = "P" + where + "_Dimm" + (position == 'A' ? "0" : "1")};
                 if (populated) {

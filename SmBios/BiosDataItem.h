@@ -34,6 +34,19 @@ public:
     bool GetByte(int offset, unsigned char& value) const;
     bool GetWord(int offset, unsigned short& value) const;
     bool GetDword(int offset, unsigned int& value) const;
+    // The same, with `absent` standing for a field the structure lacks.
+    unsigned char ByteOr(int offset, unsigned char absent) const {
+        unsigned char value;
+        return GetByte(offset, value) ? value : absent;
+    }
+    unsigned short WordOr(int offset, unsigned short absent) const {
+        unsigned short value;
+        return GetWord(offset, value) ? value : absent;
+    }
+    unsigned int DwordOr(int offset, unsigned int absent) const {
+        unsigned int value;
+        return GetDword(offset, value) ? value : absent;
+    }
     // The string whose number is stored at `offset`; null when the field is absent or the
     // string is missing.
     char* GetFieldString(int offset) const;

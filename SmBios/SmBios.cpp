@@ -154,3 +154,26 @@ int SmBios::CopyString(unsigned char structureType, int offset, char* result, un
     std::unique_ptr<BiosDataItem> item(GetItem(structureType, 1));
     return CopyItemString(item.get(), offset, result, length);
 }
+
+int SmBios::CountStructures(unsigned char structureType, int limit) {
+    int count = 0;
+    while (count < limit) {
+        std::unique_ptr<BiosDataItem> item(GetOccurrence(structureType, count + 1));
+        if (!item) break;
+        ++count;
+    }
+    return count;
+}
+
+BiosDataItem* SmBios::GetOccurrence(unsigned char structureType, int n) {
+    if (n < 1 || n > 255) return nullptr;
+    return GetItem(structureType, static_cast<unsigned char>(n));
+}
+
+BiosDataItem* SmBios::GetByHandle(unsigned char structureType, int handle) {
+    for (int n = 1;; ++n) {
+        BiosDataItem* item = GetOccurrence(structureType, n);
+        if (!item || item->GetHandle() == handle) return item;
+        delete item;
+    }
+}

@@ -4,6 +4,8 @@
 #ifndef QARVEL_SMBIOS_SMBIOS_H
 #define QARVEL_SMBIOS_SMBIOS_H
 
+#include <cstddef>
+
 #include "SmBios/BiosDataItem.h"
 
 // SMBIOS 2.x entry point, byte image (SMBIOS 5.2.1).
@@ -38,6 +40,35 @@ static_assert(sizeof(DMITableEntryPoint) == 15, "DMI entry point is 15 bytes");
 
 // Writes the decimal text of `number`; `radix` is ignored.
 char* itoa(int number, char* result, int radix);
+
+// Copies `text` into a fixed field: at most N - 1 characters and a NUL, never past it.
+template <std::size_t N>
+void CopyToField(char (&field)[N], const char* text) {
+    std::size_t n = 0;
+    while (n + 1 < N && text[n] != '\0') {
+        field[n] = text[n];
+        ++n;
+    }
+    field[n] = '\0';
+}
+
+// One memory bank as the memory getters describe it; the same fields, order and sizes as
+// the exchange record BANK, so a bank copies field by field.
+struct BankInfo {
+    char size[16];
+    char speed[16];
+    char type[24];
+    char TypeDetail[32];
+    char manufacturer[32];
+    int SlotNumber;
+};
+
+// The memory description: the same layout as the exchange record MemoryInformation.
+struct LocalMemInfo {
+    int TotalSize;  // megabytes
+    int quantity;   // banks filled
+    BankInfo bank[16];
+};
 
 class SmBios {
 public:
@@ -98,6 +129,91 @@ public:
     int GetBoardSerialNo(char* result, unsigned int length);
     int GetBoardAssetTag(char* result, unsigned int length);
 
+    // Processors (type 4) and their caches (type 7) (processors.cpp). Processors are
+    // numbered from 1 in table order; at most 16 are seen. Getters without a length write
+    // NUL-terminated texts of at most 54 bytes (the family), 17 otherwise ("Bios Not Provide").
+    int GetProcessorQuantity();         // populated and with a known status
+    int GetProcessorVirtualQuantity();  // every processor structure
+    int GetProcessorFamily(int n, char* result);
+    int GetProcessorManufacturer(int n, char* result, unsigned int length);
+    int GetProcessorVersion(int n, char* result, unsigned int length);
+    int GetProcessorSerialNo(int n, char* result, unsigned int length);
+    int GetProcessorVoltage(int n, char* result);
+    int GetProcessorExternalClock(int n, char* result);
+    int GetProcessorMaxSpeed(int n, char* result);
+    int GetProcessorCurrentSpeed(int n, char* result);
+    int GetProcessorStatus(int n, char* result);  // one byte: the raw status
+    // Cacheindex 0, 1, 2 is the level 1, 2, 3 cache of processor CpuIndex.
+    int GetCacheDesignation(int CpuIndex, int Cacheindex, char* result, unsigned int length);
+    int GetCacheMaxSize(int CpuIndex, int Cacheindex, char* result);
+    int GetCacheInstalledSize(int CpuIndex, int Cacheindex, char* result);
+    int GetCacheSpeed(int CpuIndex, int Cacheindex, char* result);
+    // The same for the cache structure with the given handle.
+    int GetCacheDesignationPrivate(int handle, char* result, unsigned int length);
+    int GetCacheMaxSizePrivate(int handle, char* result);
+    int GetCacheInstalledSizePrivate(int handle, char* result);
+    int GetCacheSpeedPrivate(int handle, char* result);
+
+    // Memory: controller (type 5) and modules (type 6), or memory devices (type 17)
+    // (memory.cpp). Texts without a length are at most 16 bytes with their NUL.
+    int ExistMemCtl();
+    int ExistMemModule();
+    int ExistMemDev();
+    int GetValidMemModuleHandle(int n);
+    int GetMemModuleQuantity();
+    int GetMemModuleSize(int handle, char* result);
+    int GetMemModuleSpeed(int handle, char* result);
+    int GetMemModuleType(int handle, char* result);
+    int GetMemBankConnector(int handle);
+    int GetMemModuleLocate(int handle, char* result, unsigned int length);
+    int GetMemDevSize(int n, char* result);  // 1 for an empty slot
+    int GetMemDevSize(int n);                // megabytes
+    int GetMemDevSpeed(int n, char* result);
+    int GetMemDevType(int n, char* result);
+    // Appends to what `result` holds; the whole text stays within `length` bytes with its
+    // NUL (the bank's TypeDetail field by default).
+    int GetMemDevTypeDetail(int n, char* result, unsigned int length = sizeof(BankInfo::TypeDetail));
+    int GetMemDevManufacturer(int n, char* result, unsigned int length);
+    int GetMemDevLocator(int n, char* result, unsigned int length);
+    int GetProperMemDev(char* DeviceLocator);
+    int GetMemoryTotalSize();  // megabytes, saturating at the largest int
+    int GetMemoryInformation(LocalMemInfo* buffer);
+
+    // Ports (type 8), on-board devices (type 10), power supplies (type 39), cooling devices
+    // (type 27), voltage (type 26) and temperature (type 28) probes (devices.cpp). Texts
+    // from the tables are NUL-terminated and at most 39 bytes long.
+    int GetPortQuantity();
+    int GetPortType(int n, char* result);
+    int GetPortDecription(int n, char* result, unsigned int length);
+    int GetOnBoardDevQuantity();
+    int GetOnBoardDevBiosEnable(int n, int& result);
+    int GetOnBoardDevType(int n, char* result);
+    // The description, at most length - 1 characters and a NUL.
+    int GetOnBoardDevDescription(int n, char* result, unsigned int length = 64);
+    // `type` selects supplies by kind: 15 every kind, PS_UPS every kind but regulators.
+    int GetPSQuantity(int type);
+    int GetPSRedundantQuantity();
+    int GetPSDeviceName(int type, int n, char* result, unsigned int length);
+    int GetPSManufacturer(int type, int n, char* result, unsigned int length);
+    int GetPSSerialNo(int type, int n, char* result, unsigned int length);
+    int GetPSStatus(int type, int n, char* result);
+    int GetPSBiosEnable();
+    int GetFanQuantity();
+    int GetFanStatus(int n, char* result);
+    int GetFanDescription(int n, char* result);
+    int GetFanSpeed(int n, char* result);
+    // `type` selects the first probe whose location byte has all of its bits set.
+    int GetVoltageProbeQuantity();
+    int GetVoltageDescription(int type, char* result, unsigned int length);
+    int GetVoltageStatus(int type, char* result);
+    int GetVoltageCurrent(int type, char* result);
+    int GetVoltageMax(int type, char* result);
+    int GetVoltageMin(int type, char* result);
+    int GetTemperatureProbeQuantity();
+    int GetTemperatureDescription(int type, char* result, unsigned int length);
+    int GetTemperatureStatus(int type, char* result);
+    int GetTemperatureCurrent(int type, char* result);
+
     int InitOK;
     char* BiosData;                 // the table, BiosDataLength bytes and two zero bytes
     unsigned short BiosDataLength;
@@ -121,6 +237,30 @@ private:
     // the table has several, else the only one.
     BiosDataItem* GetChosenBaseBoard();
     int CopyBoardString(int offset, char* result, unsigned int length);
+
+    // Structures of `type` counted from occurrence 1 up to `limit`, stopping at the first
+    // missing one.
+    int CountStructures(unsigned char structureType, int limit);
+    // The n-th structure of `type`, for n in 1..255; null otherwise.
+    BiosDataItem* GetOccurrence(unsigned char structureType, int n);
+    // The first structure of `type` whose handle is `handle`.
+    BiosDataItem* GetByHandle(unsigned char structureType, int handle);
+
+    // processors.cpp
+    int GetCacheHandle(int CpuIndex, int Cacheindex, unsigned short& handle);
+    void WriteNoCacheText(char* result, unsigned int length);
+    int WriteCacheSize(int handle, int offset, char* result);
+    int WriteProcessorSpeed(int n, int offset, char* result);
+
+    // memory.cpp
+    BiosDataItem* GetMemModule(int handle);
+    void AddModuleBanks(LocalMemInfo& info);
+    void AddDeviceBanks(LocalMemInfo& info);
+
+    // devices.cpp
+    BiosDataItem* GetOnBoardDev(int n, int& entry);
+    BiosDataItem* GetPowerSupply(int type, int n);
+    BiosDataItem* GetProbe(unsigned char structureType, int type);
 };
 
 #endif

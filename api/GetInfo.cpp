@@ -32,15 +32,22 @@ int Dispatch(unsigned long command, LPVOID buffer) {
             return RunSmBiosCommand<BaseBoardInformation>(buffer, FillBaseBoardInformation);
         case INFO_SYSTEM:
             return RunSmBiosCommand<SysInformation>(buffer, FillSysInformation);
-        case INFO_PROCESSOR:     // processors and caches: not built yet
-        case INFO_MEMORY:        // memory banks: not built yet
-        case INFO_IO_PORT:       // port connectors: not built yet
-        case INFO_POWER_SUPPLY:  // power supplies: not built yet
-        case INFO_UPS:           // UPS power supplies: not built yet
-        case INFO_FAN:           // cooling devices: not built yet
-        case INFO_VOLTAGE:       // voltage probes: not built yet
-        case INFO_TEMPERATURE:   // temperature probes: not built yet
-            return RunSmBiosCommand<char>(buffer, [](SmBios&, char&) {});
+        case INFO_PROCESSOR:
+            return RunSmBiosCommand<ProcessorInformation>(buffer, FillProcessorInformation);
+        case INFO_MEMORY:
+            return RunSmBiosCommand<MemoryInformation>(buffer, FillMemoryInformation);
+        case INFO_IO_PORT:
+            return RunSmBiosCommand<IOInformation>(buffer, FillIOInformation);
+        case INFO_POWER_SUPPLY:
+            return RunSmBiosCommand<SystemPowerInformation>(buffer, FillPowerSupplyInformation);
+        case INFO_UPS:
+            return RunSmBiosCommand<SystemPowerInformation>(buffer, FillUpsInformation);
+        case INFO_FAN:
+            return RunSmBiosCommand<FanInformation>(buffer, FillFanInformation);
+        case INFO_VOLTAGE:
+            return RunSmBiosCommand<VoltageInformation>(buffer, FillVoltageInformation);
+        case INFO_TEMPERATURE:
+            return RunSmBiosCommand<TemperatureInformation>(buffer, FillTemperatureInformation);
         case INFO_PCI_DEVICE:
             GetPciInfo(static_cast<DeviceInformation*>(buffer));
             return 0;

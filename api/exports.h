@@ -12,6 +12,24 @@ extern SmBios* bios;
 // Busy flags: 0 free, 1 while an export of the family runs.
 extern int NoEntersmBIOS;
 
+// Processor usage: the latest and the previous cumulative times (four per processor, in
+// one run of 32 longs), the differences between them, and the processor count taken once
+// per process.
+extern long cp_time[4][8];
+extern long cp_old[4][8];
+extern long UserTime[8];
+extern long NiceTime[8];
+extern long SysTime[8];
+extern long IdleTime[8];
+extern "C" int ExecuteFirstTime;  // 0 until the first reading: that one only primes cp_old
+extern int retrieve_all_cpus;     // 1 until the processors have been counted
+extern int quantity;              // processors counted, 0 to 8
+
+// One reading of processor nr_cpu from /proc/stat: 0, or -1.
+int RetrieveCpuTime(int nr_cpu);
+// Populated processors of the SMBIOS table; 0 without a table.
+int GetCpuQuantity(void);
+
 // Holds a busy flag for the life of one export call. The flag is tested and set in one
 // atomic step, so two threads can never both find it free; it is cleared on every exit.
 class BusyFlag {
@@ -44,6 +62,14 @@ SmBios* EnsureSmBios();
 // The steps of the SMBIOS commands of GetInfo; `buffer` is the command's record.
 void FillBaseBoardInformation(SmBios& reader, BaseBoardInformation& record);
 void FillSysInformation(SmBios& reader, SysInformation& record);
+void FillProcessorInformation(SmBios& reader, ProcessorInformation& record);
+void FillMemoryInformation(SmBios& reader, MemoryInformation& record);
+void FillIOInformation(SmBios& reader, IOInformation& record);
+void FillPowerSupplyInformation(SmBios& reader, SystemPowerInformation& record);
+void FillUpsInformation(SmBios& reader, SystemPowerInformation& record);
+void FillFanInformation(SmBios& reader, FanInformation& record);
+void FillVoltageInformation(SmBios& reader, VoltageInformation& record);
+void FillTemperatureInformation(SmBios& reader, TemperatureInformation& record);
 
 // Copies at most TargetBufLen - 1 bytes of `source` and writes no terminator: the target
 // must already be zeroed.

@@ -56,5 +56,6 @@ int main(int argc, char** argv) {
     std::printf("# qarvel report\n");
     cli::report_inventory(library, out);
     cli::report_devices(library, out);
+    cli::report_usage(library, out);
     return 0;
 }

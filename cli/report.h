@@ -53,6 +53,7 @@ private:
 // One report per family of exports.
 void report_inventory(const Library& library, Printer& out);
 void report_devices(const Library& library, Printer& out);
+void report_usage(const Library& library, Printer& out);
 
 }  // namespace cli
 

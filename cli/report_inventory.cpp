@@ -1,5 +1,7 @@
 // The inventory records of GetInfo.
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "cli/report.h"
 
@@ -24,6 +26,140 @@ void print(Printer& out, const SysInformation& r) {
     out.field("SysProductName", r.SysProductName);
     out.field("manufacturer", r.manufacturer);
     out.field("version", r.version);
+}
+
+// Entries of an array that a count says were filled, never more than the array holds.
+template <typename Entry, std::size_t N>
+int Filled(int count, const Entry (&)[N]) {
+    return std::clamp(count, 0, static_cast<int>(N));
+}
+
+std::string Entry(const char* array, int i) { return std::string(array) + "[" + std::to_string(i) + "]."; }
+
+void print(Printer& out, const ProcessorInformation& r) {
+    out.field("quantity", static_cast<long>(r.quantity));
+    for (int i = 0; i < Filled(r.quantity, r.cpu); ++i) {
+        const CPU& cpu = r.cpu[i];
+        out.prefix(Entry("cpu", i));
+        out.field("family", cpu.family);
+        out.field("stepping", cpu.stepping);
+        out.field("MaxSpeed", cpu.MaxSpeed);
+        out.field("CurrentSpeed", cpu.CurrentSpeed);
+        out.field("ExternalClock", cpu.ExternalClock);
+        out.field("manufacturer", cpu.manufacturer);
+        out.field("UsageRate", cpu.UsageRate);
+        out.field("IsUHT", static_cast<long>(cpu.IsUHT));
+        out.field("IsDisabled", static_cast<long>(cpu.IsDisabled));
+        for (int k = 0; k < 3; ++k) {
+            const CACHE& cache = cpu.cache[k];
+            out.prefix(Entry("cpu", i) + Entry("cache", k));
+            out.field("designation", cache.designation);
+            out.field("InstalledSize", cache.InstalledSize);
+            out.field("MaxSize", cache.MaxSize);
+            out.field("speed", cache.speed);
+        }
+    }
+    out.prefix("");
+}
+
+void print(Printer& out, const MemoryInformation& r) {
+    out.field("TotalSize", static_cast<long>(r.TotalSize));
+    out.field("quantity", static_cast<long>(r.quantity));
+    for (int i = 0; i < Filled(r.quantity, r.bank); ++i) {
+        const BANK& bank = r.bank[i];
+        out.prefix(Entry("bank", i));
+        out.field("size", bank.size);
+        out.field("speed", bank.speed);
+        out.field("type", bank.type);
+        out.field("TypeDetail", bank.TypeDetail);
+        out.field("manufacturer", bank.manufacturer);
+        out.field("SlotNumber", static_cast<long>(bank.SlotNumber));
+    }
+    out.prefix("");
+}
+
+void print(Printer& out, const IOInformation& r) {
+    out.field("quantity", static_cast<long>(r.quantity));
+    for (int i = 0; i < Filled(r.quantity, r.port); ++i) {
+        out.prefix(Entry("port", i));
+        out.field("type", r.port[i].type);
+        out.field("description", r.port[i].description);
+    }
+    out.prefix("");
+}
+
+void print(Printer& out, const SystemPowerInformation& r) {
+    out.field("TotalNumber", static_cast<long>(r.TotalNumber));
+    out.field("RedundantNumber", static_cast<long>(r.RedundantNumber));
+    for (int i = 0; i < Filled(r.TotalNumber, r.PowerSupply); ++i) {
+        const SYS_POWER& supply = r.PowerSupply[i];
+        out.prefix(Entry("PowerSupply", i));
+        out.field("manufacturer", supply.manufacturer);
+        out.field("ProductName", supply.ProductName);
+        out.field("DeviceName", supply.DeviceName);
+        out.field("ProductVersion", supply.ProductVersion);
+        out.field("SerialNo", supply.SerialNo);
+        out.field("status", supply.status);
+        out.field("BiosEnable", supply.BiosEnable);
+    }
+    out.prefix("");
+}
+
+void print(Printer& out, const SensorThresholdInfo& t) {
+    out.field("sti.DeviceID", static_cast<long>(t.DeviceID));
+    out.field("sti.SensorType", static_cast<long>(t.SensorType));
+    out.field("sti.UpperNonRecoverThresholdValue", t.UpperNonRecoverThresholdValue);
+    out.field("sti.UpperCriticalThresholdValue", t.UpperCriticalThresholdValue);
+    out.field("sti.UpperNonCriticalThresholdValue", t.UpperNonCriticalThresholdValue);
+    out.field("sti.LowerNonRecoverThreshold", t.LowerNonRecoverThreshold);
+    out.field("sti.LowerCriticalThreshold", t.LowerCriticalThreshold);
+    out.field("sti.LowerNonCriticalThreshold", t.LowerNonCriticalThreshold);
+    out.field("sti.MaxThreshold", t.MaxThreshold);
+    out.field("sti.MinThreshold", t.MinThreshold);
+    out.field("sti.readableFlag", static_cast<long>(t.readableFlag));
+    out.field("sti.settableFlag", static_cast<long>(t.settableFlag));
+}
+
+// Fans, voltage and temperature probes share one shape; only the reading's name differs.
+template <typename Probe>
+void print_probe(Printer& out, const Probe& p, const char* reading_name, const char (&reading)[16]) {
+    out.field("sensorNumber", static_cast<long>(p.sensorNumber));
+    out.field("status", static_cast<long>(p.status));
+    out.field("DeviceID", static_cast<long>(p.DeviceID));
+    out.field("SensorType", static_cast<long>(p.SensorType));
+    out.field("desc", p.desc);
+    out.field(reading_name, reading);
+    out.field("min", p.min);
+    out.field("max", p.max);
+    out.field("IdString", p.IdString);
+    print(out, p.sti);
+}
+
+void print(Printer& out, const FanInformation& r) {
+    out.field("quantity", static_cast<long>(r.quantity));
+    for (int i = 0; i < Filled(r.quantity, r.fan); ++i) {
+        out.prefix(Entry("fan", i));
+        print_probe(out, r.fan[i], "speed", r.fan[i].speed);
+    }
+    out.prefix("");
+}
+
+void print(Printer& out, const VoltageInformation& r) {
+    out.field("quantity", static_cast<long>(r.quantity));
+    for (int i = 0; i < Filled(r.quantity, r.voltage); ++i) {
+        out.prefix(Entry("voltage", i));
+        print_probe(out, r.voltage[i], "CurrentVoltage", r.voltage[i].CurrentVoltage);
+    }
+    out.prefix("");
+}
+
+void print(Printer& out, const TemperatureInformation& r) {
+    out.field("quantity", static_cast<long>(r.quantity));
+    for (int i = 0; i < Filled(r.quantity, r.temperature); ++i) {
+        out.prefix(Entry("temperature", i));
+        print_probe(out, r.temperature[i], "CurrentTemperature", r.temperature[i].CurrentTemperature);
+    }
+    out.prefix("");
 }
 
 // Asks GetInfo for one record (zeroed first, as the agent does) and prints it.
@@ -51,6 +187,14 @@ void report_inventory(const Library& library, Printer& out) {
     out.result("IsSmBiosSupport()", is_smbios());
     report<BaseBoardInformation>(get_info, out, "base board", "INFO_BASE_BOARD", INFO_BASE_BOARD);
     report<SysInformation>(get_info, out, "system", "INFO_SYSTEM", INFO_SYSTEM);
+    report<ProcessorInformation>(get_info, out, "processors", "INFO_PROCESSOR", INFO_PROCESSOR);
+    report<MemoryInformation>(get_info, out, "memory", "INFO_MEMORY", INFO_MEMORY);
+    report<IOInformation>(get_info, out, "I/O ports", "INFO_IO_PORT", INFO_IO_PORT);
+    report<SystemPowerInformation>(get_info, out, "power supplies", "INFO_POWER_SUPPLY", INFO_POWER_SUPPLY);
+    report<SystemPowerInformation>(get_info, out, "UPS", "INFO_UPS", INFO_UPS);
+    report<FanInformation>(get_info, out, "fans", "INFO_FAN", INFO_FAN);
+    report<VoltageInformation>(get_info, out, "voltage probes", "INFO_VOLTAGE", INFO_VOLTAGE);
+    report<TemperatureInformation>(get_info, out, "temperature probes", "INFO_TEMPERATURE", INFO_TEMPERATURE);
 }
 
 }  // namespace cli

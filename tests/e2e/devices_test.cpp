@@ -11,19 +11,9 @@
 
 namespace {
 
-using GetInfoFunction = int(unsigned long, LPVOID);
+using SampleServerDevices = e2e::SampleServerTest;
 
-struct SampleServer : ::testing::Test {
-    void SetUp() override {
-        ASSERT_TRUE(lib.loaded()) << dlerror();
-        get_info = lib.function<GetInfoFunction>("GetInfo");
-        ASSERT_NE(get_info, nullptr);
-    }
-    e2e::Library lib{QARVEL_SIM_LIBRARY};
-    GetInfoFunction* get_info = nullptr;
-};
-
-TEST_F(SampleServer, PciFunctions) {
+TEST_F(SampleServerDevices, PciFunctions) {
     auto devices = std::make_unique<e2e::Guarded<DeviceInformation>>();
     ASSERT_EQ(get_info(INFO_PCI_DEVICE, &devices->record), 0);
     EXPECT_TRUE(devices->canaries_intact());
@@ -103,7 +93,7 @@ TEST_F(SampleServer, PciFunctions) {
     EXPECT_EQ(i, r.quantity);
 }
 
-TEST_F(SampleServer, IdeDrives) {
+TEST_F(SampleServerDevices, IdeDrives) {
     auto drives = std::make_unique<e2e::Guarded<StorageInformation>>();
     ASSERT_EQ(get_info(INFO_STORAGE, &drives->record), 0);
     EXPECT_TRUE(drives->canaries_intact());
@@ -120,7 +110,7 @@ TEST_F(SampleServer, IdeDrives) {
     EXPECT_STREQ(r.driveArray[2].type, "");
 }
 
-TEST_F(SampleServer, PartitionsAgreeWithSfdisk) {
+TEST_F(SampleServerDevices, PartitionsAgreeWithSfdisk) {
     auto partitions = std::make_unique<e2e::Guarded<PartitionInformation>>();
     ASSERT_EQ(get_info(INFO_PARTITION, &partitions->record), 0);
     EXPECT_TRUE(partitions->canaries_intact());
@@ -153,7 +143,7 @@ TEST_F(SampleServer, PartitionsAgreeWithSfdisk) {
 TEST(CapturedMachine, WithoutProcIdeThereAreNoDrivesAndNoPartitions) {
     e2e::Library lib(QARVEL_SIM_LIBRARY, QARVEL_TEST_DATA "/realdata/smbios/Synology-RS3614xsp");
     ASSERT_TRUE(lib.loaded()) << dlerror();
-    auto* get_info = lib.function<GetInfoFunction>("GetInfo");
+    auto* get_info = lib.function<e2e::GetInfoFunction>("GetInfo");
     auto drives = std::make_unique<e2e::Guarded<StorageInformation>>();
     auto partitions = std::make_unique<e2e::Guarded<PartitionInformation>>();
     auto devices = std::make_unique<e2e::Guarded<DeviceInformation>>();

@@ -5,12 +5,11 @@
 
 namespace {
 
-using GetInfoFunction = int(unsigned long, LPVOID);
 
 TEST(SimulatedLibrary, SampleServerIdentity) {
     e2e::Library lib(QARVEL_SIM_LIBRARY);
     ASSERT_TRUE(lib.loaded()) << dlerror();
-    auto* get_info = lib.function<GetInfoFunction>("GetInfo");
+    auto* get_info = lib.function<e2e::GetInfoFunction>("GetInfo");
     auto* is_smbios = lib.function<int()>("IsSmBiosSupport");
     ASSERT_NE(get_info, nullptr);
     ASSERT_NE(is_smbios, nullptr);
@@ -40,7 +39,7 @@ TEST(SimulatedLibrary, CapturedMachineWithLongStringsStaysInsideItsFields) {
     // than the 16-byte serial number field.
     e2e::Library lib(QARVEL_SIM_LIBRARY, QARVEL_TEST_DATA "/realdata/smbios/Synology-RS3614xsp");
     ASSERT_TRUE(lib.loaded()) << dlerror();
-    auto* get_info = lib.function<GetInfoFunction>("GetInfo");
+    auto* get_info = lib.function<e2e::GetInfoFunction>("GetInfo");
     e2e::Guarded<BaseBoardInformation> board;
     ASSERT_EQ(get_info(INFO_BASE_BOARD, &board.record), 0);
     EXPECT_TRUE(board.canaries_intact());
@@ -51,7 +50,7 @@ TEST(SimulatedLibrary, CapturedMachineWithLongStringsStaysInsideItsFields) {
 TEST(SimulatedLibrary, MissingMachineServesAnEmptyOneWithoutSmbios) {
     e2e::Library lib(QARVEL_SIM_LIBRARY, "/nonexistent/machine");
     ASSERT_TRUE(lib.loaded()) << dlerror();
-    auto* get_info = lib.function<GetInfoFunction>("GetInfo");
+    auto* get_info = lib.function<e2e::GetInfoFunction>("GetInfo");
     e2e::Guarded<SysInformation> system;
     EXPECT_EQ(get_info(INFO_SYSTEM, &system.record), -1);
     EXPECT_TRUE(system.canaries_intact());
@@ -61,11 +60,13 @@ TEST(ExportedSymbols, OnlyTheInterfaceIsVisible) {
     for (const char* path : {QARVEL_LIBRARY, QARVEL_SIM_LIBRARY}) {
         e2e::Library lib(path);
         ASSERT_TRUE(lib.loaded()) << path << ": " << dlerror();
-        for (const char* name : {"GetInfo", "IsSmBiosSupport", "release"})
+        for (const char* name : {"GetInfo", "IsSmBiosSupport", "release", "GetCpuUsageRate", "GetMemUsageRate",
+                                 "ExecuteFirstTime"})
             EXPECT_NE(lib.symbol(name), nullptr) << path << " lacks " << name;
         // Internals stay inside: state, helpers, classes, the platform and the simulator.
         for (const char* name : {"bios", "NoEntersmBIOS", "itoa", "_ZN6SmBios7GetItemEhh",
-                                 "_ZN8platform4openEPKci", "_ZN3sim7currentEv"})
+                                 "_ZN8platform4openEPKci", "_ZN3sim7currentEv", "cp_time", "quantity",
+                                 "retrieve_all_cpus", "_Z15RetrieveCpuTimei", "_Z14GetCpuQuantityv"})
             EXPECT_EQ(lib.symbol(name), nullptr) << path << " shows " << name;
     }
 }
@@ -74,7 +75,7 @@ TEST(RealLibrary, WithoutPhysicalMemoryAccessSmbiosCommandsFail) {
     if (access("/dev/mem", R_OK) == 0) GTEST_SKIP() << "this machine lets us read /dev/mem";
     e2e::Library lib(QARVEL_LIBRARY, nullptr);
     ASSERT_TRUE(lib.loaded()) << dlerror();
-    auto* get_info = lib.function<GetInfoFunction>("GetInfo");
+    auto* get_info = lib.function<e2e::GetInfoFunction>("GetInfo");
     e2e::Guarded<BaseBoardInformation> board;
     testing::internal::CaptureStderr();
     EXPECT_EQ(get_info(INFO_BASE_BOARD, &board.record), -1);

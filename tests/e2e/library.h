@@ -60,6 +60,20 @@ struct Guarded {
     }
 };
 
+using GetInfoFunction = int(unsigned long, LPVOID);
+
+// The simulated library serving the sample server, with GetInfo looked up.
+class SampleServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(lib.loaded()) << dlerror();
+        get_info = lib.function<GetInfoFunction>("GetInfo");
+        ASSERT_NE(get_info, nullptr);
+    }
+    Library lib{QARVEL_SIM_LIBRARY};
+    GetInfoFunction* get_info = nullptr;
+};
+
 }  // namespace e2e
 
 #endif

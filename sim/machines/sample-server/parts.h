@@ -10,6 +10,7 @@ namespace sample_server {
 bool write_smbios(const std::string& dir);
 bool write_pci(const std::string& dir);
 bool write_disks(const std::string& dir);
+bool write_load(const std::string& dir);
 
 }  // namespace sample_server
 

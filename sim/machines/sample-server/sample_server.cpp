@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
         {"SMBIOS table", sample_server::write_smbios},
         {"PCI functions", sample_server::write_pci},
         {"IDE drives", sample_server::write_disks},
+        {"processor times and memory use", sample_server::write_load},
     };
     for (const Part& part : parts) {
         if (!part.write(dir)) {

@@ -1,0 +1,155 @@
+// The load of the machine: processor busy percentages from the kernel's cumulative times in
+// /proc/stat, and the share of memory in use as `free` reports it.
+#include <fcntl.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "SmBios/SmBios.h"
+#include "api/exports.h"
+#include "platform/platform.h"
+
+long cp_time[4][8];
+long cp_old[4][8];
+long UserTime[8];
+long NiceTime[8];
+long SysTime[8];
+long IdleTime[8];
+extern "C" {
+int ExecuteFirstTime = 0;
+}
+int retrieve_all_cpus = 1;
+int quantity = 0;
+
+namespace {
+
+constexpr int kMaxCpus = 8;
+// The processor lines sit at the start of /proc/stat; this much of it is read.
+constexpr long kStatBytes = 1024;
+
+// The time tables hold four times per processor in one run of 32 longs: processor i at
+// positions 4i .. 4i+3 (user, nice, system, idle).
+long& At(long (&times)[4][8], int position) { return times[position / 8][position % 8]; }
+
+// `free` prints its memory line as "Mem: total used ..."; the pipeline leaves the total and
+// the used amount on a line each.
+constexpr char kFreeCommand[] = "free |awk '{FS=\":\"; if ($1~/Mem/){print $2}}'|awk '{print $1;print $2}'";
+
+// Reads the number that starts `line` (after blanks); false when the line holds none.
+bool ReadNumber(const char* line, long long& value) {
+    while (*line == ' ' || *line == '\t') ++line;
+    // strtoll would skip a newline too and take the next line's number.
+    if (!std::isdigit(static_cast<unsigned char>(*line)) && *line != '-' && *line != '+') return false;
+    char* end = nullptr;
+    value = std::strtoll(line, &end, 10);
+    return end != line;
+}
+
+}  // namespace
+
+int RetrieveCpuTime(int nr_cpu) {
+    if (nr_cpu < 0 || nr_cpu >= kMaxCpus) return -1;
+    int fd = platform::open("/proc/stat", O_RDONLY);
+    if (fd < 0) {
+        std::printf("File open failed!\n");
+        return -1;
+    }
+    char text[kStatBytes + 1] = {};
+    long got = platform::read(fd, text, kStatBytes);
+    if (got < 0) {
+        std::perror("/proc/stat");
+        platform::close(fd);
+        return -1;
+    }
+    text[got] = '\0';
+
+    char name[16];
+    std::snprintf(name, sizeof name, "cpu%d", nr_cpu);
+    const char* line = std::strstr(text, name);
+    if (!line) {
+        platform::close(fd);
+        return -1;
+    }
+    char format[48];
+    std::snprintf(format, sizeof format, "%s %%lu %%lu %%lu %%lu", name);
+    unsigned long values[4];
+    int converted = std::sscanf(line, format, &values[0], &values[1], &values[2], &values[3]);
+    if (converted < 2) {
+        platform::close(fd);
+        return -1;
+    }
+    const int first = 4 * nr_cpu;
+    for (int k = 0; k < converted; ++k) At(cp_time, first + k) = static_cast<long>(values[k]);
+
+    if (ExecuteFirstTime == 0) {
+        ExecuteFirstTime = 1;
+    } else {
+        // The kernel's counters are unsigned and may wrap: differences are taken modulo.
+        auto since = [&](int k) {
+            return static_cast<long>(static_cast<unsigned long>(At(cp_time, first + k)) -
+                                     static_cast<unsigned long>(At(cp_old, first + k)));
+        };
+        UserTime[nr_cpu] = since(0);
+        NiceTime[nr_cpu] = since(1);
+        SysTime[nr_cpu] = since(2);
+        IdleTime[nr_cpu] = since(3);
+    }
+    for (int k = 0; k < 4; ++k) At(cp_old, first + k) = At(cp_time, first + k);
+    platform::close(fd);
+    return 0;
+}
+
+int GetCpuQuantity(void) {
+    SmBios* reader = EnsureSmBios();
+    if (!reader || !reader->IsInitOK()) return 0;
+    return reader->GetProcessorQuantity();
+}
+
+extern "C" int GetCpuUsageRate(int interval, LPVOID buffer) {
+    if (!buffer) return -1;
+    auto& record = *static_cast<CpuUsageRageInformation*>(buffer);
+    record.quantity = 0;
+    std::memset(record.UsageRate, 0, sizeof record.UsageRate);
+    if (interval < 0) return -1;
+
+    // The processors are counted once per process.
+    if (retrieve_all_cpus == 1) {
+        for (int i = 0; i < kMaxCpus && RetrieveCpuTime(i) != -1; ++i) ++quantity;
+        retrieve_all_cpus = 0;
+    }
+    // Two fresh samples around the sleep, so the rates cover exactly the caller's interval.
+    for (int i = 0; i < quantity; ++i)
+        if (RetrieveCpuTime(i) == -1) return -1;
+    platform::sleep(static_cast<unsigned int>(interval));
+    for (int i = 0; i < quantity; ++i)
+        if (RetrieveCpuTime(i) == -1) return -1;
+
+    for (int i = 0; i < quantity; ++i) {
+        long long idle = IdleTime[i];
+        long long total = idle + UserTime[i] + NiceTime[i] + SysTime[i];
+        // A processor whose times did not advance (or ran backwards) was not measurably busy.
+        if (total <= 0) continue;
+        long long rate = 100 - idle * 100 / total;
+        record.UsageRate[i] = static_cast<int>(rate < 0 ? 0 : rate > 100 ? 100 : rate);
+    }
+    record.quantity = quantity;
+    return 0;
+}
+
+extern "C" int GetMemUsageRate(void) {
+    // The two numbers come back through a pipe: no file is written anywhere.
+    char output[512] = {};
+    if (platform::run_command(kFreeCommand, output, sizeof output) <= 0) {
+        std::printf("File is not exist!\n");
+        return 0;
+    }
+    const char* second = std::strchr(output, '\n');
+    long long total = 0, used = 0;
+    if (!ReadNumber(output, total) || !second || !ReadNumber(second + 1, used) || total <= 0) return 0;
+    float rate = static_cast<float>(used * 100.0 / static_cast<double>(total));
+    if (!(rate > 0)) return 0;
+    if (rate > 100) return 100;
+    return static_cast<int>(rate);
+}

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "sim/Bmc.h"
 #include "sim/Machine.h"
 #include "sim/Smbios.h"
 
@@ -91,7 +92,7 @@ std::unique_ptr<Machine> load_machine(const std::string& directory, std::string&
     }
     auto machine = std::make_unique<Machine>();
     fs::path dir(directory);
-    for (auto loader : {load_smbios, load_proc, load_programs})
+    for (auto loader : {load_smbios, load_proc, load_programs, load_ipmi})
         if (!loader(dir, *machine, error)) return nullptr;
     return machine;
 }

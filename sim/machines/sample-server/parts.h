@@ -8,6 +8,7 @@
 namespace sample_server {
 
 bool write_smbios(const std::string& dir);
+bool write_bmc(const std::string& dir);
 
 }  // namespace sample_server
 

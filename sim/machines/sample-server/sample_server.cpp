@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     };
     const Part parts[] = {
         {"SMBIOS table", sample_server::write_smbios},
+        {"BMC", sample_server::write_bmc},
     };
     for (const Part& part : parts) {
         if (!part.write(dir)) {

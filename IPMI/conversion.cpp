@@ -78,7 +78,14 @@ int Sensor::GetRawValue(SensorFormulaParameter sfp, double convertedValue, unsig
     }
     double q = (convertedValue / std::pow(10.0, sfp.RExp) - sfp.B * std::pow(10.0, sfp.BExp)) / sfp.M;
     int x = -32768;
-    if (std::isfinite(q) && q > -32769.0 && q < 32768.0) x = static_cast<int>(std::trunc(q));
+    if (std::isfinite(q) && q > -32769.0 && q < 32768.0) {
+        // A value on one of the sensor's steps comes back as that step: the division can land
+        // a hair below it (5.01 V in 30 mV steps is 166.99999999999997), and x87 and SSE
+        // arithmetic land differently.
+        const double step = std::round(q);
+        if (std::fabs(q - step) <= 1e-9 * std::fmax(1.0, std::fabs(q))) q = step;
+        x = static_cast<int>(std::trunc(q));
+    }
     rawValue = static_cast<unsigned char>(x & 0xFF);
     return 0;
 }

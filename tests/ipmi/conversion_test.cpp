@@ -67,6 +67,9 @@ TEST_F(Conversion, FormatsBothWays) {
 TEST_F(Conversion, InverseTruncatesTowardZeroAndKeepsTheLowByte) {
     Sensor s;
     EXPECT_EQ(Inverse(s, Factors(kUnsigned, 3, 0, 0, 0), 10.0), 3);       // 3.33
+    EXPECT_EQ(Inverse(s, Factors(kUnsigned, 3, 0, 0, -2), 5.01), 167);    // on a step, not a hair below it
+    EXPECT_EQ(Inverse(s, Factors(kUnsigned, 8, 0, 0, -3), 1.784), 223);
+    EXPECT_EQ(Inverse(s, Factors(kUnsigned, 3, 0, 0, -2), 5.0099), 166);  // just below a step
     EXPECT_EQ(Inverse(s, Factors(kTwos, 3, 0, 0, 0), -10.0), 0xFD);       // -3.33 -> -3
     EXPECT_EQ(Inverse(s, Factors(kUnsigned, 0, 5, 0, 0), 123.0), 0);      // M = 0
     EXPECT_EQ(Inverse(s, Factors(kUnsigned, 0, 0, 0, 0), -7.0), 0);
@@ -171,12 +174,14 @@ TEST_F(Conversion, LinearSensorsAgreeWithTheFormulaOnEveryRawByte) {
                         1e-9 * std::fabs(static_cast<double>(y)) + 1e-12)
                 << set.what << ", raw " << r;
 
-            // Half a step past x, away from zero, still truncates to x.
-            const double between = static_cast<double>(formula(x >= 0 ? x + 0.5L : x - 0.5L));
+            // The value itself, and half a step past it away from zero, come back as x.
             int expected = x & 0xFF;
             if (set.format == kOnes && x < 0) expected = 255 + x;
             if (set.format == kOnes && r == 0xFF) expected = 0;  // negative zero comes back as zero
+            const double between = static_cast<double>(formula(x >= 0 ? x + 0.5L : x - 0.5L));
             EXPECT_EQ(Inverse(s, p, between), expected) << set.what << ", raw " << r;
+            EXPECT_EQ(Inverse(s, p, static_cast<double>(y)), expected) << set.what << ", raw " << r;
+            EXPECT_EQ(Inverse(s, p, Forward(s, p, static_cast<unsigned char>(r))), expected) << set.what << ", raw " << r;
         }
     }
 }

@@ -21,6 +21,8 @@
 
 namespace sim {
 
+class Bmc;
+
 // Something the library can open: a device or a file. Offsets are absolute.
 class Node {
 public:
@@ -138,6 +140,8 @@ public:
     Clock clock;
     // What a command prints: the standard output of `free`, keyed by program name.
     std::map<std::string, std::string> programs;
+    // The BMC behind /dev/ipmi, when the machine has one (sim/Bmc.h, install_bmc).
+    std::shared_ptr<Bmc> bmc;
 
     // Devices that are not plain files; /dev/mem is there from the start.
     using DeviceFactory = std::function<std::shared_ptr<Node>()>;

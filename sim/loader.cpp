@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "sim/Disk.h"
+#include "sim/Bmc.h"
 #include "sim/Machine.h"
 #include "sim/Pci.h"
 #include "sim/Smbios.h"
@@ -140,7 +141,7 @@ std::unique_ptr<Machine> load_machine(const std::string& directory, std::string&
     }
     auto machine = std::make_unique<Machine>();
     fs::path dir(directory);
-    for (auto loader : {load_smbios, load_proc, load_pci, load_disks, load_programs})
+    for (auto loader : {load_smbios, load_proc, load_pci, load_disks, load_ipmi, load_programs})
         if (!loader(dir, *machine, error)) return nullptr;
     return machine;
 }

@@ -11,6 +11,7 @@ bool write_smbios(const std::string& dir);
 bool write_pci(const std::string& dir);
 bool write_disks(const std::string& dir);
 bool write_load(const std::string& dir);
+bool write_bmc(const std::string& dir);
 
 }  // namespace sample_server
 

@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
         {"PCI functions", sample_server::write_pci},
         {"IDE drives", sample_server::write_disks},
         {"processor times and memory use", sample_server::write_load},
+        {"BMC", sample_server::write_bmc},
     };
     for (const Part& part : parts) {
         if (!part.write(dir)) {

@@ -1,0 +1,91 @@
+// The base of every object that talks to the BMC: it opens /dev/ipmi, probes the KCS and
+// SMIC system interfaces, and sends one request at a time through the driver's ioctl.
+// The descriptor and the readiness flag are process-wide and shared by the whole family;
+// each object has its own request record and its own response buffer.
+#ifndef QARVEL_IPMI_IPMIBASE_H
+#define QARVEL_IPMI_IPMIBASE_H
+
+#include "IPMI/ImbDriver.h"
+
+// Descriptor of /dev/ipmi; 0 while the family holds none.
+extern int hDevice;
+// 1 once the device is open and a KCS or SMIC interface answered.
+extern int InitOK;
+
+struct IMBPREQUESTDATA {
+    unsigned char cmdType;
+    unsigned char rsSa;  // kept for the caller's record only: the wire always carries 0xFF
+    unsigned char busType;
+    unsigned char netFn;
+    unsigned char rsLun;
+    unsigned char* data;  // allocated per request, released right after it
+    int dataLength;
+};
+
+class IPMIbase {
+public:
+    // Command codes; equal values belong to different network functions.
+    enum command {
+        get_device_id = 1, Get_FRU_info = 16, Read_FRU_info = 17, Get_SDR_RepositoryInfo = 32,
+        Reserve_SDR_Repository = 34, reset_watchdog_timer = 34, Get_SDR = 35, set_watchdog_timer = 36,
+        get_watchdog_timer = 37, set_sensor_threshold = 38, get_sensor_threshold = 39, Get_sensor_reading = 45,
+        Get_channel_auth_capability = 56, Get_session_challenge = 57, Activate_session = 58,
+        Set_session_priviledge_level = 59, close_session = 60, Get_session_info = 61, Get_auth_code = 63,
+        Set_channel_access = 64, get_SEL_info = 64, Get_channel_access = 65, get_SEL_alloc_info = 65,
+        Get_channel_info = 66, reserve_SEL = 66, Set_user_access = 67, get_SEL_entry = 67, Get_user_access = 68,
+        add_SEL_entry = 68, Set_user_name = 69, partial_add_SEL_entry = 69, Get_user_name = 70,
+        delete_SEL_entry = 70, Set_user_passwd = 71, clear_SEL = 71, get_SEL_time = 72, set_SEL_time = 73,
+        get_aux_log_status = 90, set_aux_log_status = 91
+    };
+    enum BusTypeCode { PUBLIC_BUS = 0 };
+    enum LUNs { BMC_LUN = 0, OEM_LUN1 = 1, SMS_LUN = 2, OEM_LUN2 = 3 };
+    enum NetFunCode {
+        CHASSIS_CMD = 0, CHASSIS_REP = 1, BRIDGE_CMD = 2, BRIDGE_REP = 3, SENSER_EVENT_CMD = 4,
+        SENSER_EVENT_REP = 5, APP_CMD = 6, APP_REP = 7, FIRMWARE_CMD = 8, FIRMWARE_REP = 9, STORAGE_CMD = 10,
+        STORAGE_REP = 11, TRASPORT_CMD = 12, TRANPORT_REP = 13, OEM_CMD = 48
+    };
+    enum DeviceStatus { STATUS_NORMAL = 1, STATUS_ERROR = 2 };
+    enum ChannelProtocolType { IPMB_10 = 1 };
+    enum channelMediaType { LAN_802_3 = 4 };
+
+    // Allocates the response buffer; does not open the device (the concrete classes call
+    // InitIpmiBase at the end of their constructors).
+    IPMIbase();
+    // Frees the response buffer. The last object of the family closes the device it
+    // opened and clears InitOK, so a family built afterwards opens it again.
+    ~IPMIbase();
+    IPMIbase(const IPMIbase&) = delete;
+    IPMIbase& operator=(const IPMIbase&) = delete;
+
+    virtual int IsInitOK();
+    // Opens /dev/ipmi and probes the system interface once per family: 0, or -1 when the
+    // device cannot be opened or port I/O is refused.
+    virtual int InitIpmiBase();
+
+    // Sends one request and waits for its response; `ResponseBuffer` holds
+    // IMB_RESPONSE_SIZE bytes. The ioctl's result (0 or -1). When nothing reaches the BMC
+    // (device not ready, ioctl failed) the completion code reads 0xFF, so a caller that
+    // judges by the completion code never mistakes it for success.
+    int SendTimedImbpRequest(IMBPREQUESTDATA* request, int MAX_WAIT_TIME, unsigned char* ResponseBuffer,
+                             int* ResponseDataLength, unsigned char* CompleteCode);
+
+    // Bounded copy: at most desLen - 1 characters and a NUL when the destination is not
+    // larger than the source, else at most sourceLen characters and a NUL after them.
+    int IpmiSrtringCopy(char* des, char* source, int desLen, int sourceLen);
+
+    int IsSupportKCS;
+    int IsSupportSMIC;
+    IMBPREQUESTDATA request;
+    unsigned char* ResponseBuffer;  // IMB_RESPONSE_SIZE bytes
+
+protected:
+    // One request in the order every request of the family follows: fill `request`, copy
+    // the data into a block allocated for this request, clear the response buffer, send
+    // with the wait limit 3000, release the block. 0 when the BMC answered with
+    // completion code 0, else -1. `responseLength` receives the number of response bytes,
+    // never more than the buffer holds; bytes the BMC did not send read 0.
+    int SendRequest(unsigned char netFn, unsigned char cmd, unsigned char rsSa, const unsigned char* data,
+                    int dataLength, int* responseLength);
+};
+
+#endif

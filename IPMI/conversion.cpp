@@ -1,0 +1,119 @@
+// Raw sensor bytes to values and back: y = L[(M x + B 10^K1) 10^K2] (IPMI 2.0 36.3).
+#include <cmath>
+
+#include "IPMI/Sensor.h"
+
+namespace {
+
+// Analog data format, bits 7..6 of the record's units 1 byte (IPMI 2.0 43.1).
+enum AnalogFormat { kUnsigned = 0, kOnesComplement = 1, kTwosComplement = 2, kNoReading = 3 };
+
+int Format(const SensorFormulaParameter& sfp) { return sfp.Unit1 >> 6; }
+
+// Linearization L by code (IPMI 2.0 36.3, table 36-1), with out-of-domain inputs giving 0.
+// The e and cube root approximations (2.72, 0.33) are those our readings have always shown.
+double (*const kForward[])(double) = {
+    [](double v) { return v; },                                   // linear
+    [](double v) { return v <= 0 ? 0.0 : std::log(v); },          // ln
+    [](double v) { return v <= 0 ? 0.0 : std::log10(v); },        // log10
+    [](double v) { return v <= 0 ? 0.0 : std::log10(v) / std::log10(2.0); },  // log2
+    [](double v) { return std::pow(2.72, v); },                   // e
+    [](double v) { return std::pow(10.0, v); },                   // exp10
+    [](double v) { return std::pow(2.0, v); },                    // exp2
+    [](double v) { return v == 0 ? 0.0 : 1 / v; },                // 1/x
+    [](double v) { return std::pow(v, 2.0); },                    // sqr
+    [](double v) { return std::pow(v, 3.0); },                    // cube
+    [](double v) { return v < 0 ? 0.0 : std::sqrt(v); },          // sqrt
+    [](double v) { return std::pow(v, 0.33); },                   // cube root
+};
+
+// The inverse of each L: false when the value has no raw byte (it is then written as 0).
+bool (*const kInverse[])(double, double&) = {
+    [](double y, double& v) { return v = y, true; },
+    [](double y, double& v) { return v = std::pow(2.72, y), true; },
+    [](double y, double& v) { return v = std::pow(10.0, y), true; },
+    [](double y, double& v) { return v = std::pow(2.0, y), true; },
+    [](double y, double& v) { return y > 0 && (v = std::log(y), true); },
+    [](double y, double& v) { return y > 0 && (v = std::log10(y), true); },
+    [](double y, double& v) { return y > 0 && (v = std::log10(y) / std::log10(2.0), true); },
+    [](double y, double& v) { return y != 0 && (v = 1 / y, true); },
+    [](double y, double& v) { return y >= 0 && (v = std::sqrt(y), true); },
+    [](double y, double& v) { return v = std::pow(y, 0.333), true; },
+    [](double y, double& v) { return v = std::pow(y, 2.0), true; },
+    [](double y, double& v) { return v = std::pow(y, 3.0), true; },
+};
+
+constexpr unsigned int kLinearizations = sizeof kForward / sizeof kForward[0];
+static_assert(sizeof kInverse / sizeof kInverse[0] == kLinearizations, "one inverse per linearization");
+
+}  // namespace
+
+double Sensor::GetFormulaInput(SensorFormulaParameter sfp, double x) {
+    return (sfp.M * x + sfp.B * std::pow(10.0, sfp.BExp)) * std::pow(10.0, sfp.RExp);
+}
+
+double Sensor::ReadingConversion(SensorFormulaParameter sfp, unsigned char raw) {
+    int x = raw;
+    switch (Format(sfp)) {
+        case kOnesComplement: x = raw < 0x80 ? raw : raw - 255; break;
+        case kTwosComplement: x = raw < 0x80 ? raw : raw - 256; break;
+        case kNoReading: return 0.0;
+        default: break;
+    }
+    return GetFormulaInput(sfp, x);
+}
+
+int Sensor::GetReadingConversion(SensorFormulaParameter sfp, unsigned char raw, double& ConvertedReadingValue) {
+    double v = ReadingConversion(sfp, raw);
+    unsigned int L = sfp.SensorLinearization & 0x7Fu;
+    // Codes 12 and above are OEM non-linear sensors, whose formula we do not know.
+    ConvertedReadingValue = L < kLinearizations ? kForward[L](v) : 0.0;
+    return 0;
+}
+
+int Sensor::GetRawValue(SensorFormulaParameter sfp, double convertedValue, unsigned char& rawValue) {
+    if (sfp.M == 0) {
+        rawValue = 0;
+        return 0;
+    }
+    double q = (convertedValue / std::pow(10.0, sfp.RExp) - sfp.B * std::pow(10.0, sfp.BExp)) / sfp.M;
+    int x = -32768;
+    if (std::isfinite(q) && q > -32769.0 && q < 32768.0) {
+        // A value on one of the sensor's steps comes back as that step: the division can land
+        // a hair below it (5.01 V in 30 mV steps is 166.99999999999997), and x87 and SSE
+        // arithmetic land differently.
+        const double step = std::round(q);
+        if (std::fabs(q - step) <= 1e-9 * std::fmax(1.0, std::fabs(q))) q = step;
+        x = static_cast<int>(std::trunc(q));
+    }
+    rawValue = static_cast<unsigned char>(x & 0xFF);
+    return 0;
+}
+
+int Sensor::ValueConversion(SensorFormulaParameter sfp, unsigned char& RawReadingValue) {
+    if (Format(sfp) == kOnesComplement && RawReadingValue >= 0x80)
+        RawReadingValue = static_cast<unsigned char>(RawReadingValue - 1);
+    return 0;
+}
+
+int Sensor::GetValueConversion(SensorFormulaParameter sfp, unsigned char& RawReadingValue,
+                               double ConvertedReadingValue) {
+    unsigned int L = sfp.SensorLinearization & 0x7Fu;
+    double v = 0;
+    if (L >= kLinearizations || !kInverse[L](ConvertedReadingValue, v)) {
+        RawReadingValue = 0;
+        return 0;
+    }
+    unsigned char raw = 0;
+    GetRawValue(sfp, v, raw);
+    ValueConversion(sfp, raw);
+    RawReadingValue = raw;
+    return 0;
+}
+
+int Sensor::WholePart(double v) {
+    if (std::isnan(v)) return 0;
+    if (v <= -2147483648.0) return -2147483647 - 1;
+    if (v >= 2147483647.0) return 2147483647;
+    return static_cast<int>(v);
+}

@@ -1,0 +1,132 @@
+// Live reads: sensor readings and states (IPMI 2.0 35.14), their texts, and the BMC's
+// firmware revision (IPMI 2.0 20.1).
+#include <cstdio>
+#include <cstring>
+
+#include "IPMI/EventCodeTable.h"
+#include "IPMI/Sensor.h"
+
+namespace {
+
+constexpr unsigned char kSensorResponder = 0xFF;
+constexpr unsigned char kBmcAddress = 0x20;
+// Reading byte that means "no reading" for every format we show.
+constexpr unsigned char kNoReading = 0xFF;
+
+// Event/reading type codes whose state bits mean something (IPMI 2.0 42.1).
+bool HasStateBits(unsigned char eventType) { return (eventType >= 0x02 && eventType <= 0x0B) || eventType == 0x6F; }
+
+// IPMI 2.0 42.2, processor sensor offset 7: "Processor Presence detected".
+constexpr unsigned char kProcessorPresent = 0x80;
+// Availability states (event/reading type 0Ah): offset 0 "running", offset 3 "on line".
+constexpr unsigned char kAvailabilityCode = 0x0A, kRunningOrOnLine = 0x09;
+
+int Unknown(char* result) {
+    std::memcpy(result, "Unknown", sizeof "Unknown");
+    return 0;
+}
+
+}  // namespace
+
+int Sensor::ReadSensor(unsigned char number, unsigned char& value) {
+    if (!IsInitOK()) return -1;
+    int received = 0;
+    if (SendRequest(SENSER_EVENT_CMD, Get_sensor_reading, kSensorResponder, &number, 1, &received) != 0) return -1;
+    if (received < 1) return -1;
+    value = ResponseBuffer[0];
+    return 0;
+}
+
+int Sensor::GetSensorStatus(unsigned char number, unsigned char eventType, unsigned char& offset) {
+    if (!IsInitOK()) return -1;
+    int received = 0;
+    if (SendRequest(SENSER_EVENT_CMD, Get_sensor_reading, kSensorResponder, &number, 1, &received) != 0) return -1;
+    if (!HasStateBits(eventType)) {
+        offset = 0;
+        return 0;
+    }
+    if (received < 3) return -1;
+    offset = ResponseBuffer[2];
+    return 0;
+}
+
+int Sensor::GetDeviceID(unsigned char* majorFirmwareRevision, unsigned char* minorFirmwareRevision) {
+    if (!IsInitOK() || !majorFirmwareRevision || !minorFirmwareRevision) return -1;
+    int received = 0;
+    if (SendRequest(APP_CMD, get_device_id, kBmcAddress, nullptr, 0, &received) != 0) return -1;
+    if (received < 4) return -1;
+    // Firmware revision 1 carries "device available" in bit 7; revision 2 is BCD.
+    *majorFirmwareRevision = ResponseBuffer[2] & 0x7F;
+    *minorFirmwareRevision = static_cast<unsigned char>(10 * (ResponseBuffer[3] >> 4) + (ResponseBuffer[3] & 0x0F));
+    return 0;
+}
+
+const SensorDescription* Sensor::Entry(const SensorDescription* table, int n) {
+    return n >= 0 && n < 64 ? &table[n] : nullptr;
+}
+
+int Sensor::CurrentReading(const SensorDescription* table, int n, char* result, bool fan) {
+    if (!result) return -1;
+    const SensorDescription* e = Entry(table, n);
+    unsigned char raw = 0;
+    if (!e || e->SensorNumbers == 0xFF || e->isAnalogReading == 1 || ReadSensor(e->SensorNumbers, raw) != 0)
+        return Unknown(result);
+
+    // A sensor of an empty processor socket reads whatever the bus floats to.
+    if (e->SensorEntityID == ENTITY_PROCESSOR) {
+        for (int i = 0; i < PSInfo.quantity && i < 64; ++i) {
+            const SensorDescription& p = PSInfo.sd[i];
+            if (p.SensorEntityInstance == e->SensorEntityInstance && p.SensorEventReadingCode == 0x6F &&
+                !(p.SensorCodeOffset & kProcessorPresent))
+                return Unknown(result);
+        }
+    }
+    if (e->SensorEventReadingCode == kAvailabilityCode) {
+        unsigned char state = 0;
+        if (GetSensorStatus(e->SensorNumbers, kAvailabilityCode, state) != 0) state = 0;
+        if (!(state & kRunningOrOnLine)) return Unknown(result);
+    }
+    if (raw == kNoReading) return Unknown(result);
+
+    double v = 0;
+    GetReadingConversion(e->sfp, raw, v);
+    if (!fan) {
+        WriteResult(result, "%.2f%s", v, e->SensorUnit);
+    } else if (std::strcmp(e->SensorUnit, SensorsUnit[0]) == 0 || std::strcmp(e->SensorUnit, "%") == 0) {
+        // A fan without a speed unit is shown as a share of its maximum reading.
+        if (e->SensorReadingMaxD == 0.0) return Unknown(result);
+        WriteResult(result, "%d%%", WholePart(v / e->SensorReadingMaxD * 100));
+    } else {
+        WriteResult(result, "%d%s", WholePart(v), e->SensorUnit);
+    }
+    return 0;
+}
+
+int Sensor::GetFanSpeed(int n, char* result) { return CurrentReading(FSInfo.sd, n, result, true); }
+
+int Sensor::GetVoltageCurrent(int n, char* result) { return CurrentReading(VSInfo.sd, n, result, false); }
+
+int Sensor::GetTemperatureCurrent(int n, char* result) { return CurrentReading(TSInfo.sd, n, result, false); }
+
+int Sensor::GetFanStatus(int n, char& status) {
+    const SensorDescription* e = Entry(FSInfo.sd, n);
+    if (!e) return -1;
+    unsigned char raw = 0;
+    status = ReadSensor(e->SensorNumbers, raw) == 0 && raw != 0 ? STATUS_NORMAL : STATUS_ERROR;
+    return 0;
+}
+
+int Sensor::StateDescription(const SensorDescription* table, int n, char* result) {
+    const SensorDescription* e = Entry(table, n);
+    if (!result || !e) return -1;
+    unsigned char state = 0;
+    if (GetSensorStatus(e->SensorNumbers, e->SensorEventReadingCode, state) != 0) state = 0;
+    if (GetDeviceStatus(e->SensorEventReadingCode, state, result) != 0) result[0] = '\0';
+    return 0;
+}
+
+int Sensor::GetFanStatusDescription(int n, char* result) { return StateDescription(FSInfo.sd, n, result); }
+
+int Sensor::GetVoltageStatusDescription(int n, char* result) { return StateDescription(VSInfo.sd, n, result); }
+
+int Sensor::GetTemperatureStatusDescription(int n, char* result) { return StateDescription(TSInfo.sd, n, result); }

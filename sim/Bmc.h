@@ -1,0 +1,173 @@
+// The simulated BMC behind /dev/ipmi.
+//
+// Requests arrive through the driver's send ioctl (the message of IPMI/ImbDriver.h) and are
+// served from a table keyed by network function and command; each entry names the
+// shortest request it accepts. The model keeps an SDR repository, per-sensor readings,
+// state bits and thresholds, and the Get Device ID answer; it logs every request that
+// reaches it and takes faults. More of the BMC (watchdog, FRU, channels, users, LAN) is
+// added as more handlers: a file with its state and a register_... member that calls
+// add_command, called from the constructor.
+#ifndef QARVEL_SIM_BMC_H
+#define QARVEL_SIM_BMC_H
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sim/Sdr.h"
+
+namespace sim {
+
+class Machine;
+
+// Network functions (requests) and completion codes (IPMI 2.0 5.1, 5.2).
+namespace netfn {
+constexpr std::uint8_t kSensor = 0x04, kApp = 0x06, kStorage = 0x0A, kTransport = 0x0C;
+}
+namespace completion {
+constexpr std::uint8_t kOk = 0x00, kInvalidCommand = 0xC1, kReservationInvalid = 0xC5, kLengthInvalid = 0xC7,
+                       kOutOfRange = 0xC9, kCannotReturn = 0xCA, kNotPresent = 0xCB, kInvalidField = 0xCC,
+                       kIllegalForSensor = 0xCD, kUnspecified = 0xFF;
+}
+
+// One request as the BMC received it.
+struct BmcRequest {
+    std::uint8_t netfn = 0, cmd = 0;
+    std::uint8_t responder = 0, lun = 0, bus = 0;  // as they came on the wire
+    std::vector<std::uint8_t> data;
+};
+
+struct BmcResponse {
+    std::uint8_t completion = completion::kOk;
+    std::vector<std::uint8_t> data;  // the bytes after the completion code
+    // When set, the driver reports this length instead of the bytes it stored (a lying
+    // driver, for robustness tests).
+    std::optional<std::uint32_t> reported_length;
+};
+
+// One sensor as the BMC keeps it. Sensors come from the repository's sensor records and
+// from bmc.conf.
+struct BmcSensor {
+    std::uint8_t reading = 0;
+    std::uint16_t state = 0;  // state bits 14..0 (Get Sensor Reading bytes 3 and 4)
+    bool threshold_based = false;  // answers Get and Set Sensor Thresholds
+    std::uint8_t readable = 0, settable = 0;
+    // Raw thresholds in mask-bit order: lower non-critical, lower critical, lower
+    // non-recoverable, upper non-critical, upper critical, upper non-recoverable.
+    std::array<std::uint8_t, 6> thresholds{};
+};
+
+// The Get Device ID answer (IPMI 2.0 20.1), byte for byte.
+struct BmcDevice {
+    std::uint8_t device_id = 0x20;
+    std::uint8_t revision = 0x01;
+    std::uint8_t firmware1 = 0x01;  // bit 7: update in progress; bits 6..0: major revision
+    std::uint8_t firmware2 = 0x00;  // minor revision, BCD
+    std::uint8_t ipmi_version = 0x02;  // BCD, least significant digit high: 2.0
+    std::uint8_t support = 0xBF;
+    std::uint32_t manufacturer = 0;  // IANA enterprise number, 3 bytes
+    std::uint16_t product = 0;
+};
+
+class Bmc {
+public:
+    using Handler = std::function<void(const BmcRequest&, BmcResponse&)>;
+
+    Bmc();
+    Bmc(const Bmc&) = delete;
+    Bmc& operator=(const Bmc&) = delete;
+
+    // --- SDR repository (bmc_storage.cpp) ---
+    // Appends a record under the next free record ID and returns that ID.
+    std::uint16_t add_record(const SdrRecord& record);
+    // Appends a record as held, header included and its record ID kept (sdr.bin).
+    void add_record_bytes(std::vector<std::uint8_t> bytes);
+    const std::vector<std::vector<std::uint8_t>>& records() const { return records_; }
+    // The repository in the `ipmitool sdr dump` format: the records back to back.
+    std::vector<std::uint8_t> sdr_bin() const;
+    std::uint16_t reservation = 0;
+
+    // --- sensors (bmc_sensors.cpp), keyed by sensor number ---
+    std::map<std::uint8_t, BmcSensor> sensors;
+
+    BmcDevice device;
+    // Whether the KCS status port 0xCA3 and the SMIC status port 0xCAA answer (else 0xFF).
+    bool kcs_present = true;
+    bool smic_present = false;
+
+    // --- the handler table ---
+    void add_command(std::uint8_t netfn, std::uint8_t cmd, std::size_t min_length, Handler handler);
+    // Serves one request that reached the BMC: logs it, applies the faults, then the table
+    // (invalid command for an unknown one, length invalid for a short one).
+    BmcResponse handle(const BmcRequest& request);
+
+    // --- the request log ---
+    std::vector<BmcRequest> log() const;
+    std::size_t count(std::uint8_t netfn, std::uint8_t cmd) const;
+    void clear_log();
+
+    // --- faults ---
+    // Every request of this command is answered with `code` (and no data).
+    void fail_command(std::uint8_t netfn, std::uint8_t cmd, std::uint8_t code);
+    // The n-th request that reaches the BMC (1-based, counted since the start) is answered with `code`.
+    void fail_request(std::size_t n, std::uint8_t code);
+    // The driver's ioctl fails with EIO; nothing reaches the BMC.
+    bool fail_ioctl = false;
+    // Answers in place of the model when it returns true (garbage, lying lengths...).
+    std::function<bool(const BmcRequest&, BmcResponse&)> intercept;
+
+private:
+    void register_app_commands();
+    void register_storage_commands();
+    void register_sensor_commands();
+
+    // Handlers (IPMI 2.0 section of each command).
+    void get_device_id(const BmcRequest&, BmcResponse&);
+    void get_sdr_repository_info(const BmcRequest&, BmcResponse&);
+    void reserve_sdr_repository(const BmcRequest&, BmcResponse&);
+    void get_sdr(const BmcRequest&, BmcResponse&);
+    void get_sensor_reading(const BmcRequest&, BmcResponse&);
+    void get_sensor_thresholds(const BmcRequest&, BmcResponse&);
+    void set_sensor_thresholds(const BmcRequest&, BmcResponse&);
+
+    // The sensor a full or compact record describes.
+    void add_sensor_of(const std::vector<std::uint8_t>& record);
+
+    struct Command {
+        std::size_t min_length;
+        Handler handler;
+    };
+    std::map<std::pair<std::uint8_t, std::uint8_t>, Command> commands_;
+    std::vector<std::vector<std::uint8_t>> records_;
+    std::uint16_t next_record_id_ = 1;
+
+    mutable std::mutex mutex_;
+    std::vector<BmcRequest> log_;
+    std::size_t received_ = 0;
+    std::map<std::pair<std::uint8_t, std::uint8_t>, std::uint8_t> failing_commands_;
+    std::map<std::size_t, std::uint8_t> failing_requests_;
+};
+
+// Puts the BMC into the machine: /dev/ipmi in the device table, the KCS and SMIC status
+// ports on the port map, and Machine::bmc.
+void install_bmc(Machine& machine, std::shared_ptr<Bmc> bmc);
+
+// The capture files (bmc_capture.cpp): ipmi/sdr.bin and ipmi/bmc.conf, described in
+// sim/README.md. A directory with neither has no BMC.
+bool load_ipmi(const std::filesystem::path& dir, Machine& machine, std::string& error);
+bool write_ipmi(const std::string& dir, const Bmc& bmc);
+// bmc.conf: the text for a BMC, and reading one into it (false with `error` set).
+std::string bmc_conf(const Bmc& bmc);
+bool read_bmc_conf(const std::string& text, Bmc& bmc, std::string& error);
+
+}  // namespace sim
+
+#endif

@@ -58,16 +58,22 @@ std::string Actual(SmBios& reader, Getter getter, std::size_t size) {
     return std::string(field);
 }
 
-class RealTables : public qtest::MachineTest, public ::testing::WithParamInterface<const char*> {};
+// Each captured machine, loaded through the capture loader, with dmidecode's listing of it.
+class RealTables : public qtest::MachineTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        qtest::MachineTest::SetUp();
+        std::string dir = qtest::DataPath(std::string("realdata/smbios/") + GetParam());
+        std::string error;
+        std::shared_ptr<sim::Machine> loaded = sim::load_machine(dir, error);
+        ASSERT_NE(loaded, nullptr) << error;
+        sim::use(loaded);
+        listing = ParseDmidecode(dir + "/dmidecode.txt");
+    }
+    Listing listing;
+};
 
 TEST_P(RealTables, IdentityTextsEqualDmidecodes) {
-    std::string dir = qtest::DataPath(std::string("realdata/smbios/") + GetParam());
-    std::string error;
-    std::shared_ptr<sim::Machine> loaded = sim::load_machine(dir, error);
-    ASSERT_NE(loaded, nullptr) << error;
-    sim::use(loaded);
-    Listing listing = ParseDmidecode(dir + "/dmidecode.txt");
-
     SmBios reader;
     ASSERT_EQ(reader.IsInitOK(), 1);
     EXPECT_EQ(reader.IsMatchSmBios(), 1);
@@ -144,12 +150,6 @@ std::string Read(const std::function<int(char*)>& getter) {
 }
 
 TEST_P(RealTables, InventoryTextsEqualDmidecodes) {
-    std::string dir = qtest::DataPath(std::string("realdata/smbios/") + GetParam());
-    std::string error;
-    std::shared_ptr<sim::Machine> loaded = sim::load_machine(dir, error);
-    ASSERT_NE(loaded, nullptr) << error;
-    sim::use(loaded);
-    Listing listing = ParseDmidecode(dir + "/dmidecode.txt");
     SmBios reader;
     ASSERT_EQ(reader.IsInitOK(), 1);
     // A processor without a cache of some level: "Bios Not Provide" from SMBIOS 2.3 on.

@@ -79,13 +79,14 @@ int FRU::ReadArea(unsigned short offset, unsigned char* area, unsigned char& ver
     const int length = head[1] * 8;
     if (length == 0) return -1;
 
-    // A BMC may return fewer bytes than asked: carry on from where it stopped.
+    // A BMC may return fewer bytes than asked: carry on from where it stopped. When it
+    // cannot go on, the walk makes do with the bytes it has.
     int held = 0;
     while (held < length && offset + held <= 0xFFFF) {
         int asked = length - held < kMostPerRead ? length - held : kMostPerRead;
         int got = ReadFRUData(offset + held, asked, area + held);
-        if (got < 0) return -1;
-        if (got == 0) break;
+        if (got < 0 && held == 0) return -1;
+        if (got <= 0) break;
         held += got;
     }
     return held;

@@ -1,5 +1,6 @@
 // The FRU reader: the requests, the common header, the three areas, the field decoders and
 // the bounds of every walk.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,9 +19,11 @@ constexpr std::uint8_t kGetFruInfo = 0x10, kReadFru = 0x11;
 std::string Text(const unsigned char* text) { return std::string(reinterpret_cast<const char*>(text)); }
 
 // A header with only a product area, at offset 8; the area bytes follow as given.
-std::vector<std::uint8_t> ProductOnly(std::vector<std::uint8_t> area) {
-    std::vector<std::uint8_t> image = {0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0xFE};
-    image.insert(image.end(), area.begin(), area.end());
+std::vector<std::uint8_t> ProductOnly(const std::vector<std::uint8_t>& area) {
+    std::vector<std::uint8_t> image(8 + area.size());
+    const std::uint8_t header[8] = {0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0xFE};
+    std::copy(header, header + 8, image.begin());
+    std::copy(area.begin(), area.end(), image.begin() + 8);
     return image;
 }
 

@@ -26,7 +26,7 @@ class IPMIbase {
 public:
     // Command codes; equal values belong to different network functions.
     enum command {
-        get_device_id = 1, Get_FRU_info = 16, Read_FRU_info = 17, Get_SDR_RepositoryInfo = 32,
+        get_device_id = 1, Set_LAN_parameter = 1, Get_FRU_info = 16, Read_FRU_info = 17, Get_SDR_RepositoryInfo = 32,
         Reserve_SDR_Repository = 34, reset_watchdog_timer = 34, Get_SDR = 35, set_watchdog_timer = 36,
         get_watchdog_timer = 37, set_sensor_threshold = 38, get_sensor_threshold = 39, Get_sensor_reading = 45,
         Get_channel_auth_capability = 56, Get_session_challenge = 57, Activate_session = 58,

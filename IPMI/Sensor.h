@@ -196,7 +196,8 @@ public:
     SensorDescription* SensorsInformation;
 
 private:
-    // Entries allocated in SensorsInformation: every index into it is checked against this.
+    // Entries filled in SensorsInformation (it has room for one per repository record):
+    // every index into it is checked against this.
     int SensorsInformationCount;
 
     // Writes a formatted text into a caller's result buffer of 64 bytes, cut to fit.

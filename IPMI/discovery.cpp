@@ -35,7 +35,9 @@ int Sensor::GetSensorNumbers(int RecordCount) {
     if (!entries) return -1;
     delete[] SensorsInformation;
     SensorsInformation = entries;
-    SensorsInformationCount = RecordCount;
+    // Counts the entries filled, not the room: a record that is no full sensor record
+    // leaves no entry behind for the threshold and selection getters to find.
+    SensorsInformationCount = 0;
 
     // At most one read per counted record, so a repository whose chain never reaches the
     // last-record marker still ends.
@@ -50,6 +52,7 @@ int Sensor::GetSensorNumbers(int RecordCount) {
         next = result;
         sdr = record;
         if (sdr.GetSensorRecordType() == FULL_SENSOR_RECORD && sdr.GetSensorNumber() != 0xFF) {
+            SensorsInformationCount = stored + 1;
             FillSensorDescription(SensorsInformation[stored], stored);
             ++stored;
         }

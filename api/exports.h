@@ -6,11 +6,21 @@
 #include "api/Qarvel.h"
 
 class SmBios;
+class IPMIsupport;
+struct SensorThresholdInfoRaw;
+struct SensorThresholdInfoConverted;
 
 extern SmBios* bios;
+extern IPMIsupport* pIPMI;
+// 1 once the facade's sensor discovery has succeeded; cleared by release.
+extern int IPMIGetSensorInfoOK;
 
 // Busy flags: 0 free, 1 while an export of the family runs.
 extern int NoEntersmBIOS;
+extern int NoEnterIPMI;           // GetIpmiInfo, the watchdog exports, GetBMCVersion
+extern int NoEnterWatchDogTimer;  // also set while a watchdog set or read works
+extern int NoEnterGetThreshold;
+extern int NoEnterSetThreshold;
 
 // Processor usage: the latest and the previous cumulative times (four per processor, in
 // one run of 32 longs), the differences between them, and the processor count taken once
@@ -54,6 +64,14 @@ private:
     int& flag_;
     bool held_;
 };
+
+// Copies a sensor's raw and converted thresholds into the exchange record: the entity,
+// the sensor type and the eight values (the two flags are left as they are). 0.
+int GetSensorThreshold(SensorThresholdInfoRaw stir, SensorThresholdInfoConverted stic, SensorThresholdInfo& sti);
+
+// Runs the facade's sensor discovery unless it has already succeeded (IPMIGetSensorInfoOK):
+// 0 when the sensor tables are built, -1 (to be tried again) otherwise.
+int EnsureSensorInfo(IPMIsupport& ipmi);
 
 // Makes sure the SMBIOS reader exists; null when it could not even be allocated. A reader
 // that found no table stays (its InitOK is 0) until release.

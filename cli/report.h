@@ -54,6 +54,18 @@ private:
 void report_inventory(const Library& library, Printer& out);
 void report_devices(const Library& library, Printer& out);
 void report_usage(const Library& library, Printer& out);
+void report_ipmi(const Library& library, Printer& out);
+
+// Records printed by more than one report: every field, entries up to the count.
+void print(Printer& out, const SensorThresholdInfo& t);  // as "sti." fields
+void print(Printer& out, const FanInformation& r);
+void print(Printer& out, const VoltageInformation& r);
+void print(Printer& out, const TemperatureInformation& r);
+
+// Runs the commands given on the command line (qarvel --help lists them), each printing
+// what it called and what came back. The exit status: 0 when every call succeeded, 1 when
+// one did not, 2 for a command that cannot be understood.
+int run_commands(const Library& library, Printer& out, int count, char** words);
 
 }  // namespace cli
 

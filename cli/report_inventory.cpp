@@ -105,6 +105,9 @@ void print(Printer& out, const SystemPowerInformation& r) {
     out.prefix("");
 }
 
+}  // namespace
+
+// The probe records are shared with the IPMI report.
 void print(Printer& out, const SensorThresholdInfo& t) {
     out.field("sti.DeviceID", static_cast<long>(t.DeviceID));
     out.field("sti.SensorType", static_cast<long>(t.SensorType));
@@ -120,6 +123,8 @@ void print(Printer& out, const SensorThresholdInfo& t) {
     out.field("sti.settableFlag", static_cast<long>(t.settableFlag));
 }
 
+namespace {
+
 // Fans, voltage and temperature probes share one shape; only the reading's name differs.
 template <typename Probe>
 void print_probe(Printer& out, const Probe& p, const char* reading_name, const char (&reading)[16]) {
@@ -134,6 +139,8 @@ void print_probe(Printer& out, const Probe& p, const char* reading_name, const c
     out.field("IdString", p.IdString);
     print(out, p.sti);
 }
+
+}  // namespace
 
 void print(Printer& out, const FanInformation& r) {
     out.field("quantity", static_cast<long>(r.quantity));
@@ -161,6 +168,8 @@ void print(Printer& out, const TemperatureInformation& r) {
     }
     out.prefix("");
 }
+
+namespace {
 
 // Asks GetInfo for one record (zeroed first, as the agent does) and prints it.
 template <typename Record>

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "IPMI/ImbDriver.h"
@@ -65,6 +66,9 @@ Bmc::Bmc() {
     register_app_commands();
     register_storage_commands();
     register_sensor_commands();
+    register_watchdog_commands();
+    register_fru_commands();
+    register_lan_commands();
 }
 
 void Bmc::add_command(std::uint8_t netfn, std::uint8_t cmd, std::size_t min_length, Handler handler) {
@@ -86,20 +90,43 @@ BmcResponse Bmc::handle(const BmcRequest& request) {
     BmcResponse response;
     if (fault) {
         response.completion = *fault;
-        return response;
+    } else if (interceptor && interceptor(request, response)) {
+        // Outside the lock: an interceptor may well look at the model.
+    } else {
+        std::lock_guard<std::mutex> lock(mutex_);
+        run_watchdog();
+        auto command = commands_.find({request.netfn, request.cmd});
+        if (command == commands_.end())
+            response.completion = completion::kInvalidCommand;
+        else if (request.data.size() < command->second.min_length)
+            response.completion = completion::kLengthInvalid;
+        else
+            command->second.handler(request, response);
     }
-    // Outside the lock: an interceptor may well look at the model.
-    if (interceptor && interceptor(request, response)) return response;
-
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto command = commands_.find({request.netfn, request.cmd});
-    if (command == commands_.end())
-        response.completion = completion::kInvalidCommand;
-    else if (request.data.size() < command->second.min_length)
-        response.completion = completion::kLengthInvalid;
-    else
-        command->second.handler(request, response);
+    if (!transcript.empty()) write_transcript(request, response);
     return response;
+}
+
+void Bmc::write_transcript(const BmcRequest& request, const BmcResponse& response) const {
+    std::string line;
+    auto hex = [&line](std::uint8_t byte) {
+        static const char digits[] = "0123456789ABCDEF";
+        if (!line.empty() && line.back() != ' ') line += ' ';
+        line += digits[byte >> 4];
+        line += digits[byte & 0x0F];
+    };
+    hex(request.netfn);
+    hex(request.cmd);
+    for (std::uint8_t b : request.data) hex(b);
+    line += " ->";
+    hex(response.completion);
+    for (std::uint8_t b : response.data) hex(b);
+    line += '\n';
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (std::FILE* out = std::fopen(transcript.c_str(), "a")) {
+        std::fputs(line.c_str(), out);
+        std::fclose(out);
+    }
 }
 
 std::vector<BmcRequest> Bmc::log() const {
@@ -155,6 +182,7 @@ void Bmc::get_device_id(const BmcRequest&, BmcResponse& r) {
 
 void install_bmc(Machine& machine, std::shared_ptr<Bmc> bmc) {
     machine.bmc = bmc;
+    bmc->clock = &machine.clock;
     machine.add_device("/dev/ipmi", [bmc] { return std::make_shared<IpmiDevice>(bmc); });
     auto status = [bmc](std::uint16_t port, int) -> std::uint32_t {
         bool present = port == kKcsStatusPort ? bmc->kcs_present : bmc->smic_present;

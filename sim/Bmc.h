@@ -3,10 +3,10 @@
 // Requests arrive through the driver's send ioctl (the message of IPMI/ImbDriver.h) and are
 // served from a table keyed by network function and command; each entry names the
 // shortest request it accepts. The model keeps an SDR repository, per-sensor readings,
-// state bits and thresholds, and the Get Device ID answer; it logs every request that
-// reaches it and takes faults. More of the BMC (watchdog, FRU, channels, users, LAN) is
-// added as more handlers: a file with its state and a register_... member that calls
-// add_command, called from the constructor.
+// state bits and thresholds, the Get Device ID answer, the watchdog timer (counting down
+// on the machine's clock), FRU device 0, channels, users and LAN parameters; it logs every
+// request that reaches it and takes faults. Each part of the BMC is a file with its state
+// and a register_... member that calls add_command, called from the constructor.
 #ifndef QARVEL_SIM_BMC_H
 #define QARVEL_SIM_BMC_H
 
@@ -27,6 +27,7 @@
 namespace sim {
 
 class Machine;
+struct Clock;
 
 // Network functions (requests) and completion codes (IPMI 2.0 5.1, 5.2).
 namespace netfn {
@@ -36,6 +37,9 @@ namespace completion {
 constexpr std::uint8_t kOk = 0x00, kInvalidCommand = 0xC1, kReservationInvalid = 0xC5, kLengthInvalid = 0xC7,
                        kOutOfRange = 0xC9, kCannotReturn = 0xCA, kNotPresent = 0xCB, kInvalidField = 0xCC,
                        kIllegalForSensor = 0xCD, kUnspecified = 0xFF;
+// Command-specific codes (IPMI 2.0 22.30, 23.1, 27.5).
+constexpr std::uint8_t kWatchdogNotLoaded = 0x80, kPasswordMismatch = 0x80, kPasswordSize = 0x81,
+                       kParameterNotSupported = 0x80, kSetInProgressHeld = 0x81, kParameterReadOnly = 0x82;
 }
 
 // One request as the BMC received it.
@@ -77,6 +81,46 @@ struct BmcDevice {
     std::uint16_t product = 0;
 };
 
+// The watchdog timer (IPMI 2.0 27) as the last Set Watchdog Timer loaded it.
+struct BmcWatchdog {
+    std::uint8_t timer_use = 0;         // bits 2..0 timer use, 6 don't stop, 7 don't log
+    std::uint8_t actions = 0;           // bits 2..0 timeout action, 6..4 pre-timeout interrupt
+    std::uint8_t pretimeout = 0;        // seconds
+    std::uint8_t expiration_flags = 0;  // bit n: a timer of use n expired
+    std::uint16_t initial = 0;          // countdown, 100 ms units
+    std::uint16_t present = 0;          // countdown left when the timer is not running
+    bool loaded = false;                // a Set was made, so a Reset may start it
+    bool running = false;
+    std::uint64_t started_us = 0;  // clock time the running countdown began from `initial`
+
+    // A countdown that reached zero: when, and what the BMC would have done then.
+    struct Expiry {
+        std::uint64_t at_us;
+        std::uint8_t action;  // 0 none, 1 hard reset, 2 power down, 3 power cycle
+        std::uint8_t timer_use;
+    };
+    std::vector<Expiry> expiries;
+};
+
+// One channel as Get Channel Info reports it (IPMI 2.0 22.24, tables 6-3 and 6-4).
+struct BmcChannel {
+    std::uint8_t medium = 0;    // 1 IPMB, 4 802.3 LAN, 5 asynch serial, 0x0C system interface...
+    std::uint8_t protocol = 0;  // 1 IPMB-1.0, 2 ICMB-1.0, 4 IPMI-SMBus, 5 KCS...
+};
+
+struct BmcUser {
+    std::string name;                   // at most 16 characters
+    std::vector<std::uint8_t> password;  // 16 or 20 bytes once set
+    bool enabled = false;
+};
+
+// The LAN configuration parameters of one LAN channel (IPMI 2.0 23.1, table 23-4).
+struct BmcLan {
+    std::map<std::uint8_t, std::vector<std::uint8_t>> parameters;  // by selector, without parameter 0
+    std::uint8_t set_in_progress = 0;  // parameter 0: 0 complete, 1 in progress, 2 commit write
+    unsigned commits = 0;
+};
+
 class Bmc {
 public:
     using Handler = std::function<void(const BmcRequest&, BmcResponse&)>;
@@ -103,6 +147,28 @@ public:
     bool kcs_present = true;
     bool smic_present = false;
 
+    // --- watchdog timer (bmc_watchdog.cpp) ---
+    BmcWatchdog watchdog;
+    // The time it counts down on; install_bmc hands the machine's clock. Without one, time
+    // stands still at 0.
+    const Clock* clock = nullptr;
+
+    // --- FRU device 0 (bmc_fru.cpp): the inventory area as `ipmitool fru read 0 FILE` saves it ---
+    std::vector<std::uint8_t> fru0;
+    // Read FRU Data returns at most this many bytes, whatever more was asked for.
+    std::size_t fru_read_limit = 255;
+
+    // --- channels, users and LAN parameters (bmc_lan.cpp) ---
+    std::map<std::uint8_t, BmcChannel> channels;  // by channel number, 1 to 7
+    std::map<std::uint8_t, BmcUser> users;        // by user ID
+    std::uint8_t user_slots = 10;                 // user IDs 1 to this
+    std::map<std::uint8_t, BmcLan> lan;           // by channel; created on the first write
+
+    // When set, every request and its answer is appended to this file as a line of hex
+    // bytes, "NETFN CMD DATA... -> CODE DATA...": what a process did to the BMC can be read
+    // after it ended.
+    std::string transcript;
+
     // --- the handler table ---
     void add_command(std::uint8_t netfn, std::uint8_t cmd, std::size_t min_length, Handler handler);
     // Serves one request that reached the BMC: logs it, applies the faults, then the table
@@ -128,6 +194,9 @@ private:
     void register_app_commands();
     void register_storage_commands();
     void register_sensor_commands();
+    void register_watchdog_commands();
+    void register_fru_commands();
+    void register_lan_commands();
 
     // Handlers (IPMI 2.0 section of each command).
     void get_device_id(const BmcRequest&, BmcResponse&);
@@ -137,6 +206,22 @@ private:
     void get_sensor_reading(const BmcRequest&, BmcResponse&);
     void get_sensor_thresholds(const BmcRequest&, BmcResponse&);
     void set_sensor_thresholds(const BmcRequest&, BmcResponse&);
+    void reset_watchdog_timer(const BmcRequest&, BmcResponse&);
+    void set_watchdog_timer(const BmcRequest&, BmcResponse&);
+    void get_watchdog_timer(const BmcRequest&, BmcResponse&);
+    void get_fru_inventory_area_info(const BmcRequest&, BmcResponse&);
+    void read_fru_data(const BmcRequest&, BmcResponse&);
+    void get_channel_info(const BmcRequest&, BmcResponse&);
+    void set_user_name(const BmcRequest&, BmcResponse&);
+    void get_user_name(const BmcRequest&, BmcResponse&);
+    void set_user_password(const BmcRequest&, BmcResponse&);
+    void set_lan_parameter(const BmcRequest&, BmcResponse&);
+
+    std::uint64_t now_us() const;
+    // Lets the watchdog's countdown catch up with the clock: a countdown that has run out
+    // stops and records its expiry.
+    void run_watchdog();
+    void write_transcript(const BmcRequest&, const BmcResponse&) const;
 
     // The sensor a full or compact record describes.
     void add_sensor_of(const std::vector<std::uint8_t>& record);
@@ -160,8 +245,8 @@ private:
 // ports on the port map, and Machine::bmc.
 void install_bmc(Machine& machine, std::shared_ptr<Bmc> bmc);
 
-// The capture files (bmc_capture.cpp): ipmi/sdr.bin and ipmi/bmc.conf, described in
-// sim/README.md. A directory with neither has no BMC.
+// The capture files (bmc_capture.cpp): ipmi/sdr.bin, ipmi/fru0.bin and ipmi/bmc.conf,
+// described in sim/README.md. A directory with none of them has no BMC.
 bool load_ipmi(const std::filesystem::path& dir, Machine& machine, std::string& error);
 bool write_ipmi(const std::string& dir, const Bmc& bmc);
 // bmc.conf: the text for a BMC, and reading one into it (false with `error` set).

@@ -1,4 +1,5 @@
-// The BMC's part of a capture directory: ipmi/sdr.bin and ipmi/bmc.conf (sim/README.md).
+// The BMC's part of a capture directory: ipmi/sdr.bin, ipmi/fru0.bin and ipmi/bmc.conf
+// (sim/README.md).
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -81,6 +82,22 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::string& error) {
             }
             continue;
         }
+        if (key == "channel") {
+            unsigned long medium = 0, protocol = 0;
+            if (w.size() != 6 || !Number(w[1], 7, value) || value == 0 || w[2] != "medium" ||
+                !Number(w[3], 0x7F, medium) || w[4] != "protocol" || !Number(w[5], 0x1F, protocol))
+                return fail("expected: channel 1-7 medium TYPE protocol TYPE");
+            bmc.channels[static_cast<std::uint8_t>(value)] = {static_cast<std::uint8_t>(medium),
+                                                              static_cast<std::uint8_t>(protocol)};
+            continue;
+        }
+        if (key == "user") {
+            if (w.size() != 4 || !Number(w[1], bmc.user_slots, value) || value == 0 || w[2] != "name" ||
+                w[3].size() > 16)
+                return fail("expected: user ID name NAME (at most 16 characters)");
+            bmc.users[static_cast<std::uint8_t>(value)].name = w[3];
+            continue;
+        }
         if (w.size() != 2) return fail("expected: " + key + " VALUE");
         if (key == "device-id" && Number(w[1], 0xFF, value))
             bmc.device.device_id = static_cast<std::uint8_t>(value);
@@ -101,6 +118,8 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::string& error) {
             bmc.kcs_present = flag;
         else if (key == "smic" && Flag(w[1], "present", "absent", flag))
             bmc.smic_present = flag;
+        else if (key == "fru-read-limit" && Number(w[1], 0xFF, value) && value > 0)
+            bmc.fru_read_limit = value;
         else
             return fail("unknown setting '" + key + " " + w[1] + "'");
     }
@@ -122,7 +141,13 @@ std::string bmc_conf(const Bmc& bmc) {
         << "manufacturer " << Hex(d.manufacturer, 6) << "\n"
         << "product " << Hex(d.product, 4) << "\n"
         << "kcs " << (bmc.kcs_present ? "present" : "absent") << "\n"
-        << "smic " << (bmc.smic_present ? "present" : "absent") << "\n";
+        << "smic " << (bmc.smic_present ? "present" : "absent") << "\n"
+        << "fru-read-limit " << bmc.fru_read_limit << "\n";
+    for (const auto& [number, channel] : bmc.channels)
+        out << "channel " << static_cast<unsigned>(number) << " medium " << Hex(channel.medium, 2) << " protocol "
+            << Hex(channel.protocol, 2) << "\n";
+    for (const auto& [id, user] : bmc.users)
+        if (!user.name.empty()) out << "user " << static_cast<unsigned>(id) << " name " << user.name << "\n";
     for (const auto& [number, sensor] : bmc.sensors)
         out << "sensor " << Hex(number, 2) << " reading " << Hex(sensor.reading, 2) << " state "
             << Hex(sensor.state, 4) << "\n";
@@ -131,10 +156,18 @@ std::string bmc_conf(const Bmc& bmc) {
 
 bool load_ipmi(const fs::path& dir, Machine& machine, std::string& error) {
     auto sdr = read_file((dir / "ipmi" / "sdr.bin").string());
+    auto fru = read_file((dir / "ipmi" / "fru0.bin").string());
     auto conf = read_file((dir / "ipmi" / "bmc.conf").string());
-    if (!sdr && !conf) return true;  // a machine without a BMC
+    if (!sdr && !fru && !conf) return true;  // a machine without a BMC
 
     auto bmc = std::make_shared<Bmc>();
+    if (fru) {
+        if (fru->size() > 0xFFFF) {
+            error = "ipmi/fru0.bin: larger than the 65535 bytes a FRU device can hold";
+            return false;
+        }
+        bmc->fru0.assign(fru->begin(), fru->end());
+    }
     if (sdr) {
         const std::string& bytes = *sdr;
         std::size_t at = 0;
@@ -159,6 +192,7 @@ bool load_ipmi(const fs::path& dir, Machine& machine, std::string& error) {
 }
 
 bool write_ipmi(const std::string& dir, const Bmc& bmc) {
+    if (!bmc.fru0.empty() && !write_file(dir + "/ipmi/fru0.bin", bmc.fru0)) return false;
     return write_file(dir + "/ipmi/sdr.bin", bmc.sdr_bin()) && write_file(dir + "/ipmi/bmc.conf", bmc_conf(bmc));
 }
 

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "sim/Bmc.h"
 #include "sim/Machine.h"
 #include "sim/loader.h"
 
@@ -35,6 +36,9 @@ std::shared_ptr<Machine> current_shared() {
             std::fprintf(stderr, "qarvel-sim: %s; serving an empty machine\n", error.c_str());
             loaded = std::make_shared<Machine>();
         }
+        // What a process did to the BMC, kept for whoever looks after it has ended.
+        const char* transcript = std::getenv("QARVEL_BMC_TRANSCRIPT");
+        if (transcript && *transcript && loaded->bmc) loaded->bmc->transcript = transcript;
         the_machine = loaded;
     }
     return the_machine;

@@ -9,6 +9,11 @@ namespace qtest {
 void ResetLibrary() {
     release();
     NoEntersmBIOS = 0;
+    NoEnterIPMI = 0;
+    NoEnterWatchDogTimer = 0;
+    NoEnterGetThreshold = 0;
+    NoEnterSetThreshold = 0;
+    IPMIGetSensorInfoOK = 0;
     // The usage state outlives release on purpose (the processors are counted once per
     // process); a test starts from a freshly loaded library.
     std::memset(cp_time, 0, sizeof cp_time);

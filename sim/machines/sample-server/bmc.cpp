@@ -1,6 +1,8 @@
 // The sample server's BMC: its SDR repository, the sensors' present readings and states,
-// and its device ID, written as ipmi/sdr.bin and ipmi/bmc.conf.
+// its device ID and channels, and the baseboard's FRU inventory, written as ipmi/sdr.bin,
+// ipmi/bmc.conf and ipmi/fru0.bin.
 #include "sim/Bmc.h"
+#include "sim/Fru.h"
 #include "sim/machines/sample-server/parts.h"
 
 namespace sample_server {
@@ -139,6 +141,26 @@ const Discrete kCompactSensors[] = {
      0x0000},
 };
 
+// Channel media (IPMI 2.0 table 6-3) and protocols (table 6-4).
+constexpr std::uint8_t kMediumIpmb = 0x01, kMediumLan = 0x04;
+constexpr std::uint8_t kProtocolIpmb = 0x01;
+// Chassis type (SMBIOS 7.4.1): rack mount chassis.
+constexpr std::uint8_t kRackMount = 0x17;
+constexpr std::uint8_t kEnglish = 0x00;
+
+// The baseboard's inventory; the board was made on 2025-02-03 at 08:00 (minutes since 1996).
+std::vector<std::uint8_t> Inventory() {
+    return sim::FruImage()
+        .chassis(kRackMount, {sim::fru_text("HG-CH2U-R2200"), sim::fru_text("HGC2504-00731")})
+        .board(kEnglish, 15301920,
+               {sim::fru_text("Harrowgate Computing"), sim::fru_text("HG-S2D220"), sim::fru_text("S2D220-38811"),
+                sim::fru_text("S2D220-100-B")})
+        .product(kEnglish, {sim::fru_text("Harrowgate Computing"), sim::fru_text("HG-R2200 Rack Server"),
+                            sim::fru_text("R2200-2S-8D"), sim::fru_text("Rev B"), sim::fru_text("HGR2200-5519027"),
+                            sim::fru_text("IT-ASSET-0042")})
+        .bytes();
+}
+
 }  // namespace
 
 bool write_bmc(const std::string& dir) {
@@ -152,6 +174,11 @@ bool write_bmc(const std::string& dir) {
     bmc.device.product = 0x2200;
     bmc.kcs_present = true;
     bmc.smic_present = false;
+    // The primary IPMB and the dedicated management LAN port.
+    bmc.channels[1] = {kMediumIpmb, kProtocolIpmb};
+    bmc.channels[2] = {kMediumLan, kProtocolIpmb};
+    bmc.users[2].name = "ADMIN";
+    bmc.fru0 = Inventory();
 
     bmc.add_record(sim::mc_locator(0x20, kManagementModule, 1, "BMC"));
     for (const Sensor& s : kSensors) {

@@ -1,0 +1,156 @@
+// GetIpmiInfo, the sensor dispatcher, and the IPMI support query.
+#include <cstring>
+#include <new>
+
+#include "IPMI/IPMIsupport.h"
+#include "SmBios/SmBios.h"
+#include "api/exports.h"
+
+IPMIsupport* pIPMI = nullptr;
+int IPMIGetSensorInfoOK = 0;
+int NoEnterIPMI = 0;
+int NoEnterWatchDogTimer = 0;
+
+int EnsureSensorInfo(IPMIsupport& ipmi) {
+    if (IPMIGetSensorInfoOK) return 0;
+    if (ipmi.GetSensorInfo() != 0) return -1;  // tried again on the next call
+    IPMIGetSensorInfoOK = 1;
+    return 0;
+}
+
+int GetSensorThreshold(SensorThresholdInfoRaw stir, SensorThresholdInfoConverted stic, SensorThresholdInfo& sti) {
+    sti.DeviceID = stir.deviceID;
+    sti.SensorType = stir.sensorType;
+    sti.UpperNonRecoverThresholdValue = stic.UpperNonRecoverThresholdValue;
+    sti.UpperCriticalThresholdValue = stic.UpperCriticalThresholdValue;
+    sti.UpperNonCriticalThresholdValue = stic.UpperNonCriticalThresholdValue;
+    sti.LowerNonRecoverThreshold = stic.LowerNonRecoverThreshold;
+    sti.LowerCriticalThreshold = stic.LowerCriticalThreshold;
+    sti.LowerNonCriticalThreshold = stic.LowerNonCriticalThreshold;
+    sti.MaxThreshold = stic.MaxThreshold;
+    sti.MinThreshold = stic.MinThreshold;
+    return 0;
+}
+
+namespace {
+
+using ByteGetter = int (IPMIsupport::*)(int, unsigned char&);
+using TextGetter = int (IPMIsupport::*)(int, char*);
+using ThresholdGetter = int (IPMIsupport::*)(int, SensorThresholdInfoRaw&, SensorThresholdInfoConverted&);
+
+// The facade's getters for one kind of sensor, and the record field its reading goes to.
+template <typename Entry>
+struct Kind {
+    int (IPMIsupport::*count)();
+    TextGetter reading;
+    char (Entry::*readingField)[16];
+    ByteGetter number, entity;
+    TextGetter max, min;  // voltages only
+    TextGetter status;
+    ThresholdGetter thresholds;
+    ByteGetter type;
+    TextGetter idString;
+};
+
+const Kind<FAN_DEVICE> kFans = {
+    &IPMIsupport::GetFanSensorsNum,        &IPMIsupport::GetFanSpeed,    &FAN_DEVICE::speed,
+    &IPMIsupport::GetFanSensorNumber,      &IPMIsupport::GetFanEntityID, nullptr,
+    nullptr,                               &IPMIsupport::GetFanStatusDescription,
+    &IPMIsupport::GetFanSensorThreshold,   &IPMIsupport::GetFanSensorType,
+    &IPMIsupport::GetFanIDString,
+};
+
+const Kind<VOLTAGE_PROBE> kVoltages = {
+    &IPMIsupport::GetVoltSensorsNum,         &IPMIsupport::GetVoltageCurrent,    &VOLTAGE_PROBE::CurrentVoltage,
+    &IPMIsupport::GetVoltageSensorNumber,    &IPMIsupport::GetVoltageEntityID,   &IPMIsupport::GetVoltageMax,
+    &IPMIsupport::GetVoltageMin,             &IPMIsupport::GetVoltageStatusDescription,
+    &IPMIsupport::GetVoltageSensorThreshold, &IPMIsupport::GetVoltageSensorType,
+    &IPMIsupport::GetVoltageIDString,
+};
+
+const Kind<TEMPERATURE_PROBE> kTemperatures = {
+    &IPMIsupport::GetTemSensorsNum,              &IPMIsupport::GetTemperatureCurrent,
+    &TEMPERATURE_PROBE::CurrentTemperature,      &IPMIsupport::GetTemperatureSensorNumber,
+    &IPMIsupport::GetTemperatureEntityID,        nullptr,
+    nullptr,                                     &IPMIsupport::GetTemperatureStatusDescription,
+    &IPMIsupport::GetTemperatureSensorThreshold, &IPMIsupport::GetTemperatureSensorType,
+    &IPMIsupport::GetTemperatureIDString,
+};
+
+// The getters write up to 64 bytes; the record's fields are smaller. A getter that fails
+// leaves its field as it was.
+template <std::size_t N>
+void PutText(IPMIsupport& ipmi, TextGetter getter, int n, char (&field)[N]) {
+    char text[64] = {};
+    if ((ipmi.*getter)(n, text) == 0) CopyToField(field, text);
+}
+
+template <typename Entry>
+void FillEntry(IPMIsupport& ipmi, const Kind<Entry>& kind, int n, Entry& e) {
+    PutText(ipmi, kind.reading, n, e.*kind.readingField);
+    (ipmi.*kind.number)(n, e.sensorNumber);
+    unsigned char scratch = 0;
+    (ipmi.*kind.entity)(n, scratch);
+    e.DeviceID = scratch;
+    if (kind.max) PutText(ipmi, kind.max, n, e.max);
+    if (kind.min) PutText(ipmi, kind.min, n, e.min);
+    PutText(ipmi, kind.status, n, e.desc);
+    SensorThresholdInfoRaw stir = {};
+    SensorThresholdInfoConverted stic = {};
+    (ipmi.*kind.thresholds)(n, stir, stic);
+    GetSensorThreshold(stir, stic, e.sti);
+    scratch = 0;
+    (ipmi.*kind.type)(n, scratch);
+    e.SensorType = scratch;
+    char id[64] = {};
+    if ((ipmi.*kind.idString)(n, id) != 0) id[0] = '\0';
+    CopyToField(e.IdString, id);
+}
+
+// `quantity` says how many sensors the BMC has, even beyond the entries the record holds.
+template <typename Record, typename Entry, std::size_t N>
+int Fill(IPMIsupport& ipmi, const Kind<Entry>& kind, Record& record, Entry (&entries)[N]) {
+    const int q = (ipmi.*kind.count)();
+    if (q <= 0) return -1;
+    record.quantity = q;
+    const int shown = q < static_cast<int>(N) ? q : static_cast<int>(N);
+    for (int n = 0; n < shown; ++n) FillEntry(ipmi, kind, n, entries[n]);
+    return 0;
+}
+
+int Dispatch(IPMIsupport& ipmi, unsigned long command, LPVOID buffer) {
+    switch (command) {
+        case INFO_FAN: {
+            auto& r = *static_cast<FanInformation*>(buffer);
+            return Fill(ipmi, kFans, r, r.fan);
+        }
+        case INFO_VOLTAGE: {
+            auto& r = *static_cast<VoltageInformation*>(buffer);
+            return Fill(ipmi, kVoltages, r, r.voltage);
+        }
+        case INFO_TEMPERATURE: {
+            auto& r = *static_cast<TemperatureInformation*>(buffer);
+            return Fill(ipmi, kTemperatures, r, r.temperature);
+        }
+        default:
+            return 0;  // not a sensor command: nothing to do
+    }
+}
+
+}  // namespace
+
+extern "C" int IsIpmiSupport(void) {
+    // A facade whose device would not open stays until release: no second attempt.
+    if (!pIPMI) pIPMI = new (std::nothrow) IPMIsupport;
+    return pIPMI && pIPMI->IsInitOK() ? 1 : 0;
+}
+
+extern "C" int GetIpmiInfo(unsigned long command, LPVOID buffer) {
+    BusyFlag busy(NoEnterIPMI);
+    // A watchdog set or read holds both flags; either one means busy.
+    if (!busy || BusyFlag::IsSet(NoEnterWatchDogTimer)) return 1;
+    if (!buffer) return -1;
+    if (!IsIpmiSupport() || !pIPMI->IsInitOK()) return -1;
+    if (EnsureSensorInfo(*pIPMI) != 0) return -1;
+    return Dispatch(*pIPMI, command, buffer);
+}

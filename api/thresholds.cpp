@@ -1,0 +1,100 @@
+// The threshold exports: every sensor's thresholds, one entity's, and writing one threshold
+// of every sensor of an entity and type.
+#include <cstring>
+
+#include "IPMI/IPMIsupport.h"
+#include "api/exports.h"
+
+int NoEnterGetThreshold = 0;
+int NoEnterSetThreshold = 0;
+
+namespace {
+
+constexpr int kMostEntries = 64;
+
+// The sensors must be known before any can be chosen: the same full discovery that
+// GetIpmiInfo runs, once per facade. `RecordCount` bounds the selection.
+int PrepareSensorNumbers(IPMIsupport& ipmi, int& RecordCount) {
+    if (!ipmi.IsInitOK()) return -1;
+    int version = 0;
+    RecordCount = 0;
+    if (ipmi.GetSDRRepositoryInfo(RecordCount, version) != 0) return -1;
+    return EnsureSensorInfo(ipmi);
+}
+
+SensorThresholdInfo& NextEntry(SensorThresholdInformation& record) { return record.SensorThreshold[record.quantity++]; }
+
+}  // namespace
+
+extern "C" int GetAllThresholdInfo(LPVOID buffer) {
+    if (!IsIpmiSupport() || !buffer) return -1;
+    auto& record = *static_cast<SensorThresholdInformation*>(buffer);
+    std::memset(&record, 0, sizeof record);
+    int RecordCount = 0;
+    if (PrepareSensorNumbers(*pIPMI, RecordCount) != 0) return -1;
+    const int tried = RecordCount < kMostEntries ? RecordCount : kMostEntries;
+    for (int i = 0; i < tried; ++i) {
+        SensorThresholdInfoRaw stir = {};
+        SensorThresholdInfoConverted stic = {};
+        if (pIPMI->GetThreshold(i, stir, stic) != 0) continue;
+        GetSensorThreshold(stir, stic, NextEntry(record));
+    }
+    return 0;
+}
+
+extern "C" int GetThresholdInfo(int deviceID, int sensorType, LPVOID buffer) {
+    BusyFlag busy(NoEnterGetThreshold);
+    if (!busy) return 1;
+    if (!IsIpmiSupport() || !buffer) return -1;
+    auto& record = *static_cast<SensorThresholdInformation*>(buffer);
+    std::memset(&record, 0, sizeof record);
+    int RecordCount = 0;
+    if (PrepareSensorNumbers(*pIPMI, RecordCount) != 0) return -1;
+    SensorNumberInfo sni = {};
+    if (pIPMI->GetSensorNumberInfo(static_cast<unsigned char>(deviceID), static_cast<unsigned char>(sensorType),
+                                   RecordCount, sni) != 0)
+        return -1;
+    const int tried = sni.quantity < kMostEntries ? sni.quantity : kMostEntries;
+    for (int i = 0; i < tried; ++i) {
+        SensorThresholdInfoRaw stir = {};
+        SensorThresholdInfoConverted stic = {};
+        if (pIPMI->GetThreshold(sni.sensorOrder[i], stir, stic) != 0) continue;
+        SensorThresholdInfo& entry = NextEntry(record);
+        GetSensorThreshold(stir, stic, entry);
+        // The caller's own numbers, as asked.
+        entry.DeviceID = deviceID;
+        entry.SensorType = sensorType;
+    }
+    return 0;
+}
+
+extern "C" int SetThresholdInfo(int deviceID, int sensorType, int thresholdFlag, double thresholdValue) {
+    BusyFlag busy(NoEnterSetThreshold);
+    if (!busy) return 1;
+    if (!IsIpmiSupport()) return -1;
+    int RecordCount = 0;
+    if (PrepareSensorNumbers(*pIPMI, RecordCount) != 0) return -1;
+    SensorNumberInfo sni = {};
+    if (pIPMI->GetSensorNumberInfo(static_cast<unsigned char>(deviceID), static_cast<unsigned char>(sensorType),
+                                   RecordCount, sni) != 0)
+        return -1;
+    const int count = sni.quantity < kMostEntries ? sni.quantity : kMostEntries;
+    // Sensor by sensor; the first failure ends the run and the sensors already written keep
+    // their new threshold.
+    for (int i = 0; i < count; ++i) {
+        const int order = sni.sensorOrder[i];
+        SensorThresholdInfoRaw stir = {};
+        SensorThresholdInfoConverted stic = {};
+        if (pIPMI->GetThreshold(order, stir, stic) != 0) return -1;
+        // The factors are asked for by a one-byte position: past it they would be another
+        // sensor's, and the value would be converted wrongly.
+        if (order > 0xFF) return -1;
+        SensorFormulaParameter sfp = {};
+        pIPMI->GetSensorFormulaParameter(static_cast<unsigned char>(order), sfp);
+        unsigned char raw = 0;
+        if (pIPMI->GetValueConversion(sfp, raw, thresholdValue) != 0) return -1;
+        if (pIPMI->SetThresholdOrder(stir, thresholdFlag, raw) != 0) return -1;
+        if (pIPMI->SetSensorThreshold(sni.sensorNumber[i], stir) != 0) return -1;
+    }
+    return 0;
+}

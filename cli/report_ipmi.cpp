@@ -1,0 +1,67 @@
+// The BMC: its sensors with their thresholds, its firmware version and its watchdog timer.
+#include <cstring>
+#include <string>
+
+#include "cli/report.h"
+
+namespace cli {
+
+namespace {
+
+using GetIpmiInfoFunction = int(unsigned long, LPVOID);
+
+template <typename Record>
+void report_sensors(GetIpmiInfoFunction* get_ipmi_info, Printer& out, const char* title, const char* command_name,
+                    unsigned long command) {
+    out.section(title);
+    Record record;
+    std::memset(&record, 0, sizeof record);
+    int result = get_ipmi_info(command, &record);
+    out.result(std::string("GetIpmiInfo(") + command_name + ")", result);
+    if (result == 0) print(out, record);
+}
+
+}  // namespace
+
+void report_ipmi(const Library& library, Printer& out) {
+    auto* is_ipmi = library.function<int()>("IsIpmiSupport");
+    auto* get_ipmi_info = library.function<GetIpmiInfoFunction>("GetIpmiInfo");
+    auto* get_version = library.function<int(unsigned char*, unsigned char*)>("GetBMCVersion");
+    auto* get_watchdog = library.function<int(unsigned char*, int*, int*)>("GetWatchDogTimer");
+    const char* missing = !is_ipmi ? "IsIpmiSupport"
+                          : !get_ipmi_info ? "GetIpmiInfo"
+                          : !get_version ? "GetBMCVersion"
+                          : !get_watchdog ? "GetWatchDogTimer"
+                                          : nullptr;
+    out.section("IPMI");
+    if (missing) {
+        out.missing(missing);
+        return;
+    }
+    out.result("IsIpmiSupport()", is_ipmi());
+    unsigned char major = 0, minor = 0;
+    int result = get_version(&major, &minor);
+    out.result("GetBMCVersion()", result);
+    if (result == 0) {
+        out.field("majorFirmwareRevision", static_cast<long>(major));
+        out.field("minorFirmwareRevision", static_cast<long>(minor));
+    }
+
+    report_sensors<FanInformation>(get_ipmi_info, out, "IPMI fans", "INFO_FAN", INFO_FAN);
+    report_sensors<VoltageInformation>(get_ipmi_info, out, "IPMI voltages", "INFO_VOLTAGE", INFO_VOLTAGE);
+    report_sensors<TemperatureInformation>(get_ipmi_info, out, "IPMI temperatures", "INFO_TEMPERATURE",
+                                           INFO_TEMPERATURE);
+
+    out.section("watchdog");
+    unsigned char action = 0;
+    int timeout = 0, present = 0;
+    result = get_watchdog(&action, &timeout, &present);
+    out.result("GetWatchDogTimer()", result);
+    if (result == 0) {
+        out.field("timerAction", static_cast<long>(action));
+        out.field("timeOutValue", static_cast<long>(timeout));
+        out.field("presentTimerOutValue", static_cast<long>(present));
+    }
+}
+
+}  // namespace cli

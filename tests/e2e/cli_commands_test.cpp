@@ -1,0 +1,77 @@
+// qarvel's commands: setting a threshold and driving the watchdog of the sample server's BMC.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tests/e2e/library.h"
+
+namespace {
+
+std::string Qarvel(const std::string& arguments, int& status) {
+    std::string output;
+    std::string command = std::string(QARVEL_CLI) + " --machine '" QARVEL_SAMPLE_MACHINE "' " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return output;
+    char chunk[4096];
+    std::size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, n);
+    int raw = pclose(pipe);
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return output;
+}
+
+bool Has(const std::string& output, const std::string& line) { return output.find(line + "\n") != std::string::npos; }
+
+TEST(QarvelCommands, SetAThresholdAndReadItBack) {
+    int status = -1;
+    // Inlet temperature (entity 39), upper non-critical to 46 degrees: the two above move up.
+    std::string out = Qarvel("threshold 39 1 3 46", status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_TRUE(Has(out, "SetThresholdInfo(39,1,3,46.00)=0")) << out;
+    EXPECT_TRUE(Has(out, "GetThresholdInfo(39,1)=0")) << out;
+    EXPECT_TRUE(Has(out, "SensorThreshold[0].sti.UpperNonCriticalThresholdValue=46.00")) << out;
+    EXPECT_TRUE(Has(out, "SensorThreshold[0].sti.UpperCriticalThresholdValue=47.00")) << out;
+    EXPECT_TRUE(Has(out, "SensorThreshold[0].sti.UpperNonRecoverThresholdValue=48.00")) << out;
+    EXPECT_EQ(out.find("# qarvel report"), std::string::npos);  // commands only
+
+    // The discrete Thermal Status refuses: the call's -1 makes the exit status 1.
+    out = Qarvel("threshold 7 1 4 77", status);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_TRUE(Has(out, "SetThresholdInfo(7,1,4,77.00)=-1")) << out;
+}
+
+TEST(QarvelCommands, ArmReadStopAndResetTheWatchdog) {
+    int status = -1;
+    std::string out = Qarvel("watchdog arm 2 30000 watchdog show watchdog stop watchdog show watchdog reset", status);
+    EXPECT_EQ(status, 0) << out;
+    const std::string expected =
+        "\n[watchdog]\nSetWatchDogTimer(2,30000)=0\n"
+        "\n[watchdog]\nGetWatchDogTimer()=0\ntimerAction=2\ntimeOutValue=30000\npresentTimerOutValue=30000\n"
+        "\n[watchdog]\nStopWatchDogTimer()=0\n"
+        "\n[watchdog]\nGetWatchDogTimer()=0\ntimerAction=0\ntimeOutValue=180000\npresentTimerOutValue=180000\n"
+        "\n[watchdog]\nResetWatchDogTimer()=0\n";
+    EXPECT_EQ(out, expected);
+
+    out = Qarvel("watchdog arm 1 9999", status);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_TRUE(Has(out, "SetWatchDogTimer(1,9999)=-1")) << out;
+}
+
+TEST(QarvelCommands, WordsItCannotReadRunNothing) {
+    int status = -1;
+    for (const char* bad : {"watchdog", "watchdog jump", "watchdog arm 1", "watchdog arm one 10000",
+                            "threshold 7 1 9 50", "threshold 7 1 3", "reboot", "watchdog show threshold x 1 1 1"}) {
+        std::string out = Qarvel(bad, status);
+        EXPECT_EQ(status, 2) << bad;
+        EXPECT_EQ(out.find("[watchdog]"), std::string::npos) << bad << ": " << out;
+        EXPECT_NE(out.find("qarvel --help"), std::string::npos) << out;
+    }
+    std::string help = Qarvel("--help", status);
+    EXPECT_EQ(status, 0);
+    for (const char* word : {"threshold ENTITY TYPE WHICH VALUE", "watchdog arm ACTION MILLISECONDS", "watchdog stop",
+                             "watchdog show", "watchdog reset"})
+        EXPECT_NE(help.find(word), std::string::npos) << word;
+}
+
+}  // namespace

@@ -22,6 +22,16 @@ int PrepareSensorNumbers(IPMIsupport& ipmi, int& RecordCount) {
     return EnsureSensorInfo(ipmi);
 }
 
+// The discovered sensors of one entity and sensor type, both narrowed to a byte.
+int MatchingSensors(int deviceID, int sensorType, SensorNumberInfo& sni) {
+    int RecordCount = 0;
+    if (PrepareSensorNumbers(*pIPMI, RecordCount) != 0) return -1;
+    return pIPMI->GetSensorNumberInfo(static_cast<unsigned char>(deviceID), static_cast<unsigned char>(sensorType),
+                                      RecordCount, sni) == 0
+               ? 0
+               : -1;
+}
+
 SensorThresholdInfo& NextEntry(SensorThresholdInformation& record) { return record.SensorThreshold[record.quantity++]; }
 
 }  // namespace
@@ -48,12 +58,8 @@ extern "C" int GetThresholdInfo(int deviceID, int sensorType, LPVOID buffer) {
     if (!IsIpmiSupport() || !buffer) return -1;
     auto& record = *static_cast<SensorThresholdInformation*>(buffer);
     std::memset(&record, 0, sizeof record);
-    int RecordCount = 0;
-    if (PrepareSensorNumbers(*pIPMI, RecordCount) != 0) return -1;
     SensorNumberInfo sni = {};
-    if (pIPMI->GetSensorNumberInfo(static_cast<unsigned char>(deviceID), static_cast<unsigned char>(sensorType),
-                                   RecordCount, sni) != 0)
-        return -1;
+    if (MatchingSensors(deviceID, sensorType, sni) != 0) return -1;
     const int tried = sni.quantity < kMostEntries ? sni.quantity : kMostEntries;
     for (int i = 0; i < tried; ++i) {
         SensorThresholdInfoRaw stir = {};
@@ -72,12 +78,8 @@ extern "C" int SetThresholdInfo(int deviceID, int sensorType, int thresholdFlag,
     BusyFlag busy(NoEnterSetThreshold);
     if (!busy) return 1;
     if (!IsIpmiSupport()) return -1;
-    int RecordCount = 0;
-    if (PrepareSensorNumbers(*pIPMI, RecordCount) != 0) return -1;
     SensorNumberInfo sni = {};
-    if (pIPMI->GetSensorNumberInfo(static_cast<unsigned char>(deviceID), static_cast<unsigned char>(sensorType),
-                                   RecordCount, sni) != 0)
-        return -1;
+    if (MatchingSensors(deviceID, sensorType, sni) != 0) return -1;
     const int count = sni.quantity < kMostEntries ? sni.quantity : kMostEntries;
     // Sensor by sensor; the first failure ends the run and the sensors already written keep
     // their new threshold.

@@ -142,31 +142,33 @@ void print_probe(Printer& out, const Probe& p, const char* reading_name, const c
 
 }  // namespace
 
-void print(Printer& out, const FanInformation& r) {
-    out.field("quantity", static_cast<long>(r.quantity));
-    for (int i = 0; i < Filled(r.quantity, r.fan); ++i) {
-        out.prefix(Entry("fan", i));
-        print_probe(out, r.fan[i], "speed", r.fan[i].speed);
+namespace {
+
+// A fan, voltage or temperature record: its count, then each filled entry.
+template <typename Probe, std::size_t N>
+void print_probes(Printer& out, int quantity, const Probe (&probes)[N], const char* array,
+                  const char* reading_name, char const (Probe::*reading)[16]) {
+    out.field("quantity", static_cast<long>(quantity));
+    for (int i = 0; i < Filled(quantity, probes); ++i) {
+        out.prefix(Entry(array, i));
+        print_probe(out, probes[i], reading_name, probes[i].*reading);
     }
     out.prefix("");
+}
+
+}  // namespace
+
+void print(Printer& out, const FanInformation& r) {
+    print_probes(out, r.quantity, r.fan, "fan", "speed", &FAN_DEVICE::speed);
 }
 
 void print(Printer& out, const VoltageInformation& r) {
-    out.field("quantity", static_cast<long>(r.quantity));
-    for (int i = 0; i < Filled(r.quantity, r.voltage); ++i) {
-        out.prefix(Entry("voltage", i));
-        print_probe(out, r.voltage[i], "CurrentVoltage", r.voltage[i].CurrentVoltage);
-    }
-    out.prefix("");
+    print_probes(out, r.quantity, r.voltage, "voltage", "CurrentVoltage", &VOLTAGE_PROBE::CurrentVoltage);
 }
 
 void print(Printer& out, const TemperatureInformation& r) {
-    out.field("quantity", static_cast<long>(r.quantity));
-    for (int i = 0; i < Filled(r.quantity, r.temperature); ++i) {
-        out.prefix(Entry("temperature", i));
-        print_probe(out, r.temperature[i], "CurrentTemperature", r.temperature[i].CurrentTemperature);
-    }
-    out.prefix("");
+    print_probes(out, r.quantity, r.temperature, "temperature", "CurrentTemperature",
+                 &TEMPERATURE_PROBE::CurrentTemperature);
 }
 
 namespace {

@@ -3,12 +3,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdio.h>
+#include <sys/mman.h>
 #include <sys/io.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace platform {
@@ -29,6 +32,34 @@ bool directory_exists(const char* path) {
     ::closedir(dir);
     return true;
 }
+
+bool list_directory(const char* path, std::vector<std::string>& names) {
+    names.clear();
+    DIR* dir = ::opendir(path);
+    if (!dir) return false;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return true;
+}
+
+int poll(int fd, short events, int timeout_ms, short* revents) {
+    pollfd one{fd, events, 0};
+    int result = ::poll(&one, 1, timeout_ms);
+    if (revents) *revents = one.revents;
+    return result;
+}
+
+void* mmap(int fd, long long offset, std::size_t length) {
+    // mmap64: a 32-bit caller reaches tables above 4 GiB too.
+    void* address = ::mmap64(nullptr, length, PROT_READ, MAP_SHARED, fd, offset);
+    return address == MAP_FAILED ? nullptr : address;
+}
+
+int munmap(void* address, std::size_t length) { return ::munmap(address, length); }
 
 int llseek(unsigned int fd, unsigned long offset_high, unsigned long offset_low, long long* result,
            unsigned int origin) {

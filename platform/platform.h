@@ -6,6 +6,8 @@
 #define QARVEL_PLATFORM_PLATFORM_H
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -18,6 +20,18 @@ int close(int fd);
 int ioctl(int fd, unsigned long request, void* argument);
 // True when the directory exists and can be opened.
 bool directory_exists(const char* path);
+// The entries of a directory (without "." and ".."), sorted by name. False with errno set
+// when it cannot be read.
+bool list_directory(const char* path, std::vector<std::string>& names);
+
+// poll(2) on one descriptor: 1 when one of `events` (POLLIN...) is ready, with the ready
+// events in *revents; 0 when timeout_ms passed first; -1 with errno set.
+int poll(int fd, short events, int timeout_ms, short* revents);
+
+// A read-only shared mapping of `length` bytes of fd from `offset` (a multiple of the page
+// size), as mmap(2) makes it; null with errno set when it cannot be made. munmap undoes it.
+void* mmap(int fd, long long offset, std::size_t length);
+int munmap(void* address, std::size_t length);
 
 // The Linux _llseek system call: moves fd by (offset_high << 32 | offset_low) from
 // origin and stores the new position in *result. 0 or -1 with errno set.

@@ -8,6 +8,8 @@ namespace sim {
 
 int Node::ioctl(unsigned long, void*) { return -ENOTTY; }
 
+int Node::map(std::uint64_t, void*, std::size_t) { return -ENODEV; }
+
 long BytesNode::read(std::uint64_t offset, void* buffer, std::size_t count) {
     if (offset >= bytes_.size()) return 0;
     std::size_t n = std::min<std::size_t>(count, bytes_.size() - offset);
@@ -59,6 +61,10 @@ public:
         return static_cast<long>(n);
     }
     long long size() const override { return static_cast<long long>(memory_.limit); }
+    int map(std::uint64_t offset, void* buffer, std::size_t count) override {
+        memory_.read(offset, buffer, count);
+        return 0;
+    }
 
 private:
     const PhysicalMemory& memory_;
@@ -93,6 +99,20 @@ void FileTree::remove(const std::string& path) { files_.erase(path); }
 
 bool FileTree::is_directory(const std::string& path) const {
     return directories_.count(without_trailing_slash(path)) != 0;
+}
+
+std::vector<std::string> FileTree::list(const std::string& raw) const {
+    std::string dir = without_trailing_slash(raw);
+    std::string prefix = dir == "/" ? "/" : dir + "/";
+    std::set<std::string> names;
+    auto child = [&](const std::string& path) {
+        if (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
+            path.find('/', prefix.size()) == std::string::npos)
+            names.insert(path.substr(prefix.size()));
+    };
+    for (const auto& file : files_) child(file.first);
+    for (const auto& directory : directories_) child(directory);
+    return {names.begin(), names.end()};
 }
 
 const std::string* FileTree::content(const std::string& path, std::uint64_t now) const {
@@ -144,6 +164,10 @@ Machine::Machine() {
 }
 
 std::shared_ptr<Node> Machine::open(const std::string& path, int& error) {
+    if (lockdown && path == "/dev/mem") {
+        error = EPERM;
+        return nullptr;
+    }
     if (files.is_denied(path)) {
         error = EACCES;
         return nullptr;

@@ -33,6 +33,10 @@ public:
     virtual long long size() const { return -1; }
     // 0 / -errno.
     virtual int ioctl(unsigned long request, void* argument);
+    // The poll events (POLLIN...) among `events` that are ready now; a file always is.
+    virtual short poll(short events) { return events; }
+    // Fills a mapping of `count` bytes from `offset` (0 / -errno); only memory maps.
+    virtual int map(std::uint64_t offset, void* buffer, std::size_t count);
 };
 
 // Bytes served as a read-only file.
@@ -51,7 +55,8 @@ class PhysicalMemory {
 public:
     void write(std::uint64_t address, const void* data, std::size_t count);
     void read(std::uint64_t address, void* out, std::size_t count) const;
-    // Reads at or beyond this address fail, as past the end of a real machine's memory.
+    // Reads at or beyond this address fail with EFAULT, as past the end of a real machine's
+    // RAM; mmap of /dev/mem still reaches them, as the kernel maps firmware areas there.
     std::uint64_t limit = 0x100000000ULL;
 
 private:
@@ -71,6 +76,8 @@ public:
     void remove(const std::string& path);
 
     bool is_directory(const std::string& path) const;
+    // Names of the files and directories directly inside a directory, sorted.
+    std::vector<std::string> list(const std::string& path) const;
     bool is_denied(const std::string& path) const { return denied_.count(path) != 0; }
     // Content at the given time, or null when there is no such file.
     const std::string* content(const std::string& path, std::uint64_t now_microseconds) const;
@@ -119,12 +126,16 @@ struct Clock {
 
 // One platform call, as the log keeps it.
 struct Access {
-    enum Kind { Open, Close, Read, Seek, Ioctl };
+    enum Kind { Open, Close, Read, Seek, Ioctl, Map, Poll };
     Kind kind;
     std::string path;
     int fd;                    // for an open, the descriptor it gave (-1 when it failed)
-    std::uint64_t offset = 0;  // where a read started
+    std::uint64_t offset = 0;  // where a read or a mapping started
 };
+
+// Which kernel the machine imitates. Classic kernels offer /proc/ide and the /dev/ipmi
+// ioctl; current ones /sys/block and the mainline /dev/ipmi0 instead.
+enum class Kernel { Classic, Current };
 
 class Machine {
 public:
@@ -138,6 +149,10 @@ public:
     // PCI configuration mechanism 1 on ports 0xCF8/0xCFC.
     PciBus pci{ports};
     Clock clock;
+    Kernel kernel = Kernel::Classic;
+    // Kernel lockdown (integrity): opening /dev/mem and raising the I/O privilege level
+    // fail with EPERM; the kernel's own interfaces keep working.
+    bool lockdown = false;
     // What a command prints: the standard output of `free`, keyed by program name.
     std::map<std::string, std::string> programs;
     // The BMC behind /dev/ipmi, when the machine has one (sim/Bmc.h, install_bmc).

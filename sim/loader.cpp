@@ -126,6 +126,39 @@ bool load_disks(const fs::path& dir, Machine& machine, std::string& error) {
     return true;
 }
 
+// kernel: the kernel the captured machine ran, as blank-separated words: "classic" or
+// "current" (the interfaces it offers; classic when the file is absent), "lockdown", and
+// "ram-end ADDRESS" (reads of /dev/mem from ADDRESS on fail).
+bool load_kernel(const fs::path& dir, Machine& machine, std::string& error) {
+    auto text = read_file((dir / "kernel").string());
+    if (!text) return true;
+    std::istringstream words(*text);
+    std::string word;
+    while (words >> word) {
+        if (word == "classic") {
+            machine.kernel = Kernel::Classic;
+        } else if (word == "current") {
+            machine.kernel = Kernel::Current;
+        } else if (word == "lockdown") {
+            machine.lockdown = true;
+        } else if (word == "ram-end") {
+            std::string value;
+            char* end = nullptr;
+            unsigned long long address = 0;
+            if (words >> value) address = std::strtoull(value.c_str(), &end, 0);
+            if (value.empty() || value[0] == '-' || !end || *end != '\0') {
+                error = "kernel: ram-end needs an address";
+                return false;
+            }
+            machine.memory.limit = address;
+        } else {
+            error = "kernel: unknown word \"" + word.substr(0, 40) + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
 bool load_programs(const fs::path& dir, Machine& machine, std::string&) {
     if (auto free_output = read_file((dir / "free.txt").string())) machine.programs["free"] = *free_output;
     return true;
@@ -141,7 +174,7 @@ std::unique_ptr<Machine> load_machine(const std::string& directory, std::string&
     }
     auto machine = std::make_unique<Machine>();
     fs::path dir(directory);
-    for (auto loader : {load_smbios, load_proc, load_pci, load_disks, load_ipmi, load_programs})
+    for (auto loader : {load_kernel, load_smbios, load_proc, load_pci, load_disks, load_ipmi, load_programs})
         if (!loader(dir, *machine, error)) return nullptr;
     return machine;
 }

@@ -1,5 +1,6 @@
 // The simulated platform: every platform call served by the current sim::Machine.
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <new>
 
 #include "platform/platform.h"
 #include "sim/Bmc.h"
@@ -54,6 +57,8 @@ struct OpenFile {
 std::mutex files_mutex;
 std::map<int, OpenFile> open_files;
 int next_fd = 3;
+// Mappings made by mmap: their bytes, and the length they were asked for.
+std::map<void*, std::pair<std::unique_ptr<std::uint8_t[]>, std::size_t>> mappings;
 
 // A copy of the open file's entry (the node is shared), so no lock is held while the
 // node works or a hook runs: a hook may well call the library again.
@@ -197,6 +202,71 @@ bool directory_exists(const char* path) {
     return machine->directory_exists(path);
 }
 
+bool list_directory(const char* path, std::vector<std::string>& names) {
+    auto machine = sim::current_shared();
+    machine->record(Access::Open, path, -1);
+    names.clear();
+    if (!machine->directory_exists(path)) {
+        errno = machine->files.is_directory(path) ? EACCES : ENOENT;
+        return false;
+    }
+    names = machine->files.list(path);
+    return true;
+}
+
+// Nothing really waits: a node that is not ready lets the whole timeout pass on the clock.
+int poll(int fd, short events, int timeout_ms, short* revents) {
+    sim::OpenFile file;
+    if (!sim::find(fd, file)) {
+        errno = EBADF;
+        return -1;
+    }
+    file.machine->record(Access::Poll, file.path, fd);
+    short ready = file.node->poll(events);
+    if (revents) *revents = ready;
+    if (ready) return 1;
+    if (timeout_ms > 0) file.machine->clock.sleep_us(static_cast<std::uint64_t>(timeout_ms) * 1000u);
+    return 0;
+}
+
+void* mmap(int fd, long long offset, std::size_t length) {
+    sim::OpenFile file;
+    if (!sim::find(fd, file)) {
+        errno = EBADF;
+        return nullptr;
+    }
+    if (offset < 0 || offset % 4096 != 0 || length == 0) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    file.machine->record(Access::Map, file.path, fd, static_cast<std::uint64_t>(offset));
+    std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[length]);
+    if (!bytes) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    int result = file.node->map(static_cast<std::uint64_t>(offset), bytes.get(), length);
+    if (result < 0) {
+        errno = -result;
+        return nullptr;
+    }
+    void* address = bytes.get();
+    std::lock_guard<std::mutex> lock(sim::files_mutex);
+    sim::mappings[address] = {std::move(bytes), length};
+    return address;
+}
+
+int munmap(void* address, std::size_t length) {
+    std::lock_guard<std::mutex> lock(sim::files_mutex);
+    auto it = sim::mappings.find(address);
+    if (it == sim::mappings.end() || it->second.second != length) {
+        errno = EINVAL;
+        return -1;
+    }
+    sim::mappings.erase(it);
+    return 0;
+}
+
 int llseek(unsigned int fd, unsigned long offset_high, unsigned long offset_low, long long* result,
            unsigned int origin) {
     long long offset = static_cast<long long>((static_cast<unsigned long long>(offset_high) << 32) |
@@ -213,7 +283,7 @@ int iopl(int level) {
         errno = EINVAL;
         return -1;
     }
-    if (level > 0 && !machine->ports.grant_iopl) {
+    if (level > 0 && (!machine->ports.grant_iopl || machine->lockdown)) {
         errno = EPERM;
         return -1;
     }

@@ -40,6 +40,10 @@ TEST(Report, SampleServer) {
     CheckReport(QARVEL_SAMPLE_MACHINE, QARVEL_SOURCE_DIR "/sim/machines/sample-server/report.txt");
 }
 
+TEST(Report, CurrentServer) {
+    CheckReport(QARVEL_CURRENT_MACHINE, QARVEL_SOURCE_DIR "/sim/machines/current-server/report.txt");
+}
+
 class CapturedReport : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(CapturedReport, MatchesGolden) {

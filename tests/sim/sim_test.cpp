@@ -1,5 +1,6 @@
 // The simulated machine: what the library relies on it for, and the capture format.
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -144,6 +145,73 @@ TEST_F(Simulator, DescriptorsSeekAndLogLikeTheRealCalls) {
     EXPECT_EQ(platform::open("/dev/mem", O_RDWR), -1);
     EXPECT_EQ(machine->count(sim::Access::Open, "/dev/hda"), 1u);
     EXPECT_EQ(machine->count(sim::Access::Close, "/dev/hda"), 1u);
+}
+
+// The calls that current kernels' interfaces need: directory listings of sysfs, mappings of
+// memory that read() cannot reach, and what lockdown refuses.
+TEST_F(Simulator, ListsDirectoriesMapsMemoryPastRamAndLocksDown) {
+    machine->files.add("/sys/bus/pci/devices/0000:00:1f.2/config", std::string(64, '\0'));
+    machine->files.add("/sys/bus/pci/devices/0000:00:00.0/config", std::string(64, '\0'));
+    machine->files.add("/sys/bus/pci/devices/0000:00:00.0/vendor", "0x8086\n");
+    std::vector<std::string> names;
+    ASSERT_TRUE(platform::list_directory("/sys/bus/pci/devices", names));
+    EXPECT_EQ(names, (std::vector<std::string>{"0000:00:00.0", "0000:00:1f.2"}));
+    ASSERT_TRUE(platform::list_directory("/sys/bus/pci/devices/0000:00:00.0/", names));
+    EXPECT_EQ(names, (std::vector<std::string>{"config", "vendor"}));
+    EXPECT_FALSE(platform::list_directory("/sys/block", names));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_TRUE(names.empty());
+
+    machine->memory.limit = 0x7FFE0000;
+    machine->memory.write(0x7FFF0010, "table", 5);
+    int fd = platform::open("/dev/mem", O_RDONLY);
+    ASSERT_GE(fd, 3);
+    char byte;
+    EXPECT_EQ(platform::lseek(fd, 0x7FFF0010, SEEK_SET), 0x7FFF0010);
+    EXPECT_EQ(platform::read(fd, &byte, 1), -1);
+    EXPECT_EQ(errno, EFAULT);
+    EXPECT_EQ(platform::mmap(fd, 0x7FFF0001, 4096), nullptr);  // not on a page
+    EXPECT_EQ(errno, EINVAL);
+    auto* page = static_cast<const char*>(platform::mmap(fd, 0x7FFF0000, 4096));
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(std::string(page + 0x10, 5), "table");
+    EXPECT_EQ(platform::munmap(const_cast<char*>(page), 8192), -1);
+    EXPECT_EQ(platform::munmap(const_cast<char*>(page), 4096), 0);
+    EXPECT_EQ(machine->count(sim::Access::Map, "/dev/mem"), 1u);  // the refused one made none
+    short ready = 0;
+    EXPECT_EQ(platform::poll(fd, POLLIN, 1000, &ready), 1);
+    EXPECT_EQ(ready, POLLIN);
+    EXPECT_EQ(platform::close(fd), 0);
+
+    machine->lockdown = true;
+    EXPECT_EQ(platform::open("/dev/mem", O_RDONLY), -1);
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ(platform::iopl(3), -1);
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_TRUE(platform::list_directory("/sys/bus/pci/devices", names));
+}
+
+TEST_F(Simulator, KernelFileChoosesTheInterfacesOfTheCapturedKernel) {
+    std::string dir = TempDir("kernel");
+    std::string error;
+    ASSERT_TRUE(sim::write_file(dir + "/kernel", "current lockdown\nram-end 0x80000000\n"));
+    auto loaded = sim::load_machine(dir, error);
+    ASSERT_NE(loaded, nullptr) << error;
+    EXPECT_EQ(loaded->kernel, sim::Kernel::Current);
+    EXPECT_TRUE(loaded->lockdown);
+    EXPECT_EQ(loaded->memory.limit, 0x80000000u);
+
+    for (const char* bad : {"modern\n", "ram-end\n", "ram-end -5\n", "ram-end 12k\n"}) {
+        ASSERT_TRUE(sim::write_file(dir + "/kernel", bad));
+        EXPECT_EQ(sim::load_machine(dir, error), nullptr) << bad;
+        EXPECT_NE(error.find("kernel:"), std::string::npos) << error;
+    }
+    fs::remove(dir + "/kernel");
+    loaded = sim::load_machine(dir, error);
+    ASSERT_NE(loaded, nullptr) << error;
+    EXPECT_EQ(loaded->kernel, sim::Kernel::Classic);
+    EXPECT_FALSE(loaded->lockdown);
+    fs::remove_all(dir);
 }
 
 }  // namespace

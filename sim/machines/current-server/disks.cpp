@@ -1,0 +1,8 @@
+// The current server's disk part. Not yet written: the machine has none.
+#include "sim/machines/current-server/parts.h"
+
+namespace current_server {
+
+bool write_disks(const std::string&) { return true; }
+
+}  // namespace current_server

@@ -1,0 +1,16 @@
+// The current server, one part of the machine per file; each writes its share of the
+// capture directory.
+#ifndef QARVEL_SIM_MACHINES_CURRENT_SERVER_PARTS_H
+#define QARVEL_SIM_MACHINES_CURRENT_SERVER_PARTS_H
+
+#include <string>
+
+namespace current_server {
+
+bool write_smbios(const std::string& dir);
+bool write_pci(const std::string& dir);
+bool write_disks(const std::string& dir);
+
+}  // namespace current_server
+
+#endif

@@ -3,7 +3,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "SmBios/CodeTable.h"
 #include "SmBios/SmBios.h"
@@ -74,6 +73,15 @@ int SlotNumber(const char* locator) {
     return slot;
 }
 
+// Whether `raw`, without the characters trim drops, reads `trimmed`.
+bool MatchesTrimmed(const char* raw, const char* trimmed) {
+    for (;; ++raw, ++trimmed) {
+        while (*raw && (*raw < '0' || *raw > 'z')) ++raw;
+        if (*raw != *trimmed) return false;
+        if (*raw == '\0') return true;
+    }
+}
+
 int SaturatedInt(long long value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
 
 }  // namespace
@@ -81,12 +89,12 @@ int SaturatedInt(long long value) { return value > INT_MAX ? INT_MAX : static_ca
 // --- presence ------------------------------------------------------------------------------
 
 int SmBios::ExistMemCtl() {
-    std::unique_ptr<BiosDataItem> controller(GetItem(TYPE_MEMORY_CONTROLLER, 1));
+    FoundItem controller = Find(TYPE_MEMORY_CONTROLLER, 1);
     return controller ? 1 : 0;
 }
 
 int SmBios::ExistMemModule() {
-    std::unique_ptr<BiosDataItem> controller(GetItem(TYPE_MEMORY_CONTROLLER, 1));
+    FoundItem controller = Find(TYPE_MEMORY_CONTROLLER, 1);
     if (!controller) return 0;
     int slots = controller->ByteOr(kPopulatedSlots, 0);
     if (slots == 0) return 0;
@@ -98,7 +106,7 @@ int SmBios::ExistMemModule() {
 
 int SmBios::ExistMemDev() {
     for (int k = 1; k <= kMaxOccurrence; ++k) {
-        std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, k));
+        FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, k);
         if (!device) return 0;
         const char* bank = device->GetFieldString(kBankLocator);
         if (!bank) return 0;
@@ -113,7 +121,7 @@ int SmBios::ExistMemDev() {
 // --- modules -------------------------------------------------------------------------------
 
 int SmBios::GetValidMemModuleHandle(int n) {
-    std::unique_ptr<BiosDataItem> controller(GetItem(TYPE_MEMORY_CONTROLLER, 1));
+    FoundItem controller = Find(TYPE_MEMORY_CONTROLLER, 1);
     if (!controller || n < 0 || n >= controller->ByteOr(kPopulatedSlots, 0)) return 0;
     unsigned short handle = controller->WordOr(kModuleHandles + 2 * n, 0);
     return handle < 128 ? handle : 0;
@@ -125,13 +133,13 @@ int SmBios::GetMemModuleQuantity() {
     return n;
 }
 
-BiosDataItem* SmBios::GetMemModule(int handle) {
-    if (handle == 0) return nullptr;
+FoundItem SmBios::GetMemModule(int handle) {
+    if (handle == 0) return FoundItem();
     return GetByHandle(TYPE_MEMORY_MODULE, handle);
 }
 
 int SmBios::GetMemModuleSize(int handle, char* result) {
-    std::unique_ptr<BiosDataItem> module(GetMemModule(handle));
+    FoundItem module = GetMemModule(handle);
     if (!module || !result) return -1;
     unsigned char code = module->ByteOr(kInstalledSize, kNotInstalled) & 0x7F;
     if (code >= kFirstSpecialSize || code > kLargestSizeCode) return 0;  // nothing to report
@@ -140,7 +148,7 @@ int SmBios::GetMemModuleSize(int handle, char* result) {
 }
 
 int SmBios::GetMemModuleSpeed(int handle, char* result) {
-    std::unique_ptr<BiosDataItem> module(GetMemModule(handle));
+    FoundItem module = GetMemModule(handle);
     if (!module || !result) return -1;
     unsigned char speed = module->ByteOr(kModuleSpeed, 0);
     if (speed == 0) return -1;
@@ -149,7 +157,7 @@ int SmBios::GetMemModuleSpeed(int handle, char* result) {
 }
 
 int SmBios::GetMemModuleType(int handle, char* result) {
-    std::unique_ptr<BiosDataItem> module(GetMemModule(handle));
+    FoundItem module = GetMemModule(handle);
     if (!module || !result) return -1;
     unsigned short bits = module->WordOr(kModuleType, 0);
     const char* text = nullptr;
@@ -160,14 +168,14 @@ int SmBios::GetMemModuleType(int handle, char* result) {
 }
 
 int SmBios::GetMemBankConnector(int handle) {
-    std::unique_ptr<BiosDataItem> module(GetMemModule(handle));
+    FoundItem module = GetMemModule(handle);
     unsigned char connections;
     if (!module || !module->GetByte(kBankConnections, connections)) return -1;
     return connections;
 }
 
 int SmBios::GetMemModuleLocate(int handle, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> module(GetMemModule(handle));
+    FoundItem module = GetMemModule(handle);
     if (!module || module->ByteOr(kModuleDesignation, 0) != 1) return -1;
     return CopyItemString(module.get(), kModuleDesignation, result, length);
 }
@@ -175,7 +183,7 @@ int SmBios::GetMemModuleLocate(int handle, char* result, unsigned int length) {
 // --- devices -------------------------------------------------------------------------------
 
 int SmBios::GetMemDevSize(int n, char* result) {
-    std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, n));
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
     if (!device || !result) return -1;
     unsigned short size = device->WordOr(kDeviceSize, 0);
     if (size == 0) {
@@ -191,7 +199,7 @@ int SmBios::GetMemDevSize(int n, char* result) {
 }
 
 int SmBios::GetMemDevSize(int n) {
-    std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, n));
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
     if (!device) return 0;
     unsigned short size = device->WordOr(kDeviceSize, 0);
     if (size == 0 || size == kUnknownSize) return 0;
@@ -199,7 +207,7 @@ int SmBios::GetMemDevSize(int n) {
 }
 
 int SmBios::GetMemDevSpeed(int n, char* result) {
-    std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, n));
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
     if (!device || !result) return -1;
     unsigned short speed = device->WordOr(kDeviceSpeed, 0);
     if (speed == 0) return -1;
@@ -208,14 +216,14 @@ int SmBios::GetMemDevSpeed(int n, char* result) {
 }
 
 int SmBios::GetMemDevType(int n, char* result) {
-    std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, n));
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
     if (!device || !result) return -1;
     std::strcpy(result, kMemoryTypes.Find(device->ByteOr(kMemoryType, 0), "Unknown"));
     return 0;
 }
 
 int SmBios::GetMemDevTypeDetail(int n, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, n));
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
     if (!device || !result) return -1;
     if (length == 0) return 0;
     unsigned short bits = device->WordOr(kTypeDetail, 0);
@@ -230,12 +238,12 @@ int SmBios::GetMemDevTypeDetail(int n, char* result, unsigned int length) {
 }
 
 int SmBios::GetMemDevManufacturer(int n, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, n));
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
     return CopyItemString(device.get(), kDeviceManufacturer, result, length);
 }
 
 int SmBios::GetMemDevLocator(int n, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, n));
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
     if (!device || device->ByteOr(kDeviceLocator, 0) != 1) return -1;
     return CopyItemString(device.get(), kDeviceLocator, result, length);
 }
@@ -243,13 +251,14 @@ int SmBios::GetMemDevLocator(int n, char* result, unsigned int length) {
 int SmBios::GetProperMemDev(char* DeviceLocator) {
     if (!DeviceLocator) return 0;
     for (int k = 1; k <= kMaxOccurrence; ++k) {
-        std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, k));
+        FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, k);
         if (!device || device->ByteOr(kDeviceLocator, 0) != 1) return 0;
-        char* locator = device->GetString(1);  // the item's own copy: trimming it is harmless
+        const char* locator = device->GetString(1);
         if (!locator) return 0;
-        trim(locator);
         trim(DeviceLocator);
-        if (std::strcmp(locator, DeviceLocator) == 0) return k;
+        // The item is a view of the table, which stays as the firmware wrote it: the
+        // device's locator is compared as trim would leave it, without changing it.
+        if (MatchesTrimmed(locator, DeviceLocator)) return k;
     }
     return 0;
 }
@@ -261,7 +270,7 @@ int SmBios::GetMemoryTotalSize() {
     // devices must not wrap round to a small total.
     long long total = 0;
     for (int n = 1; n <= kMaxOccurrence; ++n) {
-        std::unique_ptr<BiosDataItem> module(GetOccurrence(TYPE_MEMORY_MODULE, n));
+        FoundItem module = GetOccurrence(TYPE_MEMORY_MODULE, n);
         if (!module) break;
         unsigned char code = module->ByteOr(kInstalledSize, kNotInstalled) & 0x7F;
         if (code < kFirstSpecialSize && code <= kLargestSizeCode) total += 1LL << code;
@@ -271,7 +280,7 @@ int SmBios::GetMemoryTotalSize() {
     unsigned short handles[kMaxOccurrence];
     int devices = 0;
     for (int k = 1; k <= kMaxOccurrence; ++k) {
-        std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, k));
+        FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, k);
         if (!device) break;
         handles[devices++] = device->GetHandle();
         if (!IsCountedMemoryType(device->ByteOr(kMemoryType, 0))) continue;
@@ -284,7 +293,7 @@ int SmBios::GetMemoryTotalSize() {
     // The mapped ranges count kilobytes, from the first to the last kilobyte inclusive.
     long long kilobytes = 0;
     for (int k = 1; k <= kMaxOccurrence; ++k) {
-        std::unique_ptr<BiosDataItem> range(GetOccurrence(TYPE_MEMEORY_DEVICE_MAPPED_ADDR, k));
+        FoundItem range = GetOccurrence(TYPE_MEMEORY_DEVICE_MAPPED_ADDR, k);
         if (!range) break;
         unsigned short device;
         unsigned int start, end;

@@ -1,7 +1,6 @@
 // Processors (type 4) and their level 1 to 3 caches (type 7).
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "SmBios/CodeTable.h"
 #include "SmBios/SmBios.h"
@@ -92,7 +91,7 @@ int SmBios::GetProcessorVirtualQuantity() { return CountStructures(TYPE_PROCESSO
 int SmBios::GetProcessorQuantity() {
     int count = 0;
     for (int n = 1; n <= kMaxProcessors; ++n) {
-        std::unique_ptr<BiosDataItem> cpu(GetOccurrence(TYPE_PROCESSOR_INFO, n));
+        FoundItem cpu = GetOccurrence(TYPE_PROCESSOR_INFO, n);
         if (!cpu) break;
         unsigned char status = cpu->ByteOr(kStatus, 0);
         if ((status & kPopulated) && (status & kStatusMask)) ++count;
@@ -101,43 +100,43 @@ int SmBios::GetProcessorQuantity() {
 }
 
 int SmBios::GetProcessorFamily(int n, char* result) {
-    std::unique_ptr<BiosDataItem> cpu(GetOccurrence(TYPE_PROCESSOR_INFO, n));
+    FoundItem cpu = GetOccurrence(TYPE_PROCESSOR_INFO, n);
     if (!cpu || !result) return -1;
     std::strcpy(result, kFamilies.Find(cpu->ByteOr(kFamily, 0), "Unknown"));
     return 0;
 }
 
 int SmBios::GetProcessorManufacturer(int n, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> cpu(GetOccurrence(TYPE_PROCESSOR_INFO, n));
+    FoundItem cpu = GetOccurrence(TYPE_PROCESSOR_INFO, n);
     return CopyItemString(cpu.get(), kManufacturer, result, length);
 }
 
 int SmBios::GetProcessorVersion(int n, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> cpu(GetOccurrence(TYPE_PROCESSOR_INFO, n));
+    FoundItem cpu = GetOccurrence(TYPE_PROCESSOR_INFO, n);
     return CopyItemString(cpu.get(), kVersion, result, length);
 }
 
 int SmBios::GetProcessorSerialNo(int n, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> cpu(GetOccurrence(TYPE_PROCESSOR_INFO, n));
+    FoundItem cpu = GetOccurrence(TYPE_PROCESSOR_INFO, n);
     return CopyItemString(cpu.get(), kSerialNumber, result, length);
 }
 
 int SmBios::GetProcessorVoltage(int n, char* result) {
-    std::unique_ptr<BiosDataItem> cpu(GetOccurrence(TYPE_PROCESSOR_INFO, n));
+    FoundItem cpu = GetOccurrence(TYPE_PROCESSOR_INFO, n);
     if (!cpu || !result) return -1;
     std::strcpy(result, kVoltages.Find(cpu->ByteOr(kVoltage, 0) & 0x0F, "Unknown"));
     return 0;
 }
 
 int SmBios::GetProcessorExternalClock(int n, char* result) {
-    std::unique_ptr<BiosDataItem> cpu(GetOccurrence(TYPE_PROCESSOR_INFO, n));
+    FoundItem cpu = GetOccurrence(TYPE_PROCESSOR_INFO, n);
     if (!cpu || !result) return -1;
     std::snprintf(result, kShortText, "%d MHZ", cpu->WordOr(kExternalClock, 0));
     return 0;
 }
 
 int SmBios::WriteProcessorSpeed(int n, int offset, char* result) {
-    std::unique_ptr<BiosDataItem> cpu(GetOccurrence(TYPE_PROCESSOR_INFO, n));
+    FoundItem cpu = GetOccurrence(TYPE_PROCESSOR_INFO, n);
     if (!cpu || !result) return -1;
     unsigned short speed = cpu->WordOr(offset, 0);
     if (speed == 0) {
@@ -153,7 +152,7 @@ int SmBios::GetProcessorMaxSpeed(int n, char* result) { return WriteProcessorSpe
 int SmBios::GetProcessorCurrentSpeed(int n, char* result) { return WriteProcessorSpeed(n, kCurrentSpeed, result); }
 
 int SmBios::GetProcessorStatus(int n, char* result) {
-    std::unique_ptr<BiosDataItem> cpu(GetOccurrence(TYPE_PROCESSOR_INFO, n));
+    FoundItem cpu = GetOccurrence(TYPE_PROCESSOR_INFO, n);
     unsigned char status;
     if (!cpu || !result || !cpu->GetByte(kStatus, status)) return -1;
     *result = static_cast<char>(status);
@@ -164,7 +163,7 @@ int SmBios::GetProcessorStatus(int n, char* result) {
 
 int SmBios::GetCacheHandle(int CpuIndex, int Cacheindex, unsigned short& handle) {
     if (Cacheindex < 0 || Cacheindex > 2) return -1;
-    std::unique_ptr<BiosDataItem> cpu(GetOccurrence(TYPE_PROCESSOR_INFO, CpuIndex));
+    FoundItem cpu = GetOccurrence(TYPE_PROCESSOR_INFO, CpuIndex);
     if (!cpu) return -1;
     // A processor of SMBIOS 2.0 names no caches at all.
     handle = cpu->WordOr(kCacheHandles + 2 * Cacheindex, kNoCache);
@@ -215,12 +214,12 @@ int SmBios::GetCacheSpeed(int CpuIndex, int Cacheindex, char* result) {
 }
 
 int SmBios::GetCacheDesignationPrivate(int handle, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> cache(GetByHandle(TYPE_CACHE_INFO, handle));
+    FoundItem cache = GetByHandle(TYPE_CACHE_INFO, handle);
     return CopyItemString(cache.get(), kCacheDesignation, result, length);
 }
 
 int SmBios::WriteCacheSize(int handle, int offset, char* result) {
-    std::unique_ptr<BiosDataItem> cache(GetByHandle(TYPE_CACHE_INFO, handle));
+    FoundItem cache = GetByHandle(TYPE_CACHE_INFO, handle);
     if (!cache || !result) return -1;
     std::snprintf(result, kShortText, "%d KB", CacheKilobytes(cache->WordOr(offset, 0)));
     return 0;
@@ -233,7 +232,7 @@ int SmBios::GetCacheInstalledSizePrivate(int handle, char* result) {
 }
 
 int SmBios::GetCacheSpeedPrivate(int handle, char* result) {
-    std::unique_ptr<BiosDataItem> cache(GetByHandle(TYPE_CACHE_INFO, handle));
+    FoundItem cache = GetByHandle(TYPE_CACHE_INFO, handle);
     if (!cache || !result) return -1;
     unsigned char speed = cache->ByteOr(kCacheSpeed, 0);
     if (speed == 0) {

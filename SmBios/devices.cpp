@@ -63,14 +63,20 @@ constexpr CodeTable<256> kPortTypes = {
     {29, "Audio Port"},
     {30, "Modem Port"},
     {31, "Network Port"},
+    {32, "SATA"},
+    {33, "SAS"},
+    {34, "MFDP (Multi-Function Display Port)"},
+    {35, "Thunderbolt"},
     {160, "8251 Compatible"},
     {161, "8251 FIFO Compatible"},
     {255, "Other"},
 };
 
-// SMBIOS 7.11.1: on-board device types (bits 0-6).
+// SMBIOS 7.11.1 and 7.42.2: on-board device types (bits 0-6).
 constexpr CodeTable<128> kOnBoardTypes = {
     {1, "Other"}, {3, "Video"}, {4, "SCSI Controller"}, {5, "EtherNet"}, {6, "Token Ring"}, {7, "Sound"},
+    {8, "PATA Controller"}, {9, "SATA Controller"}, {10, "SAS Controller"}, {11, "Wireless LAN"},
+    {12, "Bluetooth"}, {13, "WWAN"}, {14, "eMMC"}, {15, "NVMe Controller"}, {16, "UFS Controller"},
 };
 
 // SMBIOS 7.40.1: the low bits of the power supply characteristics.

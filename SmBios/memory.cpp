@@ -1,5 +1,6 @@
 // Memory: the older memory controller (type 5) with its modules (type 6), and the memory
 // devices (type 17) with their mapped addresses (type 20).
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -16,8 +17,13 @@ constexpr int kModuleDesignation = 4, kBankConnections = 5, kModuleSpeed = 6, kM
 // SMBIOS 7.18: Memory Device. A 2.1/2.2 device ends after the type detail (21 bytes).
 constexpr int kDeviceSize = 12, kDeviceLocator = 16, kBankLocator = 17, kMemoryType = 18, kTypeDetail = 19,
               kDeviceSpeed = 21, kDeviceManufacturer = 23;
-// SMBIOS 7.21: Memory Device Mapped Address.
-constexpr int kStartingAddress = 4, kEndingAddress = 8, kMappedDevice = 12;
+// SMBIOS 2.7 adds the Extended Size dword, which holds the size in megabytes when the size
+// word is 0x7FFF (32 GB and above).
+constexpr int kExtendedSize = 0x1C;
+constexpr unsigned short kUseExtendedSize = 0x7FFF;
+// SMBIOS 7.21: Memory Device Mapped Address. From 2.7 a range beyond 4 TB has 0xFFFFFFFF in
+// its starting address and its byte addresses in two 64-bit fields.
+constexpr int kStartingAddress = 4, kEndingAddress = 8, kMappedDevice = 12, kExtendedStartingAddress = 0x13;
 
 constexpr unsigned char kNotInstalled = 0x7F, kFirstSpecialSize = 0x7D;
 // A module size code above this is 2^31 MB or more: more than the record's int megabytes
@@ -34,11 +40,15 @@ constexpr const char* kModuleTypes[] = {
     "other", "Unknown", "Standard", "Fast Page Mode", "EDO", "Parity", "ECC", "SIMM", "DIMM", " Burst EDO", " SDRAM",
 };
 
-// SMBIOS 7.18.2: memory device types.
-constexpr CodeTable<19> kMemoryTypes = {
+// SMBIOS 7.18.2: memory device types. The reference names 0x15-0x17 reserved.
+constexpr CodeTable<0x25> kMemoryTypes = {
     {1, "Other"},   {3, "DRAM"},    {4, "EDRAM"},   {5, "VRAM"},   {6, "SRAM"},   {7, "RAM"},
     {8, "ROM"},     {9, "FLASH"},   {10, "EEPROM"}, {11, "FEPROM"}, {12, "EPROM"}, {13, "CDRAM"},
     {14, "3DRAM"},  {15, "SDRAM"},  {16, "SGRAM"},  {17, "RDRAM"},  {18, "DDR"},
+    {0x13, "DDR2"}, {0x14, "DDR2 FB-DIMM"}, {0x18, "DDR3"}, {0x19, "FBD2"}, {0x1A, "DDR4"},
+    {0x1B, "LPDDR"}, {0x1C, "LPDDR2"}, {0x1D, "LPDDR3"}, {0x1E, "LPDDR4"},
+    {0x1F, "Logical non-volatile device"}, {0x20, "HBM"}, {0x21, "HBM2"}, {0x22, "DDR5"},
+    {0x23, "LPDDR5"}, {0x24, "HBM3"},
 };
 
 // SMBIOS 7.18.3: type detail bits, from bit 0 (which, like bits 13-15, adds nothing).
@@ -50,9 +60,33 @@ constexpr const char* kTypeDetails[] = {
 // Devices that hold no working memory: ROM, FLASH, EEPROM, FEPROM, EPROM, and RDRAM.
 bool IsCountedMemoryType(unsigned char type) { return !((type >= 8 && type <= 12) || type == 17); }
 
-// Megabytes of a device size word that is neither 0 nor unknown.
-long long DeviceMegabytes(unsigned short size) {
+// Megabytes of a device whose size word is neither 0 nor unknown.
+long long DeviceMegabytes(const BiosDataItem& device, unsigned short size) {
+    unsigned int extended;
+    if (size == kUseExtendedSize && device.GetDword(kExtendedSize, extended)) return extended & 0x7FFFFFFF;
     return size & kKilobyteGranularity ? (size & kSizeMask) >> 10 : size & kSizeMask;
+}
+
+// Kilobytes of a mapped-address range (SMBIOS 7.20, 7.21), the last one inclusive; the
+// extended byte addresses (the start at `extendedStart`, the end 8 bytes on) when the
+// range is marked so. False for a range the structure is too short for or that ends before
+// it starts.
+bool RangeKilobytes(const BiosDataItem& range, int extendedStart, unsigned long long& kilobytes) {
+    unsigned int start, end;
+    if (!range.GetDword(kStartingAddress, start) || !range.GetDword(kEndingAddress, end)) return false;
+    if (start != kExtendedAddress) {
+        if (end < start) return false;
+        kilobytes = static_cast<unsigned long long>(end) - start + 1;
+        return true;
+    }
+    unsigned int low, high;
+    if (!range.GetDword(extendedStart, low) || !range.GetDword(extendedStart + 4, high)) return false;
+    unsigned long long first = static_cast<unsigned long long>(high) << 32 | low;
+    if (!range.GetDword(extendedStart + 8, low) || !range.GetDword(extendedStart + 12, high)) return false;
+    unsigned long long last = static_cast<unsigned long long>(high) << 32 | low;
+    if (last < first) return false;
+    kilobytes = (last - first) / 1024 + 1;
+    return true;
 }
 
 // The slot number a locator names: the last digit that ends the text or is followed by
@@ -194,7 +228,10 @@ int SmBios::GetMemDevSize(int n, char* result) {
         std::strcpy(result, "Unknown");
         return 0;
     }
-    std::snprintf(result, kShortText, "%d %s", size & kSizeMask, size & kKilobyteGranularity ? "KB" : "MB");
+    if (size & kKilobyteGranularity)
+        std::snprintf(result, kShortText, "%d KB", size & kSizeMask);
+    else
+        std::snprintf(result, kShortText, "%lld MB", DeviceMegabytes(*device, size));
     return 0;
 }
 
@@ -203,7 +240,7 @@ int SmBios::GetMemDevSize(int n) {
     if (!device) return 0;
     unsigned short size = device->WordOr(kDeviceSize, 0);
     if (size == 0 || size == kUnknownSize) return 0;
-    return static_cast<int>(DeviceMegabytes(size));
+    return SaturatedInt(DeviceMegabytes(*device, size));
 }
 
 int SmBios::GetMemDevSpeed(int n, char* result) {
@@ -286,30 +323,27 @@ int SmBios::GetMemoryTotalSize() {
         if (!IsCountedMemoryType(device->ByteOr(kMemoryType, 0))) continue;
         unsigned short size = device->WordOr(kDeviceSize, 0);
         if (size == kUnknownSize || (size & kSizeMask) == 0) continue;
-        total += DeviceMegabytes(size);
+        total += DeviceMegabytes(*device, size);
     }
     if (total != 0) return SaturatedInt(total);
 
     // The mapped ranges count kilobytes, from the first to the last kilobyte inclusive.
-    long long kilobytes = 0;
+    unsigned long long kilobytes = 0;
     for (int k = 1; k <= kMaxOccurrence; ++k) {
         FoundItem range = GetOccurrence(TYPE_MEMEORY_DEVICE_MAPPED_ADDR, k);
         if (!range) break;
         unsigned short device;
-        unsigned int start, end;
-        if (!range->GetWord(kMappedDevice, device) || !range->GetDword(kStartingAddress, start) ||
-            !range->GetDword(kEndingAddress, end))
+        unsigned long long size;
+        if (!range->GetWord(kMappedDevice, device) || !RangeKilobytes(*range, kExtendedStartingAddress, size))
             continue;
-        // 0xFFFFFFFF sends the reader to the 64-bit extended addresses of SMBIOS 2.7.
-        if (start == kExtendedAddress || end < start) continue;
         for (int i = 0; i < devices; ++i) {
             if (handles[i] == device) {
-                kilobytes += static_cast<long long>(end) - start + 1;
+                kilobytes += size;
                 break;
             }
         }
     }
-    return SaturatedInt(kilobytes / 1024);
+    return SaturatedInt(static_cast<long long>(std::min<unsigned long long>(kilobytes / 1024, INT_MAX)));
 }
 
 void SmBios::AddModuleBanks(LocalMemInfo& info) {

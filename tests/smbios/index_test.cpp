@@ -33,6 +33,7 @@ Visits Sweep(int structures) {
     sim::EntryPoint entry;
     entry.kind = sim::EntryPoint::SMBIOS3;  // 1700 structures need more than 16 bits of length
     entry.major = 3;
+    entry.table_address = 0x100000;  // above the BIOS area, which a table this long would reach
     sim::place_smbios(*m, sim::inventory_table(structures), entry);
     Visits v;
     EXPECT_EQ(IsSmBiosSupport(), 1);

@@ -108,7 +108,7 @@ void add_memory(sim::SmbiosTable& t) {
     for (int socket = 0; socket < 2; ++socket) {
         for (int channel = 0; channel < 8; ++channel) {
             std::string letter(1, static_cast<char>('A' + channel));
-            std::string locator = "P" + std::to_string(socket) + " DIMM " + letter + "1";
+            std::string locator = "P" + std::to_string(socket) + "-DIMM" + std::to_string(channel) + "A";
             sim::MemoryDevice dimm{.length = 0x54, .array = 0x1000, .total_width = 80, .data_width = 64,
                                    .size = 0x7FFF, .form_factor = 0x09, .device_locator = locator,
                                    .bank_locator = "P" + std::to_string(socket) + "_Node0_Channel" + letter +
@@ -116,7 +116,7 @@ void add_memory(sim::SmbiosTable& t) {
                                    .memory_type = 0x22,  // DDR5
                                    .type_detail = 0x2080, .speed = 4800, .manufacturer = "Kestrel Memory",
                                    .serial = "KM" + std::to_string(58000 + socket * 100 + channel),
-                                   .asset_tag = locator + " AssetTag", .part_number = "KM64G2R5-4800R"};
+                                   .asset_tag = locator + "_AssetTag", .part_number = "KM64G2R5-4800R"};
             sim::Structure& device = sim::add_memory_device(t, dimm);
             device.byte(0x1B, 2)                 // dual rank
                 .dword(0x1C, 65536)              // Extended Size: 64 GB in MB

@@ -1,9 +1,11 @@
 // Where the entry point and the structure table come from, tried in order: the kernel's copy
-// in sysfs, then physical memory through /dev/mem (read, or mapped where read() refuses).
+// in sysfs, then physical memory through /dev/mem (read, or mapped where read() refuses), the
+// entry point found in the BIOS area or where the EFI system table says.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -26,6 +28,7 @@ constexpr unsigned int kPage = 4096;
 
 const char* const kSysfsEntryPoint = "/sys/firmware/dmi/tables/smbios_entry_point";
 const char* const kSysfsTable = "/sys/firmware/dmi/tables/DMI";
+const char* const kEfiSystemTable = "/sys/firmware/efi/systab";
 
 // An SMBIOS 3 anchor is only taken with a valid checksum: it is preferred to the 2.x one, so
 // five stray bytes in the BIOS image must not hide a good 2.x table.
@@ -64,6 +67,31 @@ const char* ReadPhysical(int fd, unsigned long long address, char* out, unsigned
     std::memcpy(out, static_cast<const char*>(mapped) + (address - base), count);
     platform::munmap(mapped, static_cast<std::size_t>(span));
     return "/dev/mem mmap";
+}
+
+// UEFI firmware need not put an entry point in the BIOS area; the kernel names where it is
+// in the EFI system table's file ("SMBIOS3=0x..." and "SMBIOS=0x..." lines), 3.x first.
+bool EfiEntryPointAddress(unsigned long long& address) {
+    int fd = platform::open(kEfiSystemTable, O_RDONLY);
+    if (fd < 0) return false;
+    char text[1024] = {};
+    long n = ReadFully(fd, text, sizeof text - 1);
+    platform::close(fd);
+    if (n <= 0) return false;
+    for (const char* key : {"SMBIOS3=", "SMBIOS="}) {
+        const std::size_t keyLength = std::strlen(key);
+        for (const char* line = text; *line;) {
+            if (std::strncmp(line, key, keyLength) == 0) {
+                char* end = nullptr;
+                address = std::strtoull(line + keyLength, &end, 0);
+                if (end != line + keyLength) return true;
+            }
+            const char* next = std::strchr(line, '\n');
+            if (!next) break;
+            line = next + 1;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -174,11 +202,17 @@ bool SmBios::ReadFromMemory() {
     for (unsigned int at = 0; !found && at <= kLastAnchor; at += 16)
         if (std::memcmp(scan.get() + at, "_DMI", 4) == 0) found = scan.get() + at;
 
+    unsigned int held = found ? kScanLength + kScanPadding - static_cast<unsigned int>(found - scan.get()) : 0;
+    unsigned char efiEntry[sizeof(SmBiosTableEntryPoint) + 1] = {};
     unsigned long long address = 0;
+    if (!found && EfiEntryPointAddress(address) &&
+        ReadPhysical(fd, address, reinterpret_cast<char*>(efiEntry), sizeof efiEntry)) {
+        found = efiEntry;
+        held = sizeof efiEntry;
+    }
+
     unsigned int length = 0;
-    bool ok = found && AdoptEntryPoint(found, kScanLength + kScanPadding - static_cast<unsigned int>(found - scan.get()),
-                                       address, length) &&
-              AllocateTable(length);
+    bool ok = found && AdoptEntryPoint(found, held, address, length) && AllocateTable(length);
     const char* method = ok ? ReadPhysical(fd, address, BiosData, length) : nullptr;
     // A table of no bytes needs no read.
     if (ok && length == 0) method = "/dev/mem";

@@ -49,6 +49,13 @@ Sweep SweepAll() {
 }
 
 const std::vector<int> kAllFailed(10, -1);
+
+sim::SmbiosTable TableWithVendorOnly(const std::string& vendor) {
+    sim::SmbiosTable t;
+    t.add(0, 0x18).string(4, vendor);
+    t.end();
+    return t;
+}
 const std::vector<int> kAllAnswered(10, 0);
 
 // The machine a test builds; each variant gets a fresh one.
@@ -284,6 +291,34 @@ TEST_F(Sources, SysfsThatCannotBeReadFallsBackToMemory) {
     other->files.add(sim::kSysfsEntryPoint, "garbage");
     other->files.add(sim::kSysfsTable, "");
     EXPECT_EQ(SweepAll().source, "/dev/mem");
+}
+
+TEST_F(Sources, AnEntryPointOutsideTheBiosAreaIsFoundWhereTheEfiSystemTableSays) {
+    // UEFI firmware: a 3.x entry point in boot-services memory and, elsewhere, a 2.x one
+    // for an older table; nothing in 0xF0000-0xFFFFF.
+    sim::EntryPoint smbios3;
+    smbios3.kind = sim::EntryPoint::SMBIOS3;
+    smbios3.major = 3;
+    smbios3.address = 0x7F6E5000;
+    smbios3.table_address = 0x7F6E6000;
+    Publish(qtest::IdentityTable(), smbios3);
+    sim::EntryPoint older;
+    older.address = 0x7F6E4000;
+    older.table_address = 0x7F6E7000;
+    Publish(TableWithVendorOnly("older table"), older);
+
+    Sweep without = SweepAll();
+    EXPECT_EQ(without.supported, 0);
+    EXPECT_EQ(without.results, kAllFailed);
+
+    machine->files.add("/sys/firmware/efi/systab",
+                       "ACPI20=0x7f6fd014\nACPI=0x7f6fd000\nSMBIOS=0x7f6e4000\nSMBIOS3=0x7f6e5000\n");
+    machine->memory.limit = 0x40000000;  // and above the end of RAM
+    Sweep with = SweepAll();
+    EXPECT_EQ(with.supported, 1);
+    EXPECT_EQ(with.results, kAllAnswered);
+    EXPECT_EQ(with.source, "/dev/mem mmap");
+    EXPECT_STREQ(reinterpret_cast<const BaseBoardInformation*>(with.records.data())->RomVendor, "Acme BIOS Works");
 }
 
 TEST_F(Sources, SourceNameIsNullAfterATableWasNotFound) {

@@ -111,7 +111,7 @@ FoundItem SmBios::MakeItem(unsigned int entry) {
     return FoundItem(BiosDataItem(BiosData + Entries[entry].offset, Entries[entry].size));
 }
 
-FoundItem SmBios::Find(unsigned char structureType, int n) {
+FoundItem SmBios::GetOccurrence(unsigned char structureType, int n) {
     if (!InitOK) return FoundItem();
     // Several makers open the table with an OEM structure, so the BIOS structure is looked
     // up by its type like any other; there is only one, whatever n says.
@@ -123,7 +123,7 @@ FoundItem SmBios::Find(unsigned char structureType, int n) {
 }
 
 BiosDataItem* SmBios::GetItem(unsigned char structureType, unsigned char n) {
-    FoundItem item = Find(structureType, n);
+    FoundItem item = GetOccurrence(structureType, n);
     return item ? new (std::nothrow) BiosDataItem(*item) : nullptr;
 }
 
@@ -160,7 +160,7 @@ int SmBios::CopyItemString(const BiosDataItem* item, int offset, char* result, u
 }
 
 int SmBios::CopyString(unsigned char structureType, int offset, char* result, unsigned int length) {
-    FoundItem item = Find(structureType, 1);
+    FoundItem item = GetOccurrence(structureType, 1);
     return CopyItemString(item.get(), offset, result, length);
 }
 

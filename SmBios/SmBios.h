@@ -297,8 +297,6 @@ private:
     // Walks the table once and records every structure by type and by handle.
     bool BuildIndex();
     FoundItem MakeItem(unsigned int entry);
-    // The n-th structure of `type` (n counted from 1, at most 255), or nothing.
-    FoundItem Find(unsigned char structureType, int n);
     // Copies the string whose number is stored at `offset` of the item: at most length - 1
     // bytes and no terminator. 0, or -1 when the field or the string is missing.
     static int CopyItemString(const BiosDataItem* item, int offset, char* result, unsigned int length);
@@ -311,8 +309,9 @@ private:
     // Structures of `type` counted from occurrence 1 up to `limit`, stopping at the first
     // missing one.
     int CountStructures(unsigned char structureType, int limit);
-    // The n-th structure of `type`, for n in 1..255; nothing otherwise.
-    FoundItem GetOccurrence(unsigned char structureType, int n) { return Find(structureType, n); }
+    // The n-th structure of `type`, for n in 1..255 (the BIOS structure whatever n); nothing
+    // otherwise.
+    FoundItem GetOccurrence(unsigned char structureType, int n);
     // The first structure of `type` whose handle is `handle`, among the first 255 of its type.
     FoundItem GetByHandle(unsigned char structureType, int handle);
 

@@ -43,11 +43,11 @@ int SmBios::GetSystemSerialNumber(char* result, unsigned int length) {
 }
 
 FoundItem SmBios::GetChosenBaseBoard() {
-    FoundItem second = Find(TYPE_BASE_BOARD, 2);
-    if (!second) return Find(TYPE_BASE_BOARD, 1);
+    FoundItem second = GetOccurrence(TYPE_BASE_BOARD, 2);
+    if (!second) return GetOccurrence(TYPE_BASE_BOARD, 1);
     // Several boards: the one we describe is the first that contains no other board.
     for (int k = 1; k <= 255; ++k) {
-        FoundItem board = Find(TYPE_BASE_BOARD, k);
+        FoundItem board = GetOccurrence(TYPE_BASE_BOARD, k);
         if (!board) return FoundItem();
         unsigned char contained;
         if (!board->GetByte(kBoardContainedObjects, contained) || contained == 0) return board;

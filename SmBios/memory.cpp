@@ -123,12 +123,12 @@ int SaturatedInt(long long value) { return value > INT_MAX ? INT_MAX : static_ca
 // --- presence ------------------------------------------------------------------------------
 
 int SmBios::ExistMemCtl() {
-    FoundItem controller = Find(TYPE_MEMORY_CONTROLLER, 1);
+    FoundItem controller = GetOccurrence(TYPE_MEMORY_CONTROLLER, 1);
     return controller ? 1 : 0;
 }
 
 int SmBios::ExistMemModule() {
-    FoundItem controller = Find(TYPE_MEMORY_CONTROLLER, 1);
+    FoundItem controller = GetOccurrence(TYPE_MEMORY_CONTROLLER, 1);
     if (!controller) return 0;
     int slots = controller->ByteOr(kPopulatedSlots, 0);
     if (slots == 0) return 0;
@@ -155,7 +155,7 @@ int SmBios::ExistMemDev() {
 // --- modules -------------------------------------------------------------------------------
 
 int SmBios::GetValidMemModuleHandle(int n) {
-    FoundItem controller = Find(TYPE_MEMORY_CONTROLLER, 1);
+    FoundItem controller = GetOccurrence(TYPE_MEMORY_CONTROLLER, 1);
     if (!controller || n < 0 || n >= controller->ByteOr(kPopulatedSlots, 0)) return 0;
     unsigned short handle = controller->WordOr(kModuleHandles + 2 * n, 0);
     return handle < 128 ? handle : 0;

@@ -1,7 +1,6 @@
 #include "SmBios/BiosDataItem.h"
 
 #include <cstring>
-#include <new>
 
 namespace {
 // SMBIOS allows up to 255 strings per structure; like every reader of this family we reach
@@ -9,24 +8,30 @@ namespace {
 constexpr int kMaxStrings = 20;
 }  // namespace
 
-BiosDataItem::BiosDataItem(char* StartAddress) {
-    std::memcpy(&header, StartAddress, sizeof header);
-    FormatedData = new char[header.length + 1u]();
-    std::memcpy(FormatedData, StartAddress, header.length);
+BiosDataItem::BiosDataItem()
+    : header(), FormatedData(nullptr), StringBuffer(nullptr), EndAddress(nullptr), StringBufferLength(0) {}
 
-    // The string set ends at the first double NUL; a structure without strings is just that.
-    char* p = StartAddress + header.length;
+namespace {
+
+// The string set ends at the first double NUL; a structure without strings is just that.
+unsigned int SizeOf(const char* start) {
+    const char* p = start + static_cast<unsigned char>(start[1]);
     while (p[0] != 0 || p[1] != 0) ++p;
-    EndAddress = p + 1;
-
-    StringBufferLength = static_cast<unsigned int>(EndAddress - StartAddress - header.length + 1);
-    StringBuffer = new char[StringBufferLength]();
-    std::memcpy(StringBuffer, StartAddress + header.length, StringBufferLength - 1);
+    return static_cast<unsigned int>(p + 2 - start);
 }
 
-BiosDataItem::~BiosDataItem() {
-    delete[] FormatedData;
-    delete[] StringBuffer;
+}  // namespace
+
+BiosDataItem::BiosDataItem(char* StartAddress) : BiosDataItem(StartAddress, SizeOf(StartAddress)) {}
+
+BiosDataItem::BiosDataItem(char* StartAddress, unsigned int size) {
+    std::memcpy(&header, StartAddress, sizeof header);
+    FormatedData = StartAddress;
+    StringBuffer = StartAddress + header.length;
+    EndAddress = StartAddress + size - 1;
+    // The set's last byte is the second NUL of the double NUL, so every string in it ends
+    // inside it.
+    StringBufferLength = size - header.length;
 }
 
 char* BiosDataItem::GetString(int index) const {
@@ -35,7 +40,7 @@ char* BiosDataItem::GetString(int index) const {
     char* end = StringBuffer + StringBufferLength;
     for (int skip = 1; skip < index; ++skip) {
         if (p >= end) return nullptr;
-        p += std::strlen(p) + 1;  // the buffer's last byte is zero, so strlen stays inside
+        p += std::strlen(p) + 1;  // the set's last byte is zero, so strlen stays inside
     }
     return p < end ? p : nullptr;
 }

@@ -1,4 +1,5 @@
-// One SMBIOS structure, copied out of the table: its formatted area and its string set.
+// One SMBIOS structure of the table: its formatted area and its string set. The item is a
+// view of the reader's table, never a copy, so it is cheap to make and to pass by value.
 #ifndef QARVEL_SMBIOS_BIOSDATAITEM_H
 #define QARVEL_SMBIOS_BIOSDATAITEM_H
 
@@ -12,12 +13,13 @@ static_assert(sizeof(HEADER) == 4, "SMBIOS structure header is 4 bytes");
 
 class BiosDataItem {
 public:
+    // No structure.
+    BiosDataItem();
     // `StartAddress` must point at a structure that lies whole inside the table, string set
-    // and closing double NUL included; SmBios::GetItem checks that before it builds one.
+    // and closing double NUL included; the reader's index checks that before it builds one.
     explicit BiosDataItem(char* StartAddress);
-    ~BiosDataItem();
-    BiosDataItem(const BiosDataItem&) = delete;
-    BiosDataItem& operator=(const BiosDataItem&) = delete;
+    // The same with the structure's size (through its double NUL) already known.
+    BiosDataItem(char* StartAddress, unsigned int size);
 
     // String number `index` (1..20), "" just past the last string, null otherwise.
     char* GetString(int index) const;
@@ -53,7 +55,7 @@ public:
 
 private:
     HEADER header;
-    char* FormatedData;  // `length` bytes and one zero byte
+    char* FormatedData;  // the structure's first byte inside the table
     char* StringBuffer;  // the string set through its closing double NUL
     char* EndAddress;    // the last byte of this structure inside the table
     unsigned int StringBufferLength;

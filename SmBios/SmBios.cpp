@@ -1,27 +1,10 @@
-// Locating and copying the structure table, and walking it.
+// The structure table once it is held: the index built in one walk, and the lookups on it.
 #include "SmBios/SmBios.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
-
-#include "platform/platform.h"
-
-namespace {
-
-// The entry point lives on a 16-byte boundary in 0xF0000-0xFFFFF (SMBIOS 5.2.1).
-constexpr long long kScanBase = 0xF0000;
-constexpr unsigned int kScanLength = 0xFFF0;
-constexpr unsigned int kLastAnchor = 0xFFE0;
-// The scan buffer is padded so that copying a full entry point from the last anchor
-// position stays inside it.
-constexpr unsigned int kScanPadding = sizeof(SmBiosTableEntryPoint);
-
-}  // namespace
 
 char* itoa(int number, char* result, int /*radix*/) {
     std::sprintf(result, "%d", number);
@@ -30,105 +13,131 @@ char* itoa(int number, char* result, int /*radix*/) {
 
 SmBios::SmBios()
     : InitOK(0), BiosData(nullptr), BiosDataLength(0), MatchSMBIOS(0), MatchDMI(0), SmBiosEntry(), DmiEntry(),
-      temperature(TnV_OTHER), ps(PS_OTHER), type(TYPE_BIOS_INFO) {
-    std::unique_ptr<unsigned char[]> scan(new (std::nothrow) unsigned char[kScanLength + kScanPadding]());
-    if (!scan) return;
-
-    int fd = platform::open("/dev/mem", O_RDONLY);
-    if (fd < 0) {
-        std::perror("open /dev/mem\n");
-        return;
-    }
-    if (platform::lseek(fd, kScanBase, SEEK_SET) < 0) {
-        std::perror("lseek /dev/mem\n");
-        platform::close(fd);
-        return;
-    }
-    // A short read leaves zeros, which hold no anchor.
-    platform::read(fd, scan.get(), kScanLength);
-
-    unsigned long long tableAddress = 0;
-    for (unsigned int at = 0; at <= kLastAnchor; at += 16) {
-        if (std::memcmp(scan.get() + at, "_SM_", 4) == 0) {
-            MatchSMBIOS = 1;
-            std::memcpy(&SmBiosEntry, scan.get() + at, sizeof SmBiosEntry);
-            tableAddress = SmBiosEntry.StructureTableAddress;
-            BiosDataLength = SmBiosEntry.StructureTableLength;
-            break;
-        }
-    }
-    if (!MatchSMBIOS) {
-        for (unsigned int at = 0; at <= kLastAnchor; at += 16) {
-            if (std::memcmp(scan.get() + at, "_DMI", 4) == 0) {
-                MatchDMI = 1;
-                std::memcpy(&DmiEntry, scan.get() + at, sizeof DmiEntry);
-                tableAddress = DmiEntry.biosStructureTableAddress;
-                BiosDataLength = DmiEntry.StructureTableLength;
-                break;
-            }
-        }
-    }
-    if (!MatchSMBIOS && !MatchDMI) {
-        platform::close(fd);
-        return;
-    }
-
-    // The table is read from the 64 KB boundary below it, as the firmware area is mapped.
-    unsigned long long base = tableAddress & ~0xFFFFULL;
-    unsigned int offset = static_cast<unsigned int>(tableAddress - base);
-    std::unique_ptr<char[]> raw(new (std::nothrow) char[offset + BiosDataLength + 1u]());
-    BiosData = new (std::nothrow) char[BiosDataLength + 2u]();
-    if (!raw || !BiosData) {
-        delete[] BiosData;
-        BiosData = nullptr;
-        platform::close(fd);
-        return;
-    }
-    if (platform::lseek(fd, static_cast<long long>(base), SEEK_SET) >= 0)
-        platform::read(fd, raw.get(), offset + BiosDataLength);
-    std::memcpy(BiosData, raw.get() + offset, BiosDataLength);
-    platform::close(fd);
-    InitOK = 1;
+      temperature(TnV_OTHER), ps(PS_OTHER), type(TYPE_BIOS_INFO), MatchSMBIOS3(0), SmBios3Entry(), Visits(0),
+      Entries(nullptr), StructureCount(0), ByType(nullptr), TypeFirst(), ByHandle(nullptr) {
+    // The kernel's copy first: it works under lockdown, above the end of RAM and for tables
+    // the BIOS area does not point at. The classic memory scan keeps old kernels working.
+    if (ReadFromSysfs() || ReadFromMemory()) InitOK = 1;
 }
 
-SmBios::~SmBios() {
+SmBios::~SmBios() { ForgetTable(); }
+
+void SmBios::ForgetTable() {
     delete[] BiosData;
     BiosData = nullptr;
+    BiosDataLength = 0;
+    delete[] Entries;
+    Entries = nullptr;
+    delete[] ByType;
+    ByType = nullptr;
+    delete[] ByHandle;
+    ByHandle = nullptr;
+    StructureCount = 0;
+    std::memset(TypeFirst, 0, sizeof TypeFirst);
+}
+
+bool SmBios::AllocateTable(unsigned int length) {
+    ForgetTable();
+    if (length > 0xFFFFFFFFu - 2u) return false;
+    BiosData = new (std::nothrow) char[length + 2u]();
+    if (!BiosData) return false;
+    BiosDataLength = length;
+    return true;
 }
 
 unsigned int SmBios::StructureSize(unsigned int offset) const {
-    if (offset + sizeof(HEADER) > BiosDataLength) return 0;
+    if (offset > BiosDataLength || BiosDataLength - offset < sizeof(HEADER)) return 0;
     unsigned int length = static_cast<unsigned char>(BiosData[offset + 1]);
-    if (length < sizeof(HEADER) || offset + length > BiosDataLength) return 0;
+    if (length < sizeof(HEADER) || length > BiosDataLength - offset) return 0;
     for (unsigned int p = offset + length; p + 1 < BiosDataLength; ++p)
         if (BiosData[p] == 0 && BiosData[p + 1] == 0) return p + 2 - offset;
     return 0;
 }
 
-BiosDataItem* SmBios::GetItem(unsigned char structureType, unsigned char n) {
-    if (!InitOK) return nullptr;
-    unsigned int limit;
-    if (MatchSMBIOS)
+bool SmBios::BuildIndex() {
+    // A 2.x or legacy table says how many structures it has; the walk stops there, at the
+    // end of the bytes, or at the first structure that does not lie whole inside the table.
+    // A 3.x table has no count and ends with its end-of-table structure (SMBIOS 7.45).
+    unsigned int limit = 0xFFFFFFFFu;
+    if (MatchSMBIOS && !MatchSMBIOS3)
         limit = SmBiosEntry.HowManyStructures;
     else if (MatchDMI)
         limit = DmiEntry.HowManyStructures;
-    else
-        return nullptr;
+
+    unsigned int capacity = 0;
+    unsigned int perType[256] = {};
+    unsigned int offset = 0;
+    for (unsigned int i = 0; i < limit && offset < BiosDataLength; ++i) {
+        unsigned int size = StructureSize(offset);
+        if (size == 0) break;
+        ++Visits;
+        if (StructureCount == capacity) {
+            unsigned int grown = capacity ? capacity * 2 : 64;
+            IndexEntry* entries = new (std::nothrow) IndexEntry[grown];
+            if (!entries) return false;
+            if (StructureCount) std::memcpy(entries, Entries, StructureCount * sizeof *Entries);
+            delete[] Entries;
+            Entries = entries;
+            capacity = grown;
+        }
+        unsigned char structureType = static_cast<unsigned char>(BiosData[offset]);
+        Entries[StructureCount++] = {offset, size, ++perType[structureType]};
+        offset += size;
+        if (MatchSMBIOS3 && structureType == TYPE_END_OF_TABLE) break;
+    }
+
+    const unsigned int count = StructureCount;
+    ByType = new (std::nothrow) unsigned int[count ? count : 1];
+    ByHandle = new (std::nothrow) unsigned long long[count ? count : 1];
+    if (!ByType || !ByHandle) return false;
+    // Entries of each type side by side, in table order (a counting sort on the type).
+    TypeFirst[0] = 0;
+    for (int t = 0; t < 256; ++t) TypeFirst[t + 1] = TypeFirst[t] + perType[t];
+    unsigned int next[256];
+    std::memcpy(next, TypeFirst, sizeof next);
+    for (unsigned int e = 0; e < count; ++e) {
+        unsigned char structureType = static_cast<unsigned char>(BiosData[Entries[e].offset]);
+        ByType[next[structureType]++] = e;
+        unsigned short handle;
+        std::memcpy(&handle, BiosData + Entries[e].offset + 2, sizeof handle);
+        ByHandle[e] = static_cast<unsigned long long>(handle) << 32 | e;
+    }
+    std::sort(ByHandle, ByHandle + count);
+    return true;
+}
+
+FoundItem SmBios::MakeItem(unsigned int entry) {
+    ++Visits;
+    return FoundItem(BiosDataItem(BiosData + Entries[entry].offset, Entries[entry].size));
+}
+
+FoundItem SmBios::GetOccurrence(unsigned char structureType, int n) {
+    if (!InitOK) return FoundItem();
     // Several makers open the table with an OEM structure, so the BIOS structure is looked
     // up by its type like any other; there is only one, whatever n says.
     if (structureType == TYPE_BIOS_INFO) n = 1;
+    if (n < 1 || n > 255) return FoundItem();
+    unsigned int first = TypeFirst[structureType], last = TypeFirst[structureType + 1];
+    if (static_cast<unsigned int>(n) > last - first) return FoundItem();
+    return MakeItem(ByType[first + static_cast<unsigned int>(n) - 1]);
+}
 
-    unsigned int offset = 0;
-    unsigned int seen = 0;
-    for (unsigned int i = 0; i < limit; ++i) {
-        unsigned int size = StructureSize(offset);
-        if (size == 0) return nullptr;  // damaged or cut short: the walk ends here
-        if (static_cast<unsigned char>(BiosData[offset]) == structureType && ++seen == n)
-            return new (std::nothrow) BiosDataItem(BiosData + offset);
-        offset += size;
-        if (offset >= BiosDataLength) return nullptr;
+BiosDataItem* SmBios::GetItem(unsigned char structureType, unsigned char n) {
+    FoundItem item = GetOccurrence(structureType, n);
+    return item ? new (std::nothrow) BiosDataItem(*item) : nullptr;
+}
+
+FoundItem SmBios::GetByHandle(unsigned char structureType, int handle) {
+    if (!InitOK || handle < 0 || handle > 0xFFFF) return FoundItem();
+    const unsigned long long key = static_cast<unsigned long long>(handle) << 32;
+    for (const unsigned long long* it = std::lower_bound(ByHandle, ByHandle + StructureCount, key);
+         it != ByHandle + StructureCount && (*it >> 32) == key >> 32; ++it) {
+        unsigned int e = static_cast<unsigned int>(*it);
+        // Occurrences are counted up to 255, so a later structure of the type is out of reach.
+        if (static_cast<unsigned char>(BiosData[Entries[e].offset]) == structureType && Entries[e].occurrence <= 255)
+            return MakeItem(e);
     }
-    return nullptr;
+    return FoundItem();
 }
 
 void SmBios::trim(char* p) {
@@ -151,29 +160,12 @@ int SmBios::CopyItemString(const BiosDataItem* item, int offset, char* result, u
 }
 
 int SmBios::CopyString(unsigned char structureType, int offset, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> item(GetItem(structureType, 1));
+    FoundItem item = GetOccurrence(structureType, 1);
     return CopyItemString(item.get(), offset, result, length);
 }
 
 int SmBios::CountStructures(unsigned char structureType, int limit) {
-    int count = 0;
-    while (count < limit) {
-        std::unique_ptr<BiosDataItem> item(GetOccurrence(structureType, count + 1));
-        if (!item) break;
-        ++count;
-    }
-    return count;
-}
-
-BiosDataItem* SmBios::GetOccurrence(unsigned char structureType, int n) {
-    if (n < 1 || n > 255) return nullptr;
-    return GetItem(structureType, static_cast<unsigned char>(n));
-}
-
-BiosDataItem* SmBios::GetByHandle(unsigned char structureType, int handle) {
-    for (int n = 1;; ++n) {
-        BiosDataItem* item = GetOccurrence(structureType, n);
-        if (!item || item->GetHandle() == handle) return item;
-        delete item;
-    }
+    if (!InitOK) return 0;
+    int count = static_cast<int>(std::min<unsigned int>(TypeFirst[structureType + 1] - TypeFirst[structureType], 255));
+    return std::min(count, limit);
 }

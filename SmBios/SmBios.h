@@ -1,6 +1,8 @@
-// The SMBIOS reader: finds the entry point in the BIOS area of physical memory, copies the
-// structure table once, and hands out structures by type and occurrence. The getters that
-// turn structures into texts live in the files of their concern (identity.cpp, ...).
+// The SMBIOS reader: gets the entry point and the structure table once from the first source
+// that gives them (the kernel's sysfs copy, else physical memory), indexes the table in one
+// walk, and hands out structures by type and occurrence or by handle. Reading the bytes lives
+// in sources.cpp, the index in SmBios.cpp; the getters that turn structures into texts live in
+// the files of their concern (identity.cpp, ...).
 #ifndef QARVEL_SMBIOS_SMBIOS_H
 #define QARVEL_SMBIOS_SMBIOS_H
 
@@ -38,6 +40,26 @@ struct __attribute__((packed)) DMITableEntryPoint {
 };
 static_assert(sizeof(DMITableEntryPoint) == 15, "DMI entry point is 15 bytes");
 
+// SMBIOS 3.x (64-bit) entry point, byte image (SMBIOS 5.2.2). It gives no structure count:
+// the table ends at the end-of-table structure (type 127).
+struct __attribute__((packed)) SmBios3TableEntryPoint {
+    char anchor[5];  // "_SM3_"
+    unsigned char checksum;
+    unsigned char length;
+    unsigned char MajorVersion;
+    unsigned char MinorVersion;
+    unsigned char DocRevision;
+    unsigned char EntryPointRevision;
+    unsigned char reserved;
+    unsigned int StructureTableMaximumSize;
+    unsigned long long StructureTableAddress;
+};
+static_assert(sizeof(SmBios3TableEntryPoint) == 24, "SMBIOS 3 entry point is 24 bytes");
+
+// The method that gave the table last read: "sysfs", "/dev/mem" or "/dev/mem mmap"; null
+// when no reader has found a table yet (or the last one found none).
+const char* SmBiosSourceName();
+
 // Writes the decimal text of `number`; `radix` is ignored.
 char* itoa(int number, char* result, int radix);
 
@@ -68,6 +90,21 @@ struct LocalMemInfo {
     int TotalSize;  // megabytes
     int quantity;   // banks filled
     BankInfo bank[16];
+};
+
+// A structure found through the index: a view of the table's bytes, or nothing.
+class FoundItem {
+public:
+    FoundItem() = default;
+    explicit FoundItem(const BiosDataItem& item) : item_(item), found_(true) {}
+    explicit operator bool() const { return found_; }
+    const BiosDataItem* operator->() const { return &item_; }
+    const BiosDataItem& operator*() const { return item_; }
+    const BiosDataItem* get() const { return found_ ? &item_ : nullptr; }
+
+private:
+    BiosDataItem item_;
+    bool found_ = false;
 };
 
 class SmBios {
@@ -109,9 +146,13 @@ public:
     int IsInitOK() const { return InitOK; }
     int IsMatchSmBios() const { return MatchSMBIOS; }
     int IsMatchDMI() const { return MatchDMI; }
+    int IsMatchSmBios3() const { return MatchSMBIOS3; }
 
-    // The n-th (1-based) structure of `type`, or null. The caller deletes it.
+    // The n-th (1-based) structure of `type`, or null. The caller deletes it; the item
+    // points into the table and is valid as long as this reader.
     BiosDataItem* GetItem(unsigned char type, unsigned char n);
+    // Number of structures the index holds.
+    unsigned int GetStructureCount() const { return StructureCount; }
     // Prepares a locator text for comparison: drops every character outside '0'..'z'.
     void trim(char* p);
 
@@ -215,36 +256,64 @@ public:
     int GetTemperatureCurrent(int type, char* result);
 
     int InitOK;
-    char* BiosData;                 // the table, BiosDataLength bytes and two zero bytes
-    unsigned short BiosDataLength;
-    unsigned char MatchSMBIOS;
+    char* BiosData;               // the table, BiosDataLength bytes and two zero bytes
+    unsigned int BiosDataLength;  // SMBIOS 3 tables may exceed 64 KB
+    unsigned char MatchSMBIOS;    // a 2.x or a 3.x entry point
     unsigned char MatchDMI;
     SmBiosTableEntryPoint SmBiosEntry;
     DMITableEntryPoint DmiEntry;
     TnVLocation temperature;
     PowerSupplyType ps;
     StructureType type;
+    unsigned char MatchSMBIOS3;   // the entry point is a 3.x one (MatchSMBIOS is set too)
+    SmBios3TableEntryPoint SmBios3Entry;
+    // Structures looked at since construction: one per structure while indexing, one per
+    // structure a lookup hands out. Shows that a sweep stays linear in the table.
+    unsigned long long Visits;
 
 private:
+    // One structure of the table, in table order.
+    struct IndexEntry {
+        unsigned int offset;      // from the start of BiosData
+        unsigned int size;        // formatted area, strings and the closing double NUL
+        unsigned int occurrence;  // 1-based among the structures of its type
+    };
+
+    // sources.cpp: each gives the entry point and the table, or leaves everything unset.
+    bool ReadFromSysfs();
+    bool ReadFromMemory();
+    // Takes the entry point at `bytes` (`length` bytes held): the table's address and its
+    // length (the maximum size for SMBIOS 3). False when it is no entry point we know.
+    bool AdoptEntryPoint(const unsigned char* bytes, unsigned int length, unsigned long long& address,
+                         unsigned int& tableLength);
+    void ForgetEntryPoint();
+    // Allocates BiosData for `length` bytes and the two closing zeros.
+    bool AllocateTable(unsigned int length);
+    void ForgetTable();
+
     // Bytes taken by the structure at `offset` (formatted area, strings and the closing
     // double NUL), or 0 when it does not lie whole inside the table.
     unsigned int StructureSize(unsigned int offset) const;
+    // Walks the table once and records every structure by type and by handle.
+    bool BuildIndex();
+    FoundItem MakeItem(unsigned int entry);
     // Copies the string whose number is stored at `offset` of the item: at most length - 1
     // bytes and no terminator. 0, or -1 when the field or the string is missing.
     static int CopyItemString(const BiosDataItem* item, int offset, char* result, unsigned int length);
     int CopyString(unsigned char structureType, int offset, char* result, unsigned int length);
     // The base board the board getters read: the first one without contained objects when
     // the table has several, else the only one.
-    BiosDataItem* GetChosenBaseBoard();
+    FoundItem GetChosenBaseBoard();
     int CopyBoardString(int offset, char* result, unsigned int length);
 
     // Structures of `type` counted from occurrence 1 up to `limit`, stopping at the first
     // missing one.
     int CountStructures(unsigned char structureType, int limit);
-    // The n-th structure of `type`, for n in 1..255; null otherwise.
-    BiosDataItem* GetOccurrence(unsigned char structureType, int n);
-    // The first structure of `type` whose handle is `handle`.
-    BiosDataItem* GetByHandle(unsigned char structureType, int handle);
+    // The n-th structure of `type`, for n in 1..255 (the BIOS structure whatever n); nothing
+    // otherwise.
+    FoundItem GetOccurrence(unsigned char structureType, int n);
+    // The first structure of `type` whose handle is `handle`, among the first 255 of its type.
+    FoundItem GetByHandle(unsigned char structureType, int handle);
 
     // processors.cpp
     int GetCacheHandle(int CpuIndex, int Cacheindex, unsigned short& handle);
@@ -253,14 +322,22 @@ private:
     int WriteProcessorSpeed(int n, int offset, char* result);
 
     // memory.cpp
-    BiosDataItem* GetMemModule(int handle);
+    FoundItem GetMemModule(int handle);
     void AddModuleBanks(LocalMemInfo& info);
     void AddDeviceBanks(LocalMemInfo& info);
 
     // devices.cpp
-    BiosDataItem* GetOnBoardDev(int n, int& entry);
-    BiosDataItem* GetPowerSupply(int type, int n);
-    BiosDataItem* GetProbe(unsigned char structureType, int type);
+    FoundItem GetOnBoardDev(int n, int& entry);
+    FoundItem GetPowerSupply(int type, int n);
+    FoundItem GetProbe(unsigned char structureType, int type);
+
+    // The index: entries in table order; the entries of each type in table order
+    // (ByType[TypeFirst[t] .. TypeFirst[t + 1])); and (handle << 32 | entry) keys, sorted.
+    IndexEntry* Entries;
+    unsigned int StructureCount;
+    unsigned int* ByType;
+    unsigned int TypeFirst[257];
+    unsigned long long* ByHandle;
 };
 
 #endif

@@ -2,7 +2,6 @@
 // cooling devices (type 27), voltage probes (type 26) and temperature probes (type 28).
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "SmBios/CodeTable.h"
 #include "SmBios/SmBios.h"
@@ -64,14 +63,20 @@ constexpr CodeTable<256> kPortTypes = {
     {29, "Audio Port"},
     {30, "Modem Port"},
     {31, "Network Port"},
+    {32, "SATA"},
+    {33, "SAS"},
+    {34, "MFDP (Multi-Function Display Port)"},
+    {35, "Thunderbolt"},
     {160, "8251 Compatible"},
     {161, "8251 FIFO Compatible"},
     {255, "Other"},
 };
 
-// SMBIOS 7.11.1: on-board device types (bits 0-6).
+// SMBIOS 7.11.1 and 7.42.2: on-board device types (bits 0-6).
 constexpr CodeTable<128> kOnBoardTypes = {
     {1, "Other"}, {3, "Video"}, {4, "SCSI Controller"}, {5, "EtherNet"}, {6, "Token Ring"}, {7, "Sound"},
+    {8, "PATA Controller"}, {9, "SATA Controller"}, {10, "SAS Controller"}, {11, "Wireless LAN"},
+    {12, "Bluetooth"}, {13, "WWAN"}, {14, "eMMC"}, {15, "NVMe Controller"}, {16, "UFS Controller"},
 };
 
 // SMBIOS 7.40.1: the low bits of the power supply characteristics.
@@ -144,7 +149,7 @@ int WriteProbeNominal(const BiosDataItem* probe, const char* unit, int divisor, 
 int SmBios::GetPortQuantity() { return CountStructures(TYPE_PORT_CONNECTOR_INFO, kMaxPorts); }
 
 int SmBios::GetPortType(int n, char* result) {
-    std::unique_ptr<BiosDataItem> port(GetOccurrence(TYPE_PORT_CONNECTOR_INFO, n));
+    FoundItem port = GetOccurrence(TYPE_PORT_CONNECTOR_INFO, n);
     if (!port || !result) return -1;
     unsigned char code;
     std::strcpy(result, port->GetByte(kPortType, code) ? kPortTypes.Find(code, "Unknown") : "Unknown");
@@ -152,7 +157,7 @@ int SmBios::GetPortType(int n, char* result) {
 }
 
 int SmBios::GetPortDecription(int n, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> port(GetOccurrence(TYPE_PORT_CONNECTOR_INFO, n));
+    FoundItem port = GetOccurrence(TYPE_PORT_CONNECTOR_INFO, n);
     const char* text = port ? port->GetFieldString(kExternalDesignator) : nullptr;
     if (!text || !result) return -1;
     if (length == 0) return 0;
@@ -174,32 +179,32 @@ int SmBios::GetPortDecription(int n, char* result, unsigned int length) {
 int SmBios::GetOnBoardDevQuantity() {
     int total = 0;
     for (int k = 1; k <= kMaxOnBoardStructures; ++k) {
-        std::unique_ptr<BiosDataItem> devices(GetOccurrence(TYPE_ON_BOARD_DEVICE_INFO, k));
+        FoundItem devices = GetOccurrence(TYPE_ON_BOARD_DEVICE_INFO, k);
         if (!devices) break;
         total += DeviceCount(*devices);
     }
     return total;
 }
 
-BiosDataItem* SmBios::GetOnBoardDev(int n, int& entry) {
-    if (n < 1) return nullptr;
+FoundItem SmBios::GetOnBoardDev(int n, int& entry) {
+    if (n < 1) return FoundItem();
     int before = 0;
     for (int k = 1; k <= kMaxOnBoardStructures; ++k) {
-        std::unique_ptr<BiosDataItem> devices(GetOccurrence(TYPE_ON_BOARD_DEVICE_INFO, k));
-        if (!devices) return nullptr;
+        FoundItem devices = GetOccurrence(TYPE_ON_BOARD_DEVICE_INFO, k);
+        if (!devices) return FoundItem();
         int count = DeviceCount(*devices);
         if (before + count >= n) {
             entry = n - before - 1;
-            return devices.release();
+            return devices;
         }
         before += count;
     }
-    return nullptr;
+    return FoundItem();
 }
 
 int SmBios::GetOnBoardDevBiosEnable(int n, int& result) {
     int entry;
-    std::unique_ptr<BiosDataItem> devices(GetOnBoardDev(n, entry));
+    FoundItem devices = GetOnBoardDev(n, entry);
     if (!devices) {
         result = 0;
         return -1;
@@ -210,7 +215,7 @@ int SmBios::GetOnBoardDevBiosEnable(int n, int& result) {
 
 int SmBios::GetOnBoardDevType(int n, char* result) {
     int entry;
-    std::unique_ptr<BiosDataItem> devices(GetOnBoardDev(n, entry));
+    FoundItem devices = GetOnBoardDev(n, entry);
     if (!devices || !result) return -1;
     std::strcpy(result, kOnBoardTypes.Find(devices->ByteOr(kFirstDevice + 2 * entry, 0) & 0x7F, "Unknown"));
     return 0;
@@ -218,7 +223,7 @@ int SmBios::GetOnBoardDevType(int n, char* result) {
 
 int SmBios::GetOnBoardDevDescription(int n, char* result, unsigned int length) {
     int entry;
-    std::unique_ptr<BiosDataItem> devices(GetOnBoardDev(n, entry));
+    FoundItem devices = GetOnBoardDev(n, entry);
     const char* text = devices ? devices->GetFieldString(kFirstDevice + 2 * entry + 1) : nullptr;
     if (!text || !result) return -1;
     if (length == 0) return 0;
@@ -233,7 +238,7 @@ int SmBios::GetOnBoardDevDescription(int n, char* result, unsigned int length) {
 int SmBios::GetPSQuantity(int type) {
     int count = 0;
     for (int n = 1; n <= kMaxSupplies; ++n) {
-        std::unique_ptr<BiosDataItem> supply(GetOccurrence(TYPE_SYSTEM_POWER_SUPPLY, n));
+        FoundItem supply = GetOccurrence(TYPE_SYSTEM_POWER_SUPPLY, n);
         if (!supply) break;
         if (SupplyMatches(*supply, type)) ++count;
     }
@@ -243,40 +248,40 @@ int SmBios::GetPSQuantity(int type) {
 int SmBios::GetPSRedundantQuantity() {
     int count = 0;
     for (int n = 1; n <= kMaxRedundantSupplies; ++n) {
-        std::unique_ptr<BiosDataItem> supply(GetOccurrence(TYPE_SYSTEM_POWER_SUPPLY, n));
+        FoundItem supply = GetOccurrence(TYPE_SYSTEM_POWER_SUPPLY, n);
         if (!supply) break;
         if (supply->ByteOr(kPowerUnitGroup, 0) != 0) ++count;
     }
     return count;
 }
 
-BiosDataItem* SmBios::GetPowerSupply(int type, int n) {
+FoundItem SmBios::GetPowerSupply(int type, int n) {
     int matched = 0;
     for (int k = 1; k <= kMaxSupplies && n >= 1; ++k) {
-        std::unique_ptr<BiosDataItem> supply(GetOccurrence(TYPE_SYSTEM_POWER_SUPPLY, k));
+        FoundItem supply = GetOccurrence(TYPE_SYSTEM_POWER_SUPPLY, k);
         if (!supply) break;
-        if (SupplyMatches(*supply, type) && ++matched == n) return supply.release();
+        if (SupplyMatches(*supply, type) && ++matched == n) return supply;
     }
-    return nullptr;
+    return FoundItem();
 }
 
 int SmBios::GetPSDeviceName(int type, int n, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> supply(GetPowerSupply(type, n));
+    FoundItem supply = GetPowerSupply(type, n);
     return CopyItemString(supply.get(), kDeviceName, result, length);
 }
 
 int SmBios::GetPSManufacturer(int type, int n, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> supply(GetPowerSupply(type, n));
+    FoundItem supply = GetPowerSupply(type, n);
     return CopyItemString(supply.get(), kPsManufacturer, result, length);
 }
 
 int SmBios::GetPSSerialNo(int type, int n, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> supply(GetPowerSupply(type, n));
+    FoundItem supply = GetPowerSupply(type, n);
     return CopyItemString(supply.get(), kPsSerialNumber, result, length);
 }
 
 int SmBios::GetPSStatus(int type, int n, char* result) {
-    std::unique_ptr<BiosDataItem> supply(GetPowerSupply(type, n));
+    FoundItem supply = GetPowerSupply(type, n);
     if (!supply || !result) return -1;
     // Only one bit alone has a text; combinations read "Other".
     std::strcpy(result, kSupplyStatus.Find(supply->WordOr(kCharacteristics, 0) & 0x07, "Other"));
@@ -290,19 +295,19 @@ int SmBios::GetPSBiosEnable() { return -1; }
 int SmBios::GetFanQuantity() { return CountStructures(TYPE_COOLING_DEVICE, kMaxFans); }
 
 int SmBios::GetFanStatus(int n, char* result) {
-    std::unique_ptr<BiosDataItem> fan(GetOccurrence(TYPE_COOLING_DEVICE, n));
+    FoundItem fan = GetOccurrence(TYPE_COOLING_DEVICE, n);
     return WriteStatus(fan.get(), kTypeAndStatus, result);
 }
 
 int SmBios::GetFanDescription(int n, char* result) {
-    std::unique_ptr<BiosDataItem> fan(GetOccurrence(TYPE_COOLING_DEVICE, n));
+    FoundItem fan = GetOccurrence(TYPE_COOLING_DEVICE, n);
     if (!fan || !result) return -1;
     std::strcpy(result, kCoolingTypes.Find(fan->ByteOr(kTypeAndStatus, 0) & 0x1F, "error"));
     return 0;
 }
 
 int SmBios::GetFanSpeed(int n, char* result) {
-    std::unique_ptr<BiosDataItem> fan(GetOccurrence(TYPE_COOLING_DEVICE, n));
+    FoundItem fan = GetOccurrence(TYPE_COOLING_DEVICE, n);
     if (!fan || !result) return -1;
     unsigned short speed;
     if (!fan->GetWord(kNominalSpeed, speed)) {
@@ -319,55 +324,55 @@ int SmBios::GetFanSpeed(int n, char* result) {
 
 // --- probes --------------------------------------------------------------------------------
 
-BiosDataItem* SmBios::GetProbe(unsigned char structureType, int type) {
+FoundItem SmBios::GetProbe(unsigned char structureType, int type) {
     for (int n = 1; n <= kMaxProbes; ++n) {
-        std::unique_ptr<BiosDataItem> probe(GetOccurrence(structureType, n));
-        if (!probe) return nullptr;
-        if ((probe->ByteOr(kLocationAndStatus, 0) & type) == type) return probe.release();
+        FoundItem probe = GetOccurrence(structureType, n);
+        if (!probe) return FoundItem();
+        if ((probe->ByteOr(kLocationAndStatus, 0) & type) == type) return probe;
     }
-    return nullptr;
+    return FoundItem();
 }
 
 int SmBios::GetVoltageProbeQuantity() { return CountStructures(TYPE_VOLTAGE_PROBE, kMaxProbes); }
 
 int SmBios::GetVoltageDescription(int type, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> probe(GetProbe(TYPE_VOLTAGE_PROBE, type));
+    FoundItem probe = GetProbe(TYPE_VOLTAGE_PROBE, type);
     return CopyItemString(probe.get(), kProbeDescription, result, length);
 }
 
 int SmBios::GetVoltageStatus(int type, char* result) {
-    std::unique_ptr<BiosDataItem> probe(GetProbe(TYPE_VOLTAGE_PROBE, type));
+    FoundItem probe = GetProbe(TYPE_VOLTAGE_PROBE, type);
     return WriteStatus(probe.get(), kLocationAndStatus, result);
 }
 
 int SmBios::GetVoltageCurrent(int type, char* result) {
-    std::unique_ptr<BiosDataItem> probe(GetProbe(TYPE_VOLTAGE_PROBE, type));
+    FoundItem probe = GetProbe(TYPE_VOLTAGE_PROBE, type);
     return WriteProbeNominal(probe.get(), "mv", 1, result);
 }
 
 int SmBios::GetVoltageMax(int type, char* result) {
-    std::unique_ptr<BiosDataItem> probe(GetProbe(TYPE_VOLTAGE_PROBE, type));
+    FoundItem probe = GetProbe(TYPE_VOLTAGE_PROBE, type);
     return WriteProbeValue(probe.get(), kProbeMaximum, "mv", 1, result);
 }
 
 int SmBios::GetVoltageMin(int type, char* result) {
-    std::unique_ptr<BiosDataItem> probe(GetProbe(TYPE_VOLTAGE_PROBE, type));
+    FoundItem probe = GetProbe(TYPE_VOLTAGE_PROBE, type);
     return WriteProbeValue(probe.get(), kProbeMinimum, "mv", 1, result);
 }
 
 int SmBios::GetTemperatureProbeQuantity() { return CountStructures(TYPE_TEMPERATURE_PROBE, kMaxProbes); }
 
 int SmBios::GetTemperatureDescription(int type, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> probe(GetProbe(TYPE_TEMPERATURE_PROBE, type));
+    FoundItem probe = GetProbe(TYPE_TEMPERATURE_PROBE, type);
     return CopyItemString(probe.get(), kProbeDescription, result, length);
 }
 
 int SmBios::GetTemperatureStatus(int type, char* result) {
-    std::unique_ptr<BiosDataItem> probe(GetProbe(TYPE_TEMPERATURE_PROBE, type));
+    FoundItem probe = GetProbe(TYPE_TEMPERATURE_PROBE, type);
     return WriteStatus(probe.get(), kLocationAndStatus, result);
 }
 
 int SmBios::GetTemperatureCurrent(int type, char* result) {
-    std::unique_ptr<BiosDataItem> probe(GetProbe(TYPE_TEMPERATURE_PROBE, type));
+    FoundItem probe = GetProbe(TYPE_TEMPERATURE_PROBE, type);
     return WriteProbeNominal(probe.get(), "C", 10, result);
 }

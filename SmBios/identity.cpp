@@ -1,5 +1,4 @@
 // BIOS (type 0), system (type 1) and base board (type 2) identity strings.
-#include <memory>
 
 #include "SmBios/SmBios.h"
 
@@ -43,21 +42,21 @@ int SmBios::GetSystemSerialNumber(char* result, unsigned int length) {
     return CopyString(TYPE_SYSTEM_INFO, kSysSerialNumber, result, length);
 }
 
-BiosDataItem* SmBios::GetChosenBaseBoard() {
-    std::unique_ptr<BiosDataItem> second(GetItem(TYPE_BASE_BOARD, 2));
-    if (!second) return GetItem(TYPE_BASE_BOARD, 1);
+FoundItem SmBios::GetChosenBaseBoard() {
+    FoundItem second = GetOccurrence(TYPE_BASE_BOARD, 2);
+    if (!second) return GetOccurrence(TYPE_BASE_BOARD, 1);
     // Several boards: the one we describe is the first that contains no other board.
     for (int k = 1; k <= 255; ++k) {
-        std::unique_ptr<BiosDataItem> board(GetItem(TYPE_BASE_BOARD, static_cast<unsigned char>(k)));
-        if (!board) return nullptr;
+        FoundItem board = GetOccurrence(TYPE_BASE_BOARD, k);
+        if (!board) return FoundItem();
         unsigned char contained;
-        if (!board->GetByte(kBoardContainedObjects, contained) || contained == 0) return board.release();
+        if (!board->GetByte(kBoardContainedObjects, contained) || contained == 0) return board;
     }
-    return nullptr;
+    return FoundItem();
 }
 
 int SmBios::CopyBoardString(int offset, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> board(GetChosenBaseBoard());
+    FoundItem board = GetChosenBaseBoard();
     return CopyItemString(board.get(), offset, result, length);
 }
 

@@ -1,9 +1,9 @@
 // Memory: the older memory controller (type 5) with its modules (type 6), and the memory
 // devices (type 17) with their mapped addresses (type 20).
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "SmBios/CodeTable.h"
 #include "SmBios/SmBios.h"
@@ -17,8 +17,13 @@ constexpr int kModuleDesignation = 4, kBankConnections = 5, kModuleSpeed = 6, kM
 // SMBIOS 7.18: Memory Device. A 2.1/2.2 device ends after the type detail (21 bytes).
 constexpr int kDeviceSize = 12, kDeviceLocator = 16, kBankLocator = 17, kMemoryType = 18, kTypeDetail = 19,
               kDeviceSpeed = 21, kDeviceManufacturer = 23;
-// SMBIOS 7.21: Memory Device Mapped Address.
-constexpr int kStartingAddress = 4, kEndingAddress = 8, kMappedDevice = 12;
+// SMBIOS 2.7 adds the Extended Size dword, which holds the size in megabytes when the size
+// word is 0x7FFF (32 GB and above).
+constexpr int kExtendedSize = 0x1C;
+constexpr unsigned short kUseExtendedSize = 0x7FFF;
+// SMBIOS 7.21: Memory Device Mapped Address. From 2.7 a range beyond 4 TB has 0xFFFFFFFF in
+// its starting address and its byte addresses in two 64-bit fields.
+constexpr int kStartingAddress = 4, kEndingAddress = 8, kMappedDevice = 12, kExtendedStartingAddress = 0x13;
 
 constexpr unsigned char kNotInstalled = 0x7F, kFirstSpecialSize = 0x7D;
 // A module size code above this is 2^31 MB or more: more than the record's int megabytes
@@ -35,11 +40,15 @@ constexpr const char* kModuleTypes[] = {
     "other", "Unknown", "Standard", "Fast Page Mode", "EDO", "Parity", "ECC", "SIMM", "DIMM", " Burst EDO", " SDRAM",
 };
 
-// SMBIOS 7.18.2: memory device types.
-constexpr CodeTable<19> kMemoryTypes = {
+// SMBIOS 7.18.2: memory device types. The reference names 0x15-0x17 reserved.
+constexpr CodeTable<0x25> kMemoryTypes = {
     {1, "Other"},   {3, "DRAM"},    {4, "EDRAM"},   {5, "VRAM"},   {6, "SRAM"},   {7, "RAM"},
     {8, "ROM"},     {9, "FLASH"},   {10, "EEPROM"}, {11, "FEPROM"}, {12, "EPROM"}, {13, "CDRAM"},
     {14, "3DRAM"},  {15, "SDRAM"},  {16, "SGRAM"},  {17, "RDRAM"},  {18, "DDR"},
+    {0x13, "DDR2"}, {0x14, "DDR2 FB-DIMM"}, {0x18, "DDR3"}, {0x19, "FBD2"}, {0x1A, "DDR4"},
+    {0x1B, "LPDDR"}, {0x1C, "LPDDR2"}, {0x1D, "LPDDR3"}, {0x1E, "LPDDR4"},
+    {0x1F, "Logical non-volatile device"}, {0x20, "HBM"}, {0x21, "HBM2"}, {0x22, "DDR5"},
+    {0x23, "LPDDR5"}, {0x24, "HBM3"},
 };
 
 // SMBIOS 7.18.3: type detail bits, from bit 0 (which, like bits 13-15, adds nothing).
@@ -51,9 +60,33 @@ constexpr const char* kTypeDetails[] = {
 // Devices that hold no working memory: ROM, FLASH, EEPROM, FEPROM, EPROM, and RDRAM.
 bool IsCountedMemoryType(unsigned char type) { return !((type >= 8 && type <= 12) || type == 17); }
 
-// Megabytes of a device size word that is neither 0 nor unknown.
-long long DeviceMegabytes(unsigned short size) {
+// Megabytes of a device whose size word is neither 0 nor unknown.
+long long DeviceMegabytes(const BiosDataItem& device, unsigned short size) {
+    unsigned int extended;
+    if (size == kUseExtendedSize && device.GetDword(kExtendedSize, extended)) return extended & 0x7FFFFFFF;
     return size & kKilobyteGranularity ? (size & kSizeMask) >> 10 : size & kSizeMask;
+}
+
+// Kilobytes of a mapped-address range (SMBIOS 7.20, 7.21), the last one inclusive; the
+// extended byte addresses (the start at `extendedStart`, the end 8 bytes on) when the
+// range is marked so. False for a range the structure is too short for or that ends before
+// it starts.
+bool RangeKilobytes(const BiosDataItem& range, int extendedStart, unsigned long long& kilobytes) {
+    unsigned int start, end;
+    if (!range.GetDword(kStartingAddress, start) || !range.GetDword(kEndingAddress, end)) return false;
+    if (start != kExtendedAddress) {
+        if (end < start) return false;
+        kilobytes = static_cast<unsigned long long>(end) - start + 1;
+        return true;
+    }
+    unsigned int low, high;
+    if (!range.GetDword(extendedStart, low) || !range.GetDword(extendedStart + 4, high)) return false;
+    unsigned long long first = static_cast<unsigned long long>(high) << 32 | low;
+    if (!range.GetDword(extendedStart + 8, low) || !range.GetDword(extendedStart + 12, high)) return false;
+    unsigned long long last = static_cast<unsigned long long>(high) << 32 | low;
+    if (last < first) return false;
+    kilobytes = (last - first) / 1024 + 1;
+    return true;
 }
 
 // The slot number a locator names: the last digit that ends the text or is followed by
@@ -74,6 +107,15 @@ int SlotNumber(const char* locator) {
     return slot;
 }
 
+// Whether `raw`, without the characters trim drops, reads `trimmed`.
+bool MatchesTrimmed(const char* raw, const char* trimmed) {
+    for (;; ++raw, ++trimmed) {
+        while (*raw && (*raw < '0' || *raw > 'z')) ++raw;
+        if (*raw != *trimmed) return false;
+        if (*raw == '\0') return true;
+    }
+}
+
 int SaturatedInt(long long value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
 
 }  // namespace
@@ -81,12 +123,12 @@ int SaturatedInt(long long value) { return value > INT_MAX ? INT_MAX : static_ca
 // --- presence ------------------------------------------------------------------------------
 
 int SmBios::ExistMemCtl() {
-    std::unique_ptr<BiosDataItem> controller(GetItem(TYPE_MEMORY_CONTROLLER, 1));
+    FoundItem controller = GetOccurrence(TYPE_MEMORY_CONTROLLER, 1);
     return controller ? 1 : 0;
 }
 
 int SmBios::ExistMemModule() {
-    std::unique_ptr<BiosDataItem> controller(GetItem(TYPE_MEMORY_CONTROLLER, 1));
+    FoundItem controller = GetOccurrence(TYPE_MEMORY_CONTROLLER, 1);
     if (!controller) return 0;
     int slots = controller->ByteOr(kPopulatedSlots, 0);
     if (slots == 0) return 0;
@@ -98,7 +140,7 @@ int SmBios::ExistMemModule() {
 
 int SmBios::ExistMemDev() {
     for (int k = 1; k <= kMaxOccurrence; ++k) {
-        std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, k));
+        FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, k);
         if (!device) return 0;
         const char* bank = device->GetFieldString(kBankLocator);
         if (!bank) return 0;
@@ -113,7 +155,7 @@ int SmBios::ExistMemDev() {
 // --- modules -------------------------------------------------------------------------------
 
 int SmBios::GetValidMemModuleHandle(int n) {
-    std::unique_ptr<BiosDataItem> controller(GetItem(TYPE_MEMORY_CONTROLLER, 1));
+    FoundItem controller = GetOccurrence(TYPE_MEMORY_CONTROLLER, 1);
     if (!controller || n < 0 || n >= controller->ByteOr(kPopulatedSlots, 0)) return 0;
     unsigned short handle = controller->WordOr(kModuleHandles + 2 * n, 0);
     return handle < 128 ? handle : 0;
@@ -125,13 +167,13 @@ int SmBios::GetMemModuleQuantity() {
     return n;
 }
 
-BiosDataItem* SmBios::GetMemModule(int handle) {
-    if (handle == 0) return nullptr;
+FoundItem SmBios::GetMemModule(int handle) {
+    if (handle == 0) return FoundItem();
     return GetByHandle(TYPE_MEMORY_MODULE, handle);
 }
 
 int SmBios::GetMemModuleSize(int handle, char* result) {
-    std::unique_ptr<BiosDataItem> module(GetMemModule(handle));
+    FoundItem module = GetMemModule(handle);
     if (!module || !result) return -1;
     unsigned char code = module->ByteOr(kInstalledSize, kNotInstalled) & 0x7F;
     if (code >= kFirstSpecialSize || code > kLargestSizeCode) return 0;  // nothing to report
@@ -140,7 +182,7 @@ int SmBios::GetMemModuleSize(int handle, char* result) {
 }
 
 int SmBios::GetMemModuleSpeed(int handle, char* result) {
-    std::unique_ptr<BiosDataItem> module(GetMemModule(handle));
+    FoundItem module = GetMemModule(handle);
     if (!module || !result) return -1;
     unsigned char speed = module->ByteOr(kModuleSpeed, 0);
     if (speed == 0) return -1;
@@ -149,7 +191,7 @@ int SmBios::GetMemModuleSpeed(int handle, char* result) {
 }
 
 int SmBios::GetMemModuleType(int handle, char* result) {
-    std::unique_ptr<BiosDataItem> module(GetMemModule(handle));
+    FoundItem module = GetMemModule(handle);
     if (!module || !result) return -1;
     unsigned short bits = module->WordOr(kModuleType, 0);
     const char* text = nullptr;
@@ -160,14 +202,14 @@ int SmBios::GetMemModuleType(int handle, char* result) {
 }
 
 int SmBios::GetMemBankConnector(int handle) {
-    std::unique_ptr<BiosDataItem> module(GetMemModule(handle));
+    FoundItem module = GetMemModule(handle);
     unsigned char connections;
     if (!module || !module->GetByte(kBankConnections, connections)) return -1;
     return connections;
 }
 
 int SmBios::GetMemModuleLocate(int handle, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> module(GetMemModule(handle));
+    FoundItem module = GetMemModule(handle);
     if (!module || module->ByteOr(kModuleDesignation, 0) != 1) return -1;
     return CopyItemString(module.get(), kModuleDesignation, result, length);
 }
@@ -175,7 +217,7 @@ int SmBios::GetMemModuleLocate(int handle, char* result, unsigned int length) {
 // --- devices -------------------------------------------------------------------------------
 
 int SmBios::GetMemDevSize(int n, char* result) {
-    std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, n));
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
     if (!device || !result) return -1;
     unsigned short size = device->WordOr(kDeviceSize, 0);
     if (size == 0) {
@@ -186,20 +228,23 @@ int SmBios::GetMemDevSize(int n, char* result) {
         std::strcpy(result, "Unknown");
         return 0;
     }
-    std::snprintf(result, kShortText, "%d %s", size & kSizeMask, size & kKilobyteGranularity ? "KB" : "MB");
+    if (size & kKilobyteGranularity)
+        std::snprintf(result, kShortText, "%d KB", size & kSizeMask);
+    else
+        std::snprintf(result, kShortText, "%lld MB", DeviceMegabytes(*device, size));
     return 0;
 }
 
 int SmBios::GetMemDevSize(int n) {
-    std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, n));
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
     if (!device) return 0;
     unsigned short size = device->WordOr(kDeviceSize, 0);
     if (size == 0 || size == kUnknownSize) return 0;
-    return static_cast<int>(DeviceMegabytes(size));
+    return SaturatedInt(DeviceMegabytes(*device, size));
 }
 
 int SmBios::GetMemDevSpeed(int n, char* result) {
-    std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, n));
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
     if (!device || !result) return -1;
     unsigned short speed = device->WordOr(kDeviceSpeed, 0);
     if (speed == 0) return -1;
@@ -208,14 +253,14 @@ int SmBios::GetMemDevSpeed(int n, char* result) {
 }
 
 int SmBios::GetMemDevType(int n, char* result) {
-    std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, n));
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
     if (!device || !result) return -1;
     std::strcpy(result, kMemoryTypes.Find(device->ByteOr(kMemoryType, 0), "Unknown"));
     return 0;
 }
 
 int SmBios::GetMemDevTypeDetail(int n, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, n));
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
     if (!device || !result) return -1;
     if (length == 0) return 0;
     unsigned short bits = device->WordOr(kTypeDetail, 0);
@@ -230,12 +275,12 @@ int SmBios::GetMemDevTypeDetail(int n, char* result, unsigned int length) {
 }
 
 int SmBios::GetMemDevManufacturer(int n, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, n));
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
     return CopyItemString(device.get(), kDeviceManufacturer, result, length);
 }
 
 int SmBios::GetMemDevLocator(int n, char* result, unsigned int length) {
-    std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, n));
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
     if (!device || device->ByteOr(kDeviceLocator, 0) != 1) return -1;
     return CopyItemString(device.get(), kDeviceLocator, result, length);
 }
@@ -243,13 +288,14 @@ int SmBios::GetMemDevLocator(int n, char* result, unsigned int length) {
 int SmBios::GetProperMemDev(char* DeviceLocator) {
     if (!DeviceLocator) return 0;
     for (int k = 1; k <= kMaxOccurrence; ++k) {
-        std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, k));
+        FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, k);
         if (!device || device->ByteOr(kDeviceLocator, 0) != 1) return 0;
-        char* locator = device->GetString(1);  // the item's own copy: trimming it is harmless
+        const char* locator = device->GetString(1);
         if (!locator) return 0;
-        trim(locator);
         trim(DeviceLocator);
-        if (std::strcmp(locator, DeviceLocator) == 0) return k;
+        // The item is a view of the table, which stays as the firmware wrote it: the
+        // device's locator is compared as trim would leave it, without changing it.
+        if (MatchesTrimmed(locator, DeviceLocator)) return k;
     }
     return 0;
 }
@@ -261,7 +307,7 @@ int SmBios::GetMemoryTotalSize() {
     // devices must not wrap round to a small total.
     long long total = 0;
     for (int n = 1; n <= kMaxOccurrence; ++n) {
-        std::unique_ptr<BiosDataItem> module(GetOccurrence(TYPE_MEMORY_MODULE, n));
+        FoundItem module = GetOccurrence(TYPE_MEMORY_MODULE, n);
         if (!module) break;
         unsigned char code = module->ByteOr(kInstalledSize, kNotInstalled) & 0x7F;
         if (code < kFirstSpecialSize && code <= kLargestSizeCode) total += 1LL << code;
@@ -271,36 +317,33 @@ int SmBios::GetMemoryTotalSize() {
     unsigned short handles[kMaxOccurrence];
     int devices = 0;
     for (int k = 1; k <= kMaxOccurrence; ++k) {
-        std::unique_ptr<BiosDataItem> device(GetOccurrence(TYPE_MEMORY_DEVICE, k));
+        FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, k);
         if (!device) break;
         handles[devices++] = device->GetHandle();
         if (!IsCountedMemoryType(device->ByteOr(kMemoryType, 0))) continue;
         unsigned short size = device->WordOr(kDeviceSize, 0);
         if (size == kUnknownSize || (size & kSizeMask) == 0) continue;
-        total += DeviceMegabytes(size);
+        total += DeviceMegabytes(*device, size);
     }
     if (total != 0) return SaturatedInt(total);
 
     // The mapped ranges count kilobytes, from the first to the last kilobyte inclusive.
-    long long kilobytes = 0;
+    unsigned long long kilobytes = 0;
     for (int k = 1; k <= kMaxOccurrence; ++k) {
-        std::unique_ptr<BiosDataItem> range(GetOccurrence(TYPE_MEMEORY_DEVICE_MAPPED_ADDR, k));
+        FoundItem range = GetOccurrence(TYPE_MEMEORY_DEVICE_MAPPED_ADDR, k);
         if (!range) break;
         unsigned short device;
-        unsigned int start, end;
-        if (!range->GetWord(kMappedDevice, device) || !range->GetDword(kStartingAddress, start) ||
-            !range->GetDword(kEndingAddress, end))
+        unsigned long long size;
+        if (!range->GetWord(kMappedDevice, device) || !RangeKilobytes(*range, kExtendedStartingAddress, size))
             continue;
-        // 0xFFFFFFFF sends the reader to the 64-bit extended addresses of SMBIOS 2.7.
-        if (start == kExtendedAddress || end < start) continue;
         for (int i = 0; i < devices; ++i) {
             if (handles[i] == device) {
-                kilobytes += static_cast<long long>(end) - start + 1;
+                kilobytes += size;
                 break;
             }
         }
     }
-    return SaturatedInt(kilobytes / 1024);
+    return SaturatedInt(static_cast<long long>(std::min<unsigned long long>(kilobytes / 1024, INT_MAX)));
 }
 
 void SmBios::AddModuleBanks(LocalMemInfo& info) {

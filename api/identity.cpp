@@ -11,6 +11,8 @@ void FillBaseBoardInformation(SmBios& reader, BaseBoardInformation& record) {
     reader.GetBiosVendor(record.RomVendor, sizeof record.RomVendor);
     reader.GetBiosVersion(record.RomVersion, sizeof record.RomVersion);
     reader.GetBoardSerialNo(record.SerialNo, sizeof record.SerialNo);
+    reader.GetBoardAssetTag(record.AssetTag, sizeof record.AssetTag);
+    reader.GetBoardVersion(record.RevisionLevel, sizeof record.RevisionLevel);
 }
 
 void FillSysInformation(SmBios& reader, SysInformation& record) {

@@ -71,9 +71,12 @@ void FillProcessorInformation(SmBios& reader, ProcessorInformation& record) {
 void FillMemoryInformation(SmBios& reader, MemoryInformation& record) {
     LocalMemInfo local;
     std::memset(&local, 0, sizeof local);
-    if (reader.GetMemoryInformation(&local) != 0) return;
+    // A table whose devices name no bank (QEMU's, many virtual machines') still knows how
+    // much memory there is: the total is given with no bank.
+    bool banks = reader.GetMemoryInformation(&local) == 0;
     record.TotalSize = local.TotalSize;
-    record.quantity = local.quantity;
+    record.quantity = banks ? local.quantity : 0;
+    if (!banks) return;
     // A bank without a type is not reported; the others close up.
     int copied = 0;
     for (int i = 0; i < Capacity(local.bank) && copied < local.quantity; ++i) {

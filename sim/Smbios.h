@@ -56,21 +56,29 @@ private:
 
 // Where and how a table is published.
 struct EntryPoint {
-    enum Kind { SMBIOS, DMI };  // a 31-byte `_SM_` entry point, or a 15-byte legacy `_DMI_` one
+    // A 31-byte `_SM_` entry point, a 15-byte legacy `_DMI_` one, or a 24-byte 64-bit `_SM3_`
+    // one (no structure count; its length field is the table's maximum size).
+    enum Kind { SMBIOS, DMI, SMBIOS3 };
     Kind kind = SMBIOS;
     std::uint8_t major = 2, minor = 7;
     std::uint32_t address = 0xF0800;        // must be in 0xF0000-0xFFFFF to be found
-    std::uint32_t table_address = 0xE0010;
+    std::uint64_t table_address = 0xE0010;  // 32 bits but for SMBIOS3
     // When set, published instead of the table's real length or structure count.
     int length_override = -1;
     int count_override = -1;
 };
 
 // The entry point bytes (checksums filled in) for a table of the given length and count.
-std::vector<std::uint8_t> entry_point_bytes(const EntryPoint& entry, std::uint16_t table_length,
+std::vector<std::uint8_t> entry_point_bytes(const EntryPoint& entry, std::uint32_t table_length,
                                             std::uint16_t structure_count, std::uint16_t max_structure_size);
 
-// Writes the entry point at entry.address and the table bytes at entry.table_address.
+// Where a kernel of today publishes its copy of the entry point and of the table.
+extern const char* const kSysfsEntryPoint;  // /sys/firmware/dmi/tables/smbios_entry_point
+extern const char* const kSysfsTable;       // /sys/firmware/dmi/tables/DMI
+
+// Writes the entry point at entry.address and the table bytes at entry.table_address. On a
+// machine with a current kernel (Machine::kernel, set before) the same bytes are also served
+// as the two sysfs files, the entry point as the firmware wrote it; classic kernels had none.
 void place_smbios(Machine& machine, const std::vector<std::uint8_t>& table, const EntryPoint& entry,
                   std::uint16_t structure_count, std::uint16_t max_structure_size = 0);
 void place_smbios(Machine& machine, const SmbiosTable& table, const EntryPoint& entry = {});
@@ -79,8 +87,9 @@ void place_smbios(Machine& machine, const SmbiosTable& table, const EntryPoint& 
 // rewritten to 0x20, and the structure table from offset 0x20.
 std::vector<std::uint8_t> dump_bin(const SmbiosTable& table, EntryPoint entry = {});
 // Places a dump in memory: the entry point at `entry.address`, the table at
-// `entry.table_address` (the entry point's address field and checksums are rewritten).
-// False with `error` set when the dump is not one.
+// `entry.table_address` (the entry point's address field and checksums are rewritten), and
+// in sysfs as place_smbios does. `_SM_`, `_DMI_` and `_SM3_` dumps. False with `error` set
+// when the dump is not one.
 bool place_dump(Machine& machine, const std::vector<std::uint8_t>& dump, std::string& error,
                 const EntryPoint& where = {});
 

@@ -212,3 +212,47 @@ Structure& add_voltage_probe(SmbiosTable& t, const Probe& p) { return add_probe(
 Structure& add_temperature_probe(SmbiosTable& t, const Probe& p) { return add_probe(t, 28, p); }
 
 }  // namespace sim
+
+namespace sim {
+
+SmbiosTable inventory_table(int structures) {
+    SmbiosTable t;
+    t.add(0, 0x18).string(4, "Generated Firmware").string(5, "1.0").string(8, "01/01/2026");
+    t.add(1, 0x1B).string(4, "Generated Systems").string(5, "Scaling Server").string(6, "1");
+    t.add(2, 0x0F).string(4, "Generated Boards").string(5, "Board").string(6, "1.0").string(8, "Tag");
+    t.add(3, 0x15).string(4, "Generated Chassis").byte(5, 0x17);
+    // One round of the kinds of structure a server describes itself with, taken in turn so
+    // that every size has some of each.
+    const int end = structures - 1;
+    int round = 0;
+    auto room = [&] { return static_cast<int>(t.structures.size()) < end; };
+    while (room()) {
+        std::string n = std::to_string(round);
+        std::uint16_t cache = 0xFFFF;
+        if (room()) cache = add_cache(t, {.designation = "L2 " + n, .max_size = 1024, .installed_size = 1024, .speed = 2})
+                                .handle();
+        if (room())
+            add_processor(t, {.socket = "CPU" + n, .family = 0xB3, .manufacturer = "Generated", .max_speed = 3000,
+                              .current_speed = 2400, .l2 = cache});
+        for (int d = 0; d < 2 && room(); ++d) {
+            std::string locator = "CPU" + n + " DIMM" + std::to_string(d) + "A";
+            std::uint16_t device = add_memory_device(t, {.size = 0x2000, .device_locator = locator,
+                                                         .bank_locator = "BANK " + n, .memory_type = 0x1A,
+                                                         .speed = 3200, .manufacturer = "Generated"})
+                                       .handle();
+            if (room()) add_memory_device_mapped_address(t, {.start = 0, .end = 0x7FFFFF, .device = device});
+        }
+        if (room()) add_port(t, {.external_designator = "USB " + n, .port_type = 0x10});
+        if (room()) add_on_board_devices(t, {{0x85, "LAN " + n}, {0x83, "Video " + n}});
+        if (room()) add_power_supply(t, {.name = "PSU " + n, .manufacturer = "Generated", .characteristics = 0x11A2});
+        if (room()) add_cooling_device(t, {.nominal_speed = 9000});
+        if (room()) add_temperature_probe(t, {.description = "Temp " + n, .nominal = 400});
+        if (room()) add_voltage_probe(t, {.description = "Volt " + n, .nominal = 1200});
+        if (room()) t.add(0xDD, 0x0C).string(4, "OEM data " + n);
+        ++round;
+    }
+    t.end();
+    return t;
+}
+
+}  // namespace sim

@@ -168,6 +168,12 @@ struct Probe {
 Structure& add_voltage_probe(SmbiosTable& t, const Probe& p);
 Structure& add_temperature_probe(SmbiosTable& t, const Probe& p);
 
+// A server-like table of exactly `structures` structures (at least 8): identity, then
+// processors with their caches, memory devices with their mapped ranges, ports, on-board
+// devices, supplies, fans, probes and OEM structures in turn, and the end-of-table. For
+// measuring how reading and sweeping the table grow with its size.
+SmbiosTable inventory_table(int structures);
+
 }  // namespace sim
 
 #endif

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -40,8 +41,9 @@ TEST_F(GetInfoFrame, BaseBoardAndSystemRecords) {
     EXPECT_STREQ(board.RomVersion, "V1.02");
     EXPECT_STREQ(board.RomReleaseDate, "01/02/2024");
     EXPECT_STREQ(board.SerialNo, "BRD-001");
-    for (char c : board.AssetTag) EXPECT_EQ(c, '#');
-    for (char c : board.RevisionLevel) EXPECT_EQ(c, '#');
+    // The board's asset tag and version, copied like every other string: no terminator.
+    EXPECT_EQ(std::string(board.AssetTag, 6), "TAG-1#");
+    EXPECT_EQ(std::string(board.RevisionLevel, 4), "1.0#");
 
     SysInformation system = Filled<SysInformation>(0);
     ASSERT_EQ(GetInfo(INFO_SYSTEM, &system), 0);

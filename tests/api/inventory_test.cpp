@@ -139,12 +139,15 @@ TEST_F(InventoryCommands, MemoryRecordWhereNoBankHasAType) {
     EXPECT_TRUE(g.intact());
 }
 
-TEST_F(InventoryCommands, MemoryRecordIsUntouchedWithoutAMemoryDescription) {
+TEST_F(InventoryCommands, MemoryRecordWithoutAMemoryDescriptionGivesTheTotalAndNoBank) {
     Publish(qtest::IdentityTable());
     Guarded<MemoryInformation> g(0x3C);
     ASSERT_EQ(GetInfo(INFO_MEMORY, &g.record), 0);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&g.record);
-    for (std::size_t i = 0; i < sizeof g.record; ++i) ASSERT_EQ(bytes[i], 0x3C) << "byte " << i;
+    EXPECT_EQ(g.record.TotalSize, 0);
+    EXPECT_EQ(g.record.quantity, 0);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&g.record.bank);
+    for (std::size_t i = 0; i < sizeof g.record.bank; ++i) ASSERT_EQ(bytes[i], 0x3C) << "byte " << i;
+    EXPECT_TRUE(g.intact());
 }
 
 TEST_F(InventoryCommands, NinetySixGigabytesReportTheirRealTotal) {

@@ -24,7 +24,8 @@ TEST(SimulatedLibrary, SampleServerIdentity) {
     EXPECT_STREQ(board.record.RomVersion, "2.4.1");
     EXPECT_STREQ(board.record.RomReleaseDate, "03/14/2025");
     EXPECT_STREQ(board.record.SerialNo, "S2D220-38811");
-    EXPECT_STREQ(board.record.AssetTag, "");
+    EXPECT_STREQ(board.record.AssetTag, "Asset-BB-0042");
+    EXPECT_STREQ(board.record.RevisionLevel, "1.03");
 
     e2e::Guarded<SysInformation> system;
     ASSERT_EQ(get_info(INFO_SYSTEM, &system.record), 0);

@@ -40,7 +40,7 @@ TEST_F(SampleServerInventory, Memory) {
         const BANK& bank = memory.record.bank[i];
         EXPECT_STREQ(bank.size, "16384 MB");
         EXPECT_STREQ(bank.speed, "2400 MHZ");
-        EXPECT_STREQ(bank.type, "Unknown");  // DDR4 is past the library's list
+        EXPECT_STREQ(bank.type, "DDR4");
         EXPECT_STREQ(bank.TypeDetail, "Synchronous");
         EXPECT_STREQ(bank.manufacturer, "Kestrel Memory");
         EXPECT_EQ(bank.SlotNumber, slots[i]) << i;

@@ -49,7 +49,7 @@ TEST_F(Devices, PortTypesReadThroughTheTable) {
     } cases[] = {
         {0x00, "None"},           {0x09, "Serial Port 16550A Compatible"}, {0x11, "FireWire (IEEE P1394)"},
         {0x12, "PCMCIA Type II"}, {0x13, "PCMCIA Type II"},                {0x14, "PCMCIA Type III"},
-        {0x1F, "Network Port"},   {0x20, "Unknown"},                       {0xA0, "8251 Compatible"},
+        {0x1F, "Network Port"},   {0x24, "Unknown"},                       {0xA0, "8251 Compatible"},
         {0xA1, "8251 FIFO Compatible"}, {0xA2, "Unknown"},                 {0xFF, "Other"},
     };
     sim::SmbiosTable t;

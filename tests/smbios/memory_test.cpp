@@ -185,7 +185,7 @@ TEST_F(Memory, TypeTextsOfModulesAndDevices) {
     sim::add_memory_module(t, {.handle = 0x11, .type = (1 << 2) | (1 << 6), .installed_size = 6});
     sim::add_memory_module(t, {.handle = 0x12, .type = 0, .installed_size = 6});
     sim::add_memory_device(t, {.device_locator = "A", .memory_type = 0x0F, .type_detail = (1 << 7) | (1 << 8)});
-    sim::add_memory_device(t, {.device_locator = "B", .memory_type = 0x18, .type_detail = 0xFFFF});
+    sim::add_memory_device(t, {.device_locator = "B", .memory_type = 0x16, .type_detail = 0xFFFF});
     sim::add_memory_device(t, {.device_locator = "C", .memory_type = 0x02, .type_detail = 0xE001});
     t.end();
     Publish(t);
@@ -194,7 +194,7 @@ TEST_F(Memory, TypeTextsOfModulesAndDevices) {
     EXPECT_EQ(Text([&](char* b) { return reader.GetMemModuleType(0x11, b); }), "ECC");
     EXPECT_EQ(Text([&](char* b) { return reader.GetMemModuleType(0x12, b); }), "");
     EXPECT_EQ(Text([&](char* b) { return reader.GetMemDevType(1, b); }), "SDRAM");
-    EXPECT_EQ(Text([&](char* b) { return reader.GetMemDevType(2, b); }), "Unknown");  // DDR3 is past the list
+    EXPECT_EQ(Text([&](char* b) { return reader.GetMemDevType(2, b); }), "Unknown");  // 0x16 is reserved
     EXPECT_EQ(Text([&](char* b) { return reader.GetMemDevTypeDetail(1, b); }), "SynchronousCMOS");
     EXPECT_EQ(Text([&](char* b) { return reader.GetMemDevTypeDetail(3, b); }), "");  // bits 0, 13-15
 

@@ -5,6 +5,8 @@
   system_test.py boot MACHINE --build BUILD
                                            boots one machine, then checks what its guest
                                            handed out against independent tools
+  system_test.py check MACHINE --build BUILD
+                                           checks again what the last boot handed out
 
 Each check's expected outcome is listed in one place, tests/system/expected; a check that
 fails unexpectedly fails the test, and so does one expected to fail that now passes (so that
@@ -207,7 +209,7 @@ def indent(text):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("action", choices=["prepare", "boot"])
+    parser.add_argument("action", choices=["prepare", "boot", "check"])
     parser.add_argument("machine", nargs="?", choices=sorted(machines.MACHINES))
     parser.add_argument("--build", required=True, help="the build tree the test works in")
     args = parser.parse_args()
@@ -215,9 +217,12 @@ def main():
         prepare(args.build)
         return 0
     if not args.machine:
-        parser.error("boot needs a machine")
+        parser.error(args.action + " needs a machine")
     rules = read_expectations()
-    results_dir = boot(args.build, args.machine)
+    if args.action == "boot":
+        results_dir = boot(args.build, args.machine)
+    else:
+        results_dir = os.path.join(system_dir(args.build), args.machine, "out")
     trees = {arch: os.path.join(system_dir(args.build), "release-" + arch) for arch in ARCHES}
     results = checks.run_all(args.machine, results_dir, trees, bmc_files(args.build))
     good = judge(results, rules)

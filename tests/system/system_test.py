@@ -144,7 +144,10 @@ def boot(build, name):
     start = time.monotonic()
     result = subprocess.run(["timeout", str(BOOT_TIMEOUT)] + command, capture_output=True, text=True)
     seconds = time.monotonic() - start
-    print("system test: machine %s booted, ran and powered off in %.1f s" % (name, seconds))
+    line = "system test: machine %s booted, ran and powered off in %.1f s" % (name, seconds)
+    print(line)
+    with open(os.path.join(work, "boot-time"), "w") as out:
+        out.write(line + "\n")
     if result.returncode != 0:
         print(result.stdout + result.stderr)
         console = open(os.path.join(work, "console.log"), errors="replace").read()

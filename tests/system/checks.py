@@ -102,9 +102,10 @@ def dmidecode(dump_path):
     return structures
 
 
-def number(text, pattern):
+def number(text, pattern, form="%s"):
+    """FORM with the number PATTERN finds in TEXT, or None when TEXT holds no such number."""
     match = re.match(pattern, text or "")
-    return match.group(1) if match else None
+    return form % match.group(1) if match else None
 
 
 def megabytes(size):
@@ -135,7 +136,7 @@ def expected_smbios(structures):
     for i, cpu in enumerate(cpus):
         processors["cpu[%d].manufacturer" % i] = cpu.get("Manufacturer")
         for field, name in (("MaxSpeed", "Max Speed"), ("CurrentSpeed", "Current Speed")):
-            processors["cpu[%d].%s" % (i, field)] = "%s MHZ" % number(cpu.get(name), r"(\d+) MHz")
+            processors["cpu[%d].%s" % (i, field)] = number(cpu.get(name), r"(\d+) MHz", "%s MHZ")
     expected["processors"] = processors
     banks = [b for b in of(17) if megabytes(b.get("Size"))]
     memory = {"GetInfo(INFO_MEMORY)": "0", "quantity": str(len(banks)),
@@ -143,7 +144,7 @@ def expected_smbios(structures):
     for i, bank in enumerate(banks):
         memory["bank[%d].size" % i] = "%d MB" % megabytes(bank["Size"])
         memory["bank[%d].manufacturer" % i] = bank.get("Manufacturer")
-        memory["bank[%d].speed" % i] = "%s MHZ" % number(bank.get("Speed"), r"(\d+) MT/s")
+        memory["bank[%d].speed" % i] = number(bank.get("Speed"), r"(\d+) MT/s", "%s MHZ")
     expected["memory"] = memory
     supplies = of(39)
     power = {"GetInfo(INFO_POWER_SUPPLY)": "0", "TotalNumber": str(len(supplies))}
@@ -155,7 +156,7 @@ def expected_smbios(structures):
     fans = of(27)
     expected["fans"] = {"GetInfo(INFO_FAN)": "0", "quantity": str(len(fans))}
     for i, fan in enumerate(fans):
-        expected["fans"]["fan[%d].speed" % i] = "%s rpm" % number(fan.get("Nominal Speed"), r"(\d+) rpm")
+        expected["fans"]["fan[%d].speed" % i] = number(fan.get("Nominal Speed"), r"(\d+) rpm", "%s rpm")
 
     def millivolts(text):
         value = number(text, r"(-?[\d.]+) V")
@@ -171,7 +172,8 @@ def expected_smbios(structures):
     expected["temperature probes"] = {"GetInfo(INFO_TEMPERATURE)": "0", "quantity": str(len(temperatures))}
     if temperatures:
         degrees = number(temperatures[0].get("Nominal Value"), r"(-?[\d.]+) deg C")
-        expected["temperature probes"]["temperature[0].CurrentTemperature"] = "%d C" % int(float(degrees))
+        expected["temperature probes"]["temperature[0].CurrentTemperature"] = \
+            "%d C" % int(float(degrees)) if degrees else None
     return expected
 
 
@@ -180,6 +182,8 @@ def compare_fields(report, expected):
     differences = []
     for section, fields in expected.items():
         for field, value in fields.items():
+            if value is None:
+                continue  # a value dmidecode does not give as a number ("Unknown") is not compared
             got = report.get(section, {}).get(field)
             if got != value:
                 differences.append("[%s] %s: library %r, expected %r" % (section, field, got, value))
@@ -188,10 +192,9 @@ def compare_fields(report, expected):
 
 # ---------------------------------------------------------------- PCI against lspci
 
-def lspci_functions(results):
-    """lspci -F on the captured configuration spaces: {"B:D.F": (revision, irq)}."""
+def lspci_functions(pci):
+    """lspci -F on the configuration spaces in directory PCI: {"B:D.F": (revision, irq)}."""
     lines = []
-    pci = os.path.join(results, "pci")
     for name in sorted(os.listdir(pci)):
         data = open(os.path.join(pci, name), "rb").read()
         lines.append(name + " captured")  # lspci's dump reader wants text after the address
@@ -211,7 +214,9 @@ def lspci_functions(results):
         revision = re.search(r"\(rev ([0-9a-f]+)\)", block.splitlines()[0])
         revision = int(revision.group(1), 16) if revision else 0
         irq = re.search(r"\bIRQ (\d+)", block)
-        functions["%d:%d.%d" % (bus, dev, func)] = (revision, int(irq.group(1)) if irq else 0)
+        irq = int(irq.group(1)) if irq else 0
+        # On x86 an interrupt line of 255 means no connection, as none does.
+        functions["%d:%d.%d" % (bus, dev, func)] = (revision, 0 if irq == 255 else irq)
     return functions
 
 
@@ -448,7 +453,7 @@ def arch_checks(name, arch, results, tree, bmc):
     checks.append(check(prefix + "smbios.fields", smbios_fields))
 
     def pci():
-        want, got = lspci_functions(results), library_functions(report)
+        want, got = lspci_functions(os.path.join(results, "pci")), library_functions(report)
         if not want:
             return "lspci found no function in the capture"
         problems = ["%s: library %s, lspci %s (revision, IRQ)" % (f, got.get(f), want.get(f))
@@ -493,6 +498,22 @@ def arch_checks(name, arch, results, tree, bmc):
                     problems.append("%s: library size %s, sfdisk %d" % (device, got.get(device), size))
         return problems
     checks.append(check(prefix + "disks.partitions", partitions))
+
+    def captured_sectors():
+        # The capture's copy of each disk must hold the sectors of every partition table.
+        problems = []
+        for key, disk in machines.DISKS.items():
+            kernel_name = disks.get(disk["model"], (None,))[0]
+            captured = os.path.join(out, "capture", "dev", "%s.img" % kernel_name)
+            if not kernel_name or not os.path.exists(captured):
+                problems.append("no capture of %s's sectors (capture/dev/%s.img)" % (disk["model"], kernel_name))
+                continue
+            image = os.path.join(os.path.dirname(results), "..", "assets", key + ".img")
+            if sfdisk_partitions(captured) != sfdisk_partitions(image):
+                problems.append("%s: sfdisk on the capture %s, on the disk %s"
+                                % (kernel_name, sfdisk_partitions(captured), sfdisk_partitions(image)))
+        return problems
+    checks.append(check(prefix + "disks.captured-sectors", captured_sectors))
 
     records = sdr_records(bmc["sdr"])
 
@@ -586,3 +607,39 @@ def run_all(name, results, trees, bmc):
     for arch in ARCHES:
         found += arch_checks(name, arch, results, trees[arch], bmc)
     return found
+
+
+def self_test(build):
+    """The checks run on the simulated library serving the sample server, whose bytes the same
+    tools read: each must pass there, and must fail once a field of the report is changed."""
+    machine = os.path.join(build, "machines", "sample-server")
+    text = subprocess.run([os.path.join(build, "qarvel")], capture_output=True, text=True, check=True).stdout
+    structures = dmidecode(os.path.join(machine, "smbios.bin"))
+    records = sdr_records(os.path.join(machine, "ipmi", "sdr.bin"))
+    functions = lspci_functions(os.path.join(machine, "pci"))
+
+    def all_checks(report):
+        pci = library_functions(report)
+        return [
+            check("self-test/smbios.fields", lambda: compare_fields(report, expected_smbios(structures))),
+            check("self-test/pci.functions", lambda: [] if pci == functions and functions
+                  else "library %s, lspci %s" % (pci, functions)),
+            check("self-test/ipmi.sensors", lambda: check_sensors(report, records)),
+            check("self-test/ipmi.thresholds", lambda: check_thresholds(report, records)),
+        ]
+    report = parse_report(text)
+    results = all_checks(report)
+    # One changed field a check: the board's product, a function's revision, a sensor's
+    # entity, a threshold.
+    changes = (("base board", "ProductName", "X"), ("PCI devices", "dev[3].revision", "9"),
+               ("IPMI fans", "fan[1].DeviceID", "9"),
+               ("IPMI voltages", "voltage[0].sti.UpperCriticalThresholdValue", "9.00"))
+    for (name, _, _), (section, field, value) in zip(all_checks(report), changes):
+        altered = {title: dict(fields) for title, fields in report.items()}
+        if field not in altered.get(section, {}):
+            results.append((name + " (changed)", False, "the report has no [%s] %s" % (section, field)))
+            continue
+        altered[section][field] = value
+        failed = [r for r in all_checks(altered) if r[0] == name and not r[1]]
+        results.append((name + " (changed)", bool(failed), "" if failed else "still passes with %s=%s" % (field, value)))
+    return results

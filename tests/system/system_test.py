@@ -7,6 +7,8 @@
                                            handed out against independent tools
   system_test.py check MACHINE --build BUILD
                                            checks again what the last boot handed out
+  system_test.py self-test --build BUILD   the checks on Qarvel-sim.so and the sample server:
+                                           each passes there and fails on a changed field
 
 Each check's expected outcome is listed in one place, tests/system/expected; a check that
 fails unexpectedly fails the test, and so does one expected to fail that now passes (so that
@@ -212,13 +214,18 @@ def indent(text):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("action", choices=["prepare", "boot", "check"])
+    parser.add_argument("action", choices=["prepare", "boot", "check", "self-test"])
     parser.add_argument("machine", nargs="?", choices=sorted(machines.MACHINES))
     parser.add_argument("--build", required=True, help="the build tree the test works in")
     args = parser.parse_args()
     if args.action == "prepare":
         prepare(args.build)
         return 0
+    if args.action == "self-test":
+        results = checks.self_test(os.path.abspath(args.build))
+        for name, passed, detail in results:
+            print("%s %s%s" % ("PASS  " if passed else "FAIL  ", name, "" if passed else "\n" + indent(detail)))
+        return 0 if all(passed for _, passed, _ in results) else 1
     if not args.machine:
         parser.error(args.action + " needs a machine")
     rules = read_expectations()

@@ -4,6 +4,7 @@ A check is (name, passed, detail). Names are MACHINE/ARCH/WHAT for what each bui
 library reported, MACHINE/machine.WHAT for what the machine itself must be for the other
 checks to mean anything.
 """
+import difflib
 import json
 import os
 import re
@@ -43,7 +44,7 @@ def parse_report(text):
 
 
 def runs(text):
-    """qarvel outputs with '## rc N' after each run: [(output of the run, exit status)]."""
+    """Outputs with '## [LABEL] rc N' after each run: [(output of the run, exit status, LABEL)]."""
     result, lines = [], []
     for line in (text or "").splitlines():
         match = re.match(r"## (?:(\w+) )?rc (\d+)$", line)
@@ -520,6 +521,7 @@ def arch_checks(name, arch, results, tree, bmc):
     def ipmi_version():
         section = report.get("IPMI", {})
         want = {"IsIpmiSupport()": "1", "GetBMCVersion()": "0", "majorFirmwareRevision": str(BMC_FIRMWARE[0]),
+                # The minor revision is two BCD digits: 0x27 is revision 27.
                 "minorFirmwareRevision": "%x" % BMC_FIRMWARE[1]}
         return compare_fields(report, {"IPMI": want}) if section else "the report has no IPMI section"
     checks.append(check(prefix + "ipmi.version", ipmi_version))
@@ -584,7 +586,6 @@ def arch_checks(name, arch, results, tree, bmc):
         guest, host = without_usage(report_text), without_usage(replay.stdout)
         if guest == host:
             return []
-        import difflib
         return ["Qarvel.so in the guest (-) and Qarvel-sim.so on its capture (+) differ:"] + \
             list(difflib.unified_diff(guest, host, "guest", "replay", lineterm="", n=1))
     checks.append(check(prefix + "capture.replay", capture_replay))

@@ -296,8 +296,8 @@ def convert(record, raw):
     # IPMI 2.0 36.3: y = (M x + B 10^Bexp) 10^Rexp; analog format (units byte bits 7-6).
     analog = record["units"] >> 6
     if analog == 1:
-        raw = raw - 256 if raw & 0x80 else raw  # one's complement: -0 reads as -1, rounded off below
-        raw = raw + 1 if raw < 0 else raw
+        # One's complement: a negative value read as two's complement is one too low.
+        raw = raw - 255 if raw & 0x80 else raw
     elif analog == 2:
         raw = _signed(raw, 8)
     return (record["m"] * raw + record["b"] * 10 ** record["b_exp"]) * 10 ** record["r_exp"]

@@ -1,0 +1,646 @@
+"""Checks of what a guest handed out, each against a tool or a file independent of Qarvel.
+
+A check is (name, passed, detail). Names are MACHINE/ARCH/WHAT for what each build of the
+library reported, MACHINE/machine.WHAT for what the machine itself must be for the other
+checks to mean anything.
+"""
+import difflib
+import json
+import os
+import re
+import struct
+import subprocess
+import tempfile
+
+import machines
+
+ARCHES = ("i386", "x86_64")
+# The firmware revision QEMU's BMC is given: major, then the minor revision in BCD.
+BMC_FIRMWARE = (3, 0x27)
+
+
+# ---------------------------------------------------------------- reading what was handed out
+
+def read_text(path):
+    try:
+        with open(path, errors="replace") as f:
+            return f.read()
+    except OSError:
+        return None
+
+
+def parse_report(text):
+    """The qarvel report as {section: {FIELD: value}} (the part before a section is "")."""
+    sections, current = {}, ""
+    sections[current] = {}
+    for line in (text or "").splitlines():
+        if line.startswith("[") and line.endswith("]"):
+            current = line[1:-1]
+            sections[current] = {}
+        elif "=" in line:
+            key, value = line.split("=", 1)
+            sections[current][key] = value
+    return sections
+
+
+def runs(text):
+    """Outputs with '## [LABEL] rc N' after each run: [(output of the run, exit status, LABEL)]."""
+    result, lines = [], []
+    for line in (text or "").splitlines():
+        match = re.match(r"## (?:(\w+) )?rc (\d+)$", line)
+        if match:
+            result.append(("\n".join(lines), int(match.group(2)), match.group(1)))
+            lines = []
+        else:
+            lines.append(line)
+    return result
+
+
+def watchdog_shows(text):
+    """Each 'watchdog show' block of one run: (result, action, initial, present)."""
+    shows = []
+    for block in text.split("GetWatchDogTimer()=")[1:]:
+        fields = dict(line.split("=", 1) for line in block.splitlines()[1:] if "=" in line and not line.startswith("["))
+        result = block.splitlines()[0].strip()
+        shows.append((result, fields.get("timerAction"), fields.get("timeOutValue"), fields.get("presentTimerOutValue")))
+    return shows
+
+
+# ---------------------------------------------------------------- SMBIOS against dmidecode
+
+def smbios_dump(results, dump_path):
+    """The captured entry point and table as dmidecode --dump-bin writes them: the entry point
+    at 0 with its table address rewritten to 0x20, the table from 0x20."""
+    entry = open(os.path.join(results, "firmware", "smbios_entry_point"), "rb").read()
+    table = open(os.path.join(results, "firmware", "DMI"), "rb").read()
+    entry = bytearray(entry)
+    if entry[:5] == b"_SM3_":
+        entry[0x10:0x18] = struct.pack("<Q", 0x20)
+        entry[5] = 0
+        entry[5] = (-sum(entry[:entry[6]])) & 0xFF
+    elif entry[:4] == b"_SM_":
+        entry[0x18:0x1C] = struct.pack("<I", 0x20)
+        entry[0x15] = 0
+        entry[0x15] = (-sum(entry[0x10:0x1F])) & 0xFF
+    with open(dump_path, "wb") as out:
+        out.write(bytes(entry).ljust(0x20, b"\0") + table)
+
+
+def dmidecode(dump_path):
+    """dmidecode's decoding of a dump: [(type, {field: value})] in table order."""
+    out = subprocess.run(["dmidecode", "--from-dump", dump_path], capture_output=True, text=True).stdout
+    structures = []
+    for block in out.split("\nHandle ")[1:]:
+        header = re.match(r"0x[0-9A-F]+, DMI type (\d+)", block)
+        if not header:
+            continue
+        fields = {}
+        for line in block.splitlines()[2:]:
+            if line.startswith("\t") and not line.startswith("\t\t") and ":" in line:
+                key, value = line.strip().split(":", 1)
+                fields[key] = value.strip()
+        structures.append((int(header.group(1)), fields))
+    return structures
+
+
+def number(text, pattern, form="%s"):
+    """FORM with the number PATTERN finds in TEXT, or None when TEXT holds no such number."""
+    match = re.match(pattern, text or "")
+    return form % match.group(1) if match else None
+
+
+def megabytes(size):
+    match = re.match(r"(\d+) (MB|GB)$", size or "")
+    if not match:
+        return None
+    return int(match.group(1)) * (1024 if match.group(2) == "GB" else 1)
+
+
+def expected_smbios(structures):
+    """The report fields an SMBIOS reader must give for these structures."""
+    def of(kind):
+        return [fields for t, fields in structures if t == kind]
+
+    expected = {}
+    bios, system, board = (of(0) or [{}])[0], (of(1) or [{}])[0], (of(2) or [{}])[0]
+    expected["SMBIOS"] = {"IsSmBiosSupport()": "1"}
+    expected["base board"] = {
+        "GetInfo(INFO_BASE_BOARD)": "0", "ProductName": board.get("Product Name"),
+        "Manufacturer": board.get("Manufacturer"), "SerialNo": board.get("Serial Number"),
+        "RomVendor": bios.get("Vendor"), "RomVersion": bios.get("Version"),
+        "RomReleaseDate": bios.get("Release Date")}
+    expected["system"] = {
+        "GetInfo(INFO_SYSTEM)": "0", "SysProductName": system.get("Product Name"),
+        "manufacturer": system.get("Manufacturer"), "version": system.get("Version")}
+    cpus = of(4)
+    processors = {"GetInfo(INFO_PROCESSOR)": "0", "quantity": str(len(cpus))}
+    for i, cpu in enumerate(cpus):
+        processors["cpu[%d].manufacturer" % i] = cpu.get("Manufacturer")
+        for field, name in (("MaxSpeed", "Max Speed"), ("CurrentSpeed", "Current Speed")):
+            processors["cpu[%d].%s" % (i, field)] = number(cpu.get(name), r"(\d+) MHz", "%s MHZ")
+    expected["processors"] = processors
+    banks = [b for b in of(17) if megabytes(b.get("Size"))]
+    memory = {"GetInfo(INFO_MEMORY)": "0", "quantity": str(len(banks)),
+              "TotalSize": str(sum(megabytes(b["Size"]) for b in banks))}
+    for i, bank in enumerate(banks):
+        memory["bank[%d].size" % i] = "%d MB" % megabytes(bank["Size"])
+        memory["bank[%d].manufacturer" % i] = bank.get("Manufacturer")
+        memory["bank[%d].speed" % i] = number(bank.get("Speed"), r"(\d+) MT/s", "%s MHZ")
+    expected["memory"] = memory
+    supplies = of(39)
+    power = {"GetInfo(INFO_POWER_SUPPLY)": "0", "TotalNumber": str(len(supplies))}
+    for i, supply in enumerate(supplies):
+        power["PowerSupply[%d].manufacturer" % i] = supply.get("Manufacturer")
+        power["PowerSupply[%d].DeviceName" % i] = supply.get("Name")
+        power["PowerSupply[%d].SerialNo" % i] = supply.get("Serial Number")
+    expected["power supplies"] = power
+    fans = of(27)
+    expected["fans"] = {"GetInfo(INFO_FAN)": "0", "quantity": str(len(fans))}
+    for i, fan in enumerate(fans):
+        expected["fans"]["fan[%d].speed" % i] = number(fan.get("Nominal Speed"), r"(\d+) rpm", "%s rpm")
+
+    def millivolts(text):
+        value = number(text, r"(-?[\d.]+) V")
+        return "%d mv" % round(float(value) * 1000) if value else None
+    volts = of(26)
+    expected["voltage probes"] = {"GetInfo(INFO_VOLTAGE)": "0", "quantity": str(len(volts))}
+    if volts:
+        expected["voltage probes"].update({
+            "voltage[0].CurrentVoltage": millivolts(volts[0].get("Nominal Value")),
+            "voltage[0].min": millivolts(volts[0].get("Minimum Value")),
+            "voltage[0].max": millivolts(volts[0].get("Maximum Value"))})
+    temperatures = of(28)
+    expected["temperature probes"] = {"GetInfo(INFO_TEMPERATURE)": "0", "quantity": str(len(temperatures))}
+    if temperatures:
+        degrees = number(temperatures[0].get("Nominal Value"), r"(-?[\d.]+) deg C")
+        expected["temperature probes"]["temperature[0].CurrentTemperature"] = \
+            "%d C" % int(float(degrees)) if degrees else None
+    return expected
+
+
+def compare_fields(report, expected):
+    """Lines naming each field whose value differs from the expected one."""
+    differences = []
+    for section, fields in expected.items():
+        for field, value in fields.items():
+            if value is None:
+                continue  # a value dmidecode does not give as a number ("Unknown") is not compared
+            got = report.get(section, {}).get(field)
+            if got != value:
+                differences.append("[%s] %s: library %r, expected %r" % (section, field, got, value))
+    return differences
+
+
+# ---------------------------------------------------------------- PCI against lspci
+
+def lspci_functions(pci):
+    """lspci -F on the configuration spaces in directory PCI: {"B:D.F": (revision, irq)}."""
+    lines = []
+    for name in sorted(os.listdir(pci)):
+        data = open(os.path.join(pci, name), "rb").read()
+        lines.append(name + " captured")  # lspci's dump reader wants text after the address
+        for offset in range(0, len(data), 16):
+            lines.append("%02x: %s" % (offset, " ".join("%02x" % b for b in data[offset:offset + 16])))
+        lines.append("")
+    with tempfile.NamedTemporaryFile("w", suffix=".lspci") as dump:
+        dump.write("\n".join(lines))
+        dump.flush()
+        out = subprocess.run(["lspci", "-F", dump.name, "-v", "-nn"], capture_output=True, text=True).stdout
+    functions = {}
+    for block in out.strip().split("\n\n"):
+        head = re.match(r"([0-9a-f]{2}):([0-9a-f]{2})\.([0-7]) ", block)
+        if not head:
+            continue
+        bus, dev, func = (int(head.group(i), 16) for i in (1, 2, 3))
+        revision = re.search(r"\(rev ([0-9a-f]+)\)", block.splitlines()[0])
+        revision = int(revision.group(1), 16) if revision else 0
+        irq = re.search(r"\bIRQ (\d+)", block)
+        irq = int(irq.group(1)) if irq else 0
+        # On x86 an interrupt line of 255 means no connection, as none does.
+        functions["%d:%d.%d" % (bus, dev, func)] = (revision, 0 if irq == 255 else irq)
+    return functions
+
+
+def library_functions(report):
+    devices = report.get("PCI devices", {})
+    functions = {}
+    for i in range(int(devices.get("quantity", "0") or 0)):
+        match = re.match(r"bus:(\d+), dev:(\d+), func:(\d+)", devices.get("dev[%d].desc" % i, ""))
+        if match:
+            functions["%s:%s.%s" % match.groups()] = (int(devices.get("dev[%d].revision" % i, -1)),
+                                                      int(devices.get("dev[%d].IRQ" % i, -1)))
+    return functions
+
+
+# ---------------------------------------------------------------- disks against sfdisk
+
+EXTENDED = {"5", "f", "85"}
+
+
+def sfdisk_partitions(image):
+    """sfdisk --dump of an image: [(partition number, size in bytes)], extended ones left out."""
+    out = subprocess.run(["sfdisk", "--dump", image], capture_output=True, text=True, check=True).stdout
+    partitions = []
+    for line in out.splitlines():
+        match = re.match(r"\S+?(\d+) : start=\s*\d+, size=\s*(\d+), type=(\S+?)(,|$)", line)
+        if match and match.group(3).lower() not in EXTENDED:
+            partitions.append((int(match.group(1)), int(match.group(2)) * 512))
+    return partitions
+
+
+def guest_disks(results):
+    """{model: (kernel name, sectors)} of the guest's block devices."""
+    disks = {}
+    for line in (read_text(os.path.join(results, "block", "list")) or "").splitlines():
+        words = line.split(None, 2)
+        if len(words) == 3:
+            disks[words[2].strip()] = (words[0], int(words[1]))
+    return disks
+
+
+def partition_name(disk, number):
+    return "/dev/%s%s%d" % (disk, "p" if disk[-1].isdigit() else "", number)
+
+
+# ---------------------------------------------------------------- IPMI against what the BMC holds
+
+def sdr_records(path):
+    """Full (01h) and compact (02h) sensor records of an SDR dump (IPMI 2.0 43.1, 43.2)."""
+    data = open(path, "rb").read()
+    records, offset = [], 0
+    while offset + 5 <= len(data):
+        kind, length = data[offset + 3], data[offset + 4]
+        body = data[offset:offset + 5 + length]
+        offset += 5 + length
+        if kind not in (1, 2) or len(body) < 5 + length:
+            continue
+        name_at = 47 if kind == 1 else 31
+        name_length = body[name_at] & 0x1F if len(body) > name_at else 0
+        record = dict(kind=kind, number=body[7], entity=body[8], sensor_type=body[12],
+                      event_type=body[13], name=body[name_at + 1:name_at + 1 + name_length].decode("latin-1"))
+        if kind == 1:
+            record.update(readable=body[18] & 0x3F, units=body[20], linearization=body[23] & 0x7F,
+                          m=_signed((body[24] | ((body[25] & 0xC0) << 2)), 10),
+                          b=_signed((body[26] | ((body[27] & 0xC0) << 2)), 10),
+                          r_exp=_signed(body[29] >> 4, 4), b_exp=_signed(body[29] & 0x0F, 4),
+                          thresholds=dict(zip(("unr", "uc", "unc", "lnr", "lc", "lnc"), body[36:42])))
+        records.append(record)
+    return records
+
+
+def _signed(value, bits):
+    return value - (1 << bits) if value & (1 << (bits - 1)) else value
+
+
+def convert(record, raw):
+    # IPMI 2.0 36.3: y = (M x + B 10^Bexp) 10^Rexp; analog format (units byte bits 7-6).
+    analog = record["units"] >> 6
+    if analog == 1:
+        # One's complement: a negative value read as two's complement is one too low.
+        raw = raw - 255 if raw & 0x80 else raw
+    elif analog == 2:
+        raw = _signed(raw, 8)
+    return (record["m"] * raw + record["b"] * 10 ** record["b_exp"]) * 10 ** record["r_exp"]
+
+
+SENSOR_SECTIONS = (("IPMI fans", "fan", 4), ("IPMI voltages", "voltage", 2), ("IPMI temperatures", "temperature", 1))
+THRESHOLD_FIELDS = (("unr", "UpperNonRecoverThresholdValue", 5), ("uc", "UpperCriticalThresholdValue", 4),
+                    ("unc", "UpperNonCriticalThresholdValue", 3), ("lnr", "LowerNonRecoverThreshold", 2),
+                    ("lc", "LowerCriticalThreshold", 1), ("lnc", "LowerNonCriticalThreshold", 0))
+
+
+def reported_sensors(report, section, prefix):
+    fields = report.get(section, {})
+    count = int(fields.get("quantity", "0") or 0)
+    return [{k[len("%s[%d]." % (prefix, i)):]: v for k, v in fields.items() if k.startswith("%s[%d]." % (prefix, i))}
+            for i in range(count)]
+
+
+def check_sensors(report, records):
+    problems = []
+    for section, prefix, sensor_type in SENSOR_SECTIONS:
+        # Threshold sensors (event/reading type 01h) are the ones with readings in units.
+        want = sorted((r["number"], r["entity"], r["name"]) for r in records
+                      if r["sensor_type"] == sensor_type and r["event_type"] == 1)
+        got = sorted((int(s.get("sensorNumber", -1)), int(s.get("DeviceID", -1)), s.get("IdString"))
+                     for s in reported_sensors(report, section, prefix)
+                     if s.get("SensorType") == str(sensor_type))
+        if report.get(section, {}).get("GetIpmiInfo(INFO_%s)" % prefix.upper()) != "0":
+            problems.append("[%s] GetIpmiInfo gave %r" % (section, report.get(section, {}).get(
+                "GetIpmiInfo(INFO_%s)" % prefix.upper())))
+        if want != got:
+            problems.append("[%s] sensors (number, entity, name):\n  library  %s\n  BMC SDR  %s" % (section, got, want))
+    return problems
+
+
+def check_thresholds(report, records):
+    problems = []
+    by_number = {r["number"]: r for r in records if r["kind"] == 1 and r["event_type"] == 1}
+    compared = 0
+    for section, prefix, _ in SENSOR_SECTIONS:
+        for sensor in reported_sensors(report, section, prefix):
+            record = by_number.get(int(sensor.get("sensorNumber", -1)))
+            if not record or record["linearization"] != 0:
+                continue
+            compared += 1
+            for key, field, bit in THRESHOLD_FIELDS:
+                readable = record["readable"] & (1 << bit)
+                want = "%.2f" % convert(record, record["thresholds"][key]) if readable else "0.00"
+                got = sensor.get("sti." + field)
+                if got != want:
+                    problems.append("[%s] %s %s: library %r, SDR %r" % (section, record["name"], field, got, want))
+    if compared < len([r for r in by_number.values() if r["linearization"] == 0]):
+        problems.append("thresholds of %d of the %d linear threshold sensors reported"
+                        % (compared, len([r for r in by_number.values() if r["linearization"] == 0])))
+    return problems
+
+
+def fru_texts(data):
+    """The type/length strings of the FRU's chassis, board and product areas (IPMI FRU 1.0)."""
+    texts = []
+    if len(data) < 8:
+        return texts
+    for offset_byte, skip in ((2, 3), (3, 6), (4, 3)):
+        start = data[offset_byte] * 8
+        if not start or start + 2 > len(data):
+            continue
+        at = start + skip
+        while at < len(data) and data[at] != 0xC1:
+            length = data[at] & 0x3F
+            if data[at] >> 6 == 3:
+                texts.append(data[at + 1:at + 1 + length].decode("latin-1"))
+            at += 1 + length
+    return texts
+
+
+# ---------------------------------------------------------------- the checks
+
+def check(name, function):
+    try:
+        problems = function()
+    except Exception as error:  # a crash in a check is its failure, with the reason
+        problems = ["check raised %s: %s" % (type(error).__name__, error)]
+    if isinstance(problems, str):
+        problems = [problems]
+    return (name, not problems, "\n".join(problems))
+
+
+def machine_checks(name, results):
+    checks = []
+    entry = open(os.path.join(results, "firmware", "smbios_entry_point"), "rb").read() \
+        if os.path.exists(os.path.join(results, "firmware", "smbios_entry_point")) else b""
+
+    def entry_point():
+        want = b"_SM3_" if machines.MACHINES[name].entry_point == 64 else b"_SM_"
+        return [] if entry.startswith(want) else "entry point %r, expected %r" % (entry[:5], want)
+    checks.append(check(name + "/machine.entry-point", entry_point))
+
+    def placement():
+        if entry.startswith(b"_SM3_"):
+            address = struct.unpack_from("<Q", entry, 0x10)[0]
+        elif entry.startswith(b"_SM_"):
+            address = struct.unpack_from("<I", entry, 0x18)[0]
+        else:
+            return "no entry point"
+        ram_end = 0
+        for line in read_text(os.path.join(results, "iomem")).splitlines():
+            match = re.match(r"([0-9a-f]+)-([0-9a-f]+) : System RAM$", line.strip())
+            if match:
+                ram_end = max(ram_end, int(match.group(2), 16) + 1)
+        high = name == "smbios3"
+        if high and address < ram_end:
+            return "table at 0x%x, below the end of RAM 0x%x: it must lie above it" % (address, ram_end)
+        if not high and not 0xF0000 <= address < 0x100000:
+            return "table at 0x%x, outside the F segment" % address
+        return []
+    checks.append(check(name + "/machine.table-placement", placement))
+
+    def lockdown():
+        state = (read_text(os.path.join(results, "lockdown")) or "").strip()
+        locked = "[integrity]" in state
+        if locked != (name == "lockdown"):
+            return "lockdown state %r" % state
+        return []
+    checks.append(check(name + "/machine.lockdown", lockdown))
+
+    def drivers():
+        return [line for line in (read_text(os.path.join(results, "insmod.txt")) or "").splitlines() if "failed" in line]
+    checks.append(check(name + "/machine.modules", drivers))
+    return checks
+
+
+def arch_checks(name, arch, results, tree, bmc):
+    prefix = "%s/%s/" % (name, arch)
+    out = os.path.join(results, arch)
+    report_text = read_text(os.path.join(out, "report.txt")) or ""
+    report = parse_report(report_text)
+    checks = []
+
+    def report_runs():
+        rc = (read_text(os.path.join(out, "report.rc")) or "").strip()
+        problems = [] if rc == "0" and report_text.startswith("# qarvel report") else \
+            ["qarvel exited %s; stderr: %s" % (rc, read_text(os.path.join(out, "report.err")))]
+        return problems
+    checks.append(check(prefix + "report.runs", report_runs))
+
+    def smbios_fields():
+        with tempfile.TemporaryDirectory() as scratch:
+            dump = os.path.join(scratch, "smbios.bin")
+            smbios_dump(results, dump)
+            structures = dmidecode(dump)
+        if not structures:
+            return "dmidecode decoded nothing from the captured table"
+        return compare_fields(report, expected_smbios(structures))
+    checks.append(check(prefix + "smbios.fields", smbios_fields))
+
+    def pci():
+        want, got = lspci_functions(os.path.join(results, "pci")), library_functions(report)
+        if not want:
+            return "lspci found no function in the capture"
+        problems = ["%s: library %s, lspci %s (revision, IRQ)" % (f, got.get(f), want.get(f))
+                    for f in sorted(set(want) | set(got)) if want.get(f) != got.get(f)]
+        return problems
+    checks.append(check(prefix + "pci.functions", pci))
+
+    disks = guest_disks(results)
+
+    def drives():
+        storage = report.get("IDE drives", {})
+        count = int(storage.get("quantityIDE", "0") or 0) + int(storage.get("quantitySCSI", "0") or 0)
+        listed = {storage.get("driveArray[%d].model" % i, "").strip():
+                  (storage.get("driveArray[%d].SerialNo" % i, "").strip(), storage.get("driveArray[%d].size" % i))
+                  for i in range(count)}
+        problems = []
+        for disk in machines.DISKS.values():
+            sectors = disks.get(disk["model"], (None, 0))[1]
+            want = (disk["serial"], str(sectors * 512))
+            if listed.get(disk["model"]) != want:
+                problems.append("%s: library %s, guest (serial, bytes) %s" % (disk["model"], listed.get(disk["model"]), want))
+        return problems
+    checks.append(check(prefix + "disks.drives", drives))
+
+    def partitions():
+        section = report.get("partitions", {})
+        got = {section.get("partition[%d].description" % i): section.get("partition[%d].size" % i)
+               for i in range(int(section.get("quantity", "0") or 0))}
+        problems = []
+        for key, disk in machines.DISKS.items():
+            kernel_name = disks.get(disk["model"], (None,))[0]
+            if not kernel_name:
+                problems.append("the guest has no disk %s" % disk["model"])
+                continue
+            # The image the guest's disk is backed by holds exactly the sectors the guest reads.
+            table = sfdisk_partitions(os.path.join(os.path.dirname(results), "..", "assets", key + ".img"))
+            if not table:
+                problems.append("sfdisk found no partition on the %s image" % key)
+            for number, size in table:
+                device = partition_name(kernel_name, number)
+                if got.get(device) != str(size):
+                    problems.append("%s: library size %s, sfdisk %d" % (device, got.get(device), size))
+        return problems
+    checks.append(check(prefix + "disks.partitions", partitions))
+
+    def captured_sectors():
+        # The capture's copy of each disk must hold the sectors of every partition table.
+        problems = []
+        for key, disk in machines.DISKS.items():
+            kernel_name = disks.get(disk["model"], (None,))[0]
+            captured = os.path.join(out, "capture", "dev", "%s.img" % kernel_name)
+            if not kernel_name or not os.path.exists(captured):
+                problems.append("no capture of %s's sectors (capture/dev/%s.img)" % (disk["model"], kernel_name))
+                continue
+            image = os.path.join(os.path.dirname(results), "..", "assets", key + ".img")
+            if sfdisk_partitions(captured) != sfdisk_partitions(image):
+                problems.append("%s: sfdisk on the capture %s, on the disk %s"
+                                % (kernel_name, sfdisk_partitions(captured), sfdisk_partitions(image)))
+        return problems
+    checks.append(check(prefix + "disks.captured-sectors", captured_sectors))
+
+    records = sdr_records(bmc["sdr"])
+
+    def ipmi_version():
+        section = report.get("IPMI", {})
+        want = {"IsIpmiSupport()": "1", "GetBMCVersion()": "0", "majorFirmwareRevision": str(BMC_FIRMWARE[0]),
+                # The minor revision is two BCD digits: 0x27 is revision 27.
+                "minorFirmwareRevision": "%x" % BMC_FIRMWARE[1]}
+        return compare_fields(report, {"IPMI": want}) if section else "the report has no IPMI section"
+    checks.append(check(prefix + "ipmi.version", ipmi_version))
+    checks.append(check(prefix + "ipmi.sensors", lambda: check_sensors(report, records)))
+    checks.append(check(prefix + "ipmi.thresholds", lambda: check_thresholds(report, records)))
+
+    def fru():
+        loaded = open(bmc["fru"], "rb").read()
+        captured = os.path.join(out, "capture", "ipmi", "fru0.bin")
+        if not os.path.exists(captured):
+            return "no FRU inventory read through the library (capture/ipmi/fru0.bin)"
+        got, want = fru_texts(open(captured, "rb").read()), fru_texts(loaded)
+        return [] if got == want and want else "FRU texts: library %s, loaded %s" % (got, want)
+    checks.append(check(prefix + "ipmi.fru", fru))
+
+    def watchdog():
+        steps = runs(read_text(os.path.join(out, "watchdog.txt")))
+        if len(steps) != 3 or any(rc for _, rc, _ in steps):
+            return "qarvel runs (exit status): %s\n%s" % ([rc for _, rc, _ in steps], read_text(os.path.join(out, "watchdog.txt")))
+        shows = [show for text, _, _ in steps for show in watchdog_shows(text)]
+        if len(shows) != 4 or any(s[0] != "0" for s in shows):
+            return "watchdog show results: %s" % shows
+        present = [int(s[3]) for s in shows]
+        problems = []
+        if any(s[1] != "0" or s[2] != "60000" for s in shows):
+            problems.append("action/initial countdown: %s, armed with 0/60000" % [(s[1], s[2]) for s in shows])
+        if not present[0] > present[1]:
+            problems.append("countdown not running: %d ms, then %d ms two seconds later" % (present[0], present[1]))
+        if present[2] != present[3]:
+            problems.append("countdown still running after stop: %d ms, then %d ms" % (present[2], present[3]))
+        return problems
+    checks.append(check(prefix + "ipmi.watchdog", watchdog))
+
+    def wdstop():
+        text = read_text(os.path.join(out, "wdstop.txt"))
+        steps = runs(text)
+        statuses = [(label or "qarvel", rc) for _, rc, label in steps]
+        if statuses != [("qarvel", 0), ("wdstop", 0), ("qarvel", 0), ("qarvel", 0)]:
+            return "exit statuses %s, expected qarvel, wdstop and two qarvel runs all 0\n%s" % (statuses, text)
+        shows = [show for text, _, _ in steps for show in watchdog_shows(text)]
+        if len(shows) != 2 or shows[0][3] != shows[1][3] or shows[0][3] == "60000":
+            return "after wdstop the countdown was %s, then %s two seconds later" % (shows[0][3] if shows else None,
+                                                                                   shows[1][3] if len(shows) > 1 else None)
+        return []
+    checks.append(check(prefix + "ipmi.wdstop", wdstop))
+
+    def json_report():
+        rc = (read_text(os.path.join(out, "json.rc")) or "").strip()
+        if rc != "0":
+            return "qarvel --json exited %s: %s" % (rc, (read_text(os.path.join(out, "json.err")) or "").strip()[:300])
+        json.loads(read_text(os.path.join(out, "json.txt")))
+        return []
+    checks.append(check(prefix + "report.json", json_report))
+
+    def capture_replay():
+        rc = (read_text(os.path.join(out, "capture.rc")) or "").strip()
+        capture = os.path.join(out, "capture")
+        if rc != "0" or not os.path.isdir(capture):
+            return "qarvel capture exited %s: %s" % (rc, (read_text(os.path.join(out, "capture.err")) or "").strip()[:300])
+        replay = subprocess.run([os.path.join(tree, "qarvel"), "--library", os.path.join(tree, "Qarvel-sim.so"),
+                                 "--machine", capture], capture_output=True, text=True)
+        guest, host = without_usage(report_text), without_usage(replay.stdout)
+        if guest == host:
+            return []
+        return ["Qarvel.so in the guest (-) and Qarvel-sim.so on its capture (+) differ:"] + \
+            list(difflib.unified_diff(guest, host, "guest", "replay", lineterm="", n=1))
+    checks.append(check(prefix + "capture.replay", capture_replay))
+    return checks
+
+
+def without_usage(text):
+    """A report without its [usage] section, whose figures change from one run to the next."""
+    lines, skipping = [], False
+    for line in text.splitlines():
+        if line.startswith("["):
+            skipping = line == "[usage]"
+        if not skipping:
+            lines.append(line)
+    return lines
+
+
+def run_all(name, results, trees, bmc):
+    found = machine_checks(name, results)
+    for arch in ARCHES:
+        found += arch_checks(name, arch, results, trees[arch], bmc)
+    return found
+
+
+def self_test(build):
+    """The checks run on the simulated library serving the sample server, whose bytes the same
+    tools read: each must pass there, and must fail once a field of the report is changed."""
+    machine = os.path.join(build, "machines", "sample-server")
+    text = subprocess.run([os.path.join(build, "qarvel")], capture_output=True, text=True, check=True).stdout
+    structures = dmidecode(os.path.join(machine, "smbios.bin"))
+    records = sdr_records(os.path.join(machine, "ipmi", "sdr.bin"))
+    functions = lspci_functions(os.path.join(machine, "pci"))
+
+    def all_checks(report):
+        pci = library_functions(report)
+        return [
+            check("self-test/smbios.fields", lambda: compare_fields(report, expected_smbios(structures))),
+            check("self-test/pci.functions", lambda: [] if pci == functions and functions
+                  else "library %s, lspci %s" % (pci, functions)),
+            check("self-test/ipmi.sensors", lambda: check_sensors(report, records)),
+            check("self-test/ipmi.thresholds", lambda: check_thresholds(report, records)),
+        ]
+    report = parse_report(text)
+    results = all_checks(report)
+    # One changed field a check: the board's product, a function's revision, a sensor's
+    # entity, a threshold.
+    changes = (("base board", "ProductName", "X"), ("PCI devices", "dev[3].revision", "9"),
+               ("IPMI fans", "fan[1].DeviceID", "9"),
+               ("IPMI voltages", "voltage[0].sti.UpperCriticalThresholdValue", "9.00"))
+    for (name, _, _), (section, field, value) in zip(all_checks(report), changes):
+        altered = {title: dict(fields) for title, fields in report.items()}
+        if field not in altered.get(section, {}):
+            results.append((name + " (changed)", False, "the report has no [%s] %s" % (section, field)))
+            continue
+        altered[section][field] = value
+        failed = [r for r in all_checks(altered) if r[0] == name and not r[1]]
+        results.append((name + " (changed)", bool(failed), "" if failed else "still passes with %s=%s" % (field, value)))
+    return results

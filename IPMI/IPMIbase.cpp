@@ -62,7 +62,8 @@ void AdoptDevice(int fd) {
 // SSIF) itself: an open node is a BMC we can reach, without port privilege.
 bool OpenMainline() {
     for (const char* path : kMainlinePaths) {
-        int fd = platform::open(path, O_RDWR);
+        // The driver checks no access mode on its ioctls: read-only is enough, as for /dev/ipmi.
+        int fd = platform::open(path, O_RDONLY);
         if (fd < 0) continue;
         AdoptDevice(fd);
         MainlinePath = path;

@@ -11,8 +11,6 @@ constexpr unsigned char kStorageResponder = 0xFF;
 // Get SDR's "whole record" byte count, and the record header that says how long the rest is.
 constexpr int kWholeRecord = 0xFF;
 constexpr int kHeader = 5;
-// The pieces a BMC with a small buffer is asked for (ipmitool and FreeIPMI read 16 too).
-constexpr int kPiece = 16;
 // A record is started again at most this many times when the reservation is lost.
 constexpr int kMostRestarts = 8;
 
@@ -94,7 +92,6 @@ int Sensor::ReadRecord(SdrWalk& walk, int RecordID, unsigned char* record, int r
 }
 
 int Sensor::ReadRecordInPieces(SdrWalk& walk, int RecordID, unsigned char* record, int room) {
-    int piece = kPiece;
     for (int attempt = 0; attempt <= kMostRestarts; ++attempt) {
         if (!walk.reserved) {
             if (ReserveSDRRepository(walk.reservation) != 0) return -1;
@@ -116,10 +113,10 @@ int Sensor::ReadRecordInPieces(SdrWalk& walk, int RecordID, unsigned char* recor
         int held = kHeader;
         bool cancelled = false;
         while (held < wanted) {
-            const int asked = wanted - held < piece ? wanted - held : piece;
+            const int asked = wanted - held < walk.piece ? wanted - held : walk.piece;
             received = GetSDRPiece(walk.reservation, RecordID, held, asked, code);
-            if (received < 0 && code == kCannotReturn && piece > 1) {
-                piece /= 2;  // still too long for this BMC
+            if (received < 0 && code == kCannotReturn && walk.piece > 1) {
+                walk.piece /= 2;  // still too long for this BMC
                 continue;
             }
             if (received < 0 && code == kReservationCancelled) {

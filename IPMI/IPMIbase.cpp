@@ -31,7 +31,8 @@ int LiveObjects = 0;
 bool FamilyOwnsDevice = false;
 
 // How requests reach the BMC. Chosen when a device first proves ready and kept for the
-// process: a machine does not change its IPMI driver while we run.
+// process: a machine does not change its IPMI driver while we run, so a later family goes
+// straight back to it.
 enum class Method { None, Classic, Mainline };
 Method Chosen = Method::None;
 // The node the mainline driver answered on, and the method that answered the last request.
@@ -97,9 +98,11 @@ int IPMIbase::IsInitOK() { return InitOK; }
 
 int IPMIbase::InitIpmiBase() {
     if (InitOK) return 0;
-    if (Chosen == Method::Mainline) return OpenMainline() ? 0 : -1;
+    // The driver that answered before is asked first; only when its node is gone is the
+    // choice made again.
+    if (Chosen == Method::Mainline && OpenMainline()) return 0;
     const int classic = InitClassic();
-    if (InitOK || Chosen == Method::Classic) return classic;
+    if (InitOK) return classic;
     // No classic interface answered: the mainline driver, when the kernel has one.
     return OpenMainline() ? 0 : classic;
 }

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -37,205 +38,81 @@ namespace {
 
 using namespace ipmitest;
 
-// The repository: temperatures (one signed), voltages with M, B and both exponents, fans,
-// and a discrete processor sensor. sdrcomp's own field names.
-const char kSdrSource[] = R"(
-sdr type 1
-	sensor_owner_id 0x20
-	sensor_owner_lun 0
-	channel_number 0
-	sensor_number 0x01
-	entity_id 3
-	entity_instance 1
-	sensor_type Temperature
-	event_reading_type_code 1
-	analog_data_format unsigned
-	base_unit degrees_C
-	linearization linear
-	m 1
-	b 0
-	r_exp 0
-	b_exp 0
-	sensor_maximum 127
-	sensor_minimum 0
-	unc_thrsh_readable true
-	uc_thrsh_readable true
-	unr_thrsh_readable true
-	unc_thrsh_settable true
-	uc_thrsh_settable true
-	unr_thrsh_settable true
-	id_string "CPU Temp"
-endsdr
-sdr type 1
-	sensor_owner_id 0x20
-	sensor_owner_lun 0
-	channel_number 0
-	sensor_number 0x02
-	entity_id 39
-	entity_instance 1
-	sensor_type Temperature
-	event_reading_type_code 1
-	analog_data_format 2s_complement
-	base_unit degrees_C
-	linearization linear
-	m 1
-	b 0
-	r_exp 0
-	b_exp 0
-	sensor_maximum 127
-	sensor_minimum 0x80
-	lnr_thrsh_readable true
-	lc_thrsh_readable true
-	lnc_thrsh_readable true
-	unc_thrsh_readable true
-	uc_thrsh_readable true
-	unr_thrsh_readable true
-	id_string "Outside Air"
-endsdr
-sdr type 1
-	sensor_owner_id 0x20
-	sensor_owner_lun 0
-	channel_number 0
-	sensor_number 0x10
-	entity_id 7
-	entity_instance 1
-	sensor_type Voltage
-	event_reading_type_code 1
-	analog_data_format unsigned
-	base_unit Volts
-	linearization linear
-	m 6
-	b 0
-	r_exp -2
-	b_exp 0
-	sensor_maximum 255
-	sensor_minimum 0
-	lc_thrsh_readable true
-	lnc_thrsh_readable true
-	unc_thrsh_readable true
-	uc_thrsh_readable true
-	id_string "12V Rail"
-endsdr
-sdr type 1
-	sensor_owner_id 0x20
-	sensor_owner_lun 0
-	channel_number 0
-	sensor_number 0x11
-	entity_id 7
-	entity_instance 1
-	sensor_type Voltage
-	event_reading_type_code 1
-	analog_data_format unsigned
-	base_unit Volts
-	linearization linear
-	m 13
-	b 15
-	r_exp -3
-	b_exp 1
-	sensor_maximum 255
-	sensor_minimum 0
-	lnc_thrsh_readable true
-	unc_thrsh_readable true
-	id_string "3.3V Standby"
-endsdr
-sdr type 1
-	sensor_owner_id 0x20
-	sensor_owner_lun 0
-	channel_number 0
-	sensor_number 0x30
-	entity_id 29
-	entity_instance 1
-	sensor_type Fan
-	event_reading_type_code 1
-	analog_data_format unsigned
-	base_unit 18
-	linearization linear
-	m 100
-	b -5
-	r_exp 0
-	b_exp -1
-	sensor_maximum 255
-	sensor_minimum 0
-	lnr_thrsh_readable true
-	lc_thrsh_readable true
-	lnc_thrsh_readable true
-	id_string "FAN 1"
-endsdr
-sdr type 1
-	sensor_owner_id 0x20
-	sensor_owner_lun 0
-	channel_number 0
-	sensor_number 0x31
-	entity_id 29
-	entity_instance 2
-	sensor_type Fan
-	event_reading_type_code 1
-	analog_data_format unsigned
-	base_unit 18
-	linearization linear
-	m 75
-	b 0
-	r_exp 0
-	b_exp 0
-	sensor_maximum 255
-	sensor_minimum 0
-	lc_thrsh_readable true
-	lnc_thrsh_readable true
-	id_string "FAN 2"
-endsdr
-sdr type 1
-	sensor_owner_id 0x20
-	sensor_owner_lun 0
-	channel_number 0
-	sensor_number 0x40
-	entity_id 3
-	entity_instance 1
-	sensor_type Processor
-	event_reading_type_code 0x6f
-	analog_data_format 3
-	base_unit 0
-	linearization linear
-	m 0
-	b 0
-	r_exp 0
-	b_exp 0
-	sensor_maximum 0
-	sensor_minimum 0
-	id_string "CPU Status"
-endsdr
-)";
+// The simulator's sensors: temperatures (one signed), voltages with M, B and both
+// exponents, fans, and a discrete processor sensor. Thresholds are raw bytes from lower
+// non-critical up to upper non-recoverable; `readable` has a bit for each, in that order.
+struct SimSensor {
+    int number, entity, instance;
+    const char* type;  // sdrcomp's name of the sensor type
+    int type_code, event_type;
+    const char* format;  // unsigned, 2s_complement, or 3: no reading
+    const char* unit;
+    int m, b, r_exp, b_exp, maximum, minimum;
+    int readable;
+    int thresholds[6];
+    int reading;
+    const char* name;
+};
 
-// Sensors of the simulator: number, type, event/reading code, reading, and the thresholds
-// from upper non-recoverable down to lower non-critical (raw bytes).
-const char kSensors[] = R"(
-sensor_add 0x20 0 0x01 0x01 0x01
-sensor_set_event_support 0x20 0 0x01 disable scanning none 000000000000000 000000000000000 000000000000000 000000000000000
-sensor_set_threshold 0x20 0 0x01 settable 111000 95 90 85 0 0 0
-sensor_set_value 0x20 0 0x01 47 0
-sensor_add 0x20 0 0x02 0x01 0x01
-sensor_set_event_support 0x20 0 0x02 disable scanning none 000000000000000 000000000000000 000000000000000 000000000000000
-sensor_set_threshold 0x20 0 0x02 settable 111111 50 45 40 0xEC 0xF1 0xFB
-sensor_set_value 0x20 0 0x02 0xF6 0
-sensor_add 0x20 0 0x10 0x02 0x01
-sensor_set_event_support 0x20 0 0x10 disable scanning none 000000000000000 000000000000000 000000000000000 000000000000000
-sensor_set_threshold 0x20 0 0x10 settable 011011 0 225 220 0 175 180
-sensor_set_value 0x20 0 0x10 201 0
-sensor_add 0x20 0 0x11 0x02 0x01
-sensor_set_event_support 0x20 0 0x11 disable scanning none 000000000000000 000000000000000 000000000000000 000000000000000
-sensor_set_threshold 0x20 0 0x11 settable 001001 0 0 240 0 0 200
-sensor_set_value 0x20 0 0x11 227 0
-sensor_add 0x20 0 0x30 0x04 0x01
-sensor_set_event_support 0x20 0 0x30 disable scanning none 000000000000000 000000000000000 000000000000000 000000000000000
-sensor_set_threshold 0x20 0 0x30 settable 000111 0 0 0 5 8 10
-sensor_set_value 0x20 0 0x30 54 0
-sensor_add 0x20 0 0x31 0x04 0x01
-sensor_set_event_support 0x20 0 0x31 disable scanning none 000000000000000 000000000000000 000000000000000 000000000000000
-sensor_set_threshold 0x20 0 0x31 settable 000011 0 0 0 0 9 12
-sensor_set_value 0x20 0 0x31 71 0
-sensor_add 0x20 0 0x40 0x07 0x6f
-sensor_set_event_support 0x20 0 0x40 disable scanning none 000000000000000 000000000000000 000000000000000 000000000000000
-sensor_set_bit_clr_rest 0x20 0 0x40 7 1 0
-)";
+const SimSensor kSimSensors[] = {
+    {0x01, 3, 1, "Temperature", 1, 1, "unsigned", "degrees_C", 1, 0, 0, 0, 127, 0, 0x38, {0, 0, 0, 85, 90, 95}, 47,
+     "CPU Temp"},
+    {0x02, 39, 1, "Temperature", 1, 1, "2s_complement", "degrees_C", 1, 0, 0, 0, 127, 0x80, 0x3F,
+     {0xFB, 0xF1, 0xEC, 40, 45, 50}, 0xF6, "Outside Air"},
+    {0x10, 7, 1, "Voltage", 2, 1, "unsigned", "Volts", 6, 0, -2, 0, 255, 0, 0x1B, {180, 175, 0, 220, 225, 0}, 201,
+     "12V Rail"},
+    {0x11, 7, 1, "Voltage", 2, 1, "unsigned", "Volts", 13, 15, -3, 1, 255, 0, 0x09, {200, 0, 0, 240, 0, 0}, 227,
+     "3.3V Standby"},
+    {0x30, 29, 1, "Fan", 4, 1, "unsigned", "18", 100, -5, 0, -1, 255, 0, 0x07, {10, 8, 5, 0, 0, 0}, 54, "FAN 1"},
+    {0x31, 29, 2, "Fan", 4, 1, "unsigned", "18", 75, 0, 0, 0, 255, 0, 0x03, {12, 9, 0, 0, 0, 0}, 71, "FAN 2"},
+    {0x40, 3, 1, "Processor", 7, 0x6F, "3", "0", 0, 0, 0, 0, 0, 0, 0, {}, -1, "CPU Status"},
+};
+
+// Numbers as the simulator's commands take them.
+std::string Hex(int v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(v));
+    return text;
+}
+
+// The repository in sdrcomp's source format.
+std::string SdrSource() {
+    static const char* const kThresholdNames[6] = {"lnc", "lc", "lnr", "unc", "uc", "unr"};
+    std::ostringstream out;
+    for (const SimSensor& s : kSimSensors) {
+        out << "sdr type 1\n\tsensor_owner_id 0x20\n\tsensor_owner_lun 0\n\tchannel_number 0\n"
+            << "\tsensor_number " << s.number << "\n\tentity_id " << s.entity << "\n\tentity_instance " << s.instance
+            << "\n\tsensor_type " << s.type << "\n\tevent_reading_type_code " << s.event_type
+            << "\n\tanalog_data_format " << s.format << "\n\tbase_unit " << s.unit << "\n\tlinearization linear"
+            << "\n\tm " << s.m << "\n\tb " << s.b << "\n\tr_exp " << s.r_exp << "\n\tb_exp " << s.b_exp
+            << "\n\tsensor_maximum " << s.maximum << "\n\tsensor_minimum " << s.minimum << "\n";
+        for (int i = 0; i < 6; ++i)
+            if (s.readable & (1 << i)) out << "\t" << kThresholdNames[i] << "_thrsh_readable true\n";
+        out << "\tid_string \"" << s.name << "\"\nendsdr\n";
+    }
+    return out.str();
+}
+
+// The simulator's commands that make the sensors and set their readings and thresholds
+// (listed from upper non-recoverable down, enabled ones as a bit string likewise).
+std::string SensorCommands() {
+    std::ostringstream out;
+    for (const SimSensor& s : kSimSensors) {
+        const std::string sensor = "0x20 0 " + Hex(s.number);
+        out << "sensor_add " << sensor << " " << Hex(s.type_code) << " " << Hex(s.event_type) << "\n"
+            << "sensor_set_event_support " << sensor << " disable scanning none 000000000000000 000000000000000 "
+            << "000000000000000 000000000000000\n";
+        if (s.reading < 0) {
+            out << "sensor_set_bit_clr_rest " << sensor << " 7 1 0\n";  // processor present
+            continue;
+        }
+        out << "sensor_set_threshold " << sensor << " settable ";
+        for (int i = 5; i >= 0; --i) out << ((s.readable >> i) & 1);
+        for (int i = 5; i >= 0; --i) out << " " << Hex(s.thresholds[i]);
+        out << "\nsensor_set_value " << sensor << " " << Hex(s.reading) << " 0\n";
+    }
+    return out.str();
+}
 
 std::string Output(const std::string& command) {
     std::string out;
@@ -296,7 +173,7 @@ protected:
 
         // ipmi_sim keeps its repository as sdrcomp writes it, under STATE/ipmi_sim/NAME.
         fs::create_directories(dir / "state/ipmi_sim/qarvel");
-        std::ofstream(dir / "bmc.sdrs") << kSdrSource;
+        std::ofstream(dir / "bmc.sdrs") << SdrSource();
         ASSERT_EQ(std::system(("sdrcomp -8 -o " + (dir / "state/ipmi_sim/qarvel/sdr.20.main").string() + " " +
                                (dir / "bmc.sdrs").string() + " >" + (dir / "sdrcomp.log").string() + " 2>&1")
                                   .c_str()),
@@ -330,7 +207,7 @@ protected:
                                        << "mc_add 0x20 0 no-device-sdrs 0x23 9 8 0x9f 0x1291 0xf02 persist_sdr\n"
                                        << "mc_add_fru_data 0x20 0 " << fru.size() << " file 0 \""
                                        << (dir / "fru0.bin").string() << "\"\n"
-                                       << kSensors << "mc_enable 0x20\n";
+                                       << SensorCommands() << "mc_enable 0x20\n";
 
         // The capture directory that sends our requests to the simulator.
         fs::create_directories(dir / "capture/ipmi");
@@ -399,7 +276,7 @@ TEST_F(IpmiSim, SensorsReadingsThresholdsAndFruAsIpmitoolSeesThem) {
         auto columns = Split(line, '|');
         if (columns.size() >= 10) listed[columns[0]] = columns;
     }
-    ASSERT_EQ(listed.size(), 7u) << Output(Ipmitool() + " sensor list 2>&1");
+    ASSERT_EQ(listed.size(), std::size(kSimSensors)) << Output(Ipmitool() + " sensor list 2>&1");
 
     std::shared_ptr<sim::Machine> machine;
     {

@@ -2,6 +2,7 @@
 // against values worked out outside the library, in exact IEEE double arithmetic
 // (tools/conversion_expectations.py), for every sensor of the sample server and for a sweep
 // of factors, formats and exponents.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -105,7 +106,9 @@ TEST(ConversionIdentity, EverySampleServerSensor) {
         Sensor reader;
         for (const auto& record : machine->bmc->records()) {
             if (record.size() < 48 || record[3] != 1 || record[20] >> 6 == 3) continue;
-            SDR sdr(const_cast<unsigned char*>(record.data()));
+            unsigned char bytes[64] = {};  // the record class holds 64 bytes; names may be shorter
+            std::memcpy(bytes, record.data(), std::min<std::size_t>(record.size(), sizeof bytes));
+            SDR sdr(bytes);
             const SensorFormulaParameter sfp =
                 Factors(sdr.GetValueM(), sdr.GetValueB(), sdr.GetBExpValue(), sdr.GetRExpValue(), sdr.GetUnit1() >> 6,
                         sdr.GetLinearization() & 0x7F);

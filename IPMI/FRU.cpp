@@ -20,6 +20,12 @@ constexpr unsigned char kFormatVersion = 1;
 constexpr unsigned char kEndOfFields = 0xC1;
 // Language codes that mean English (FRU 15).
 constexpr unsigned char kEnglish = 0, kEnglishToo = 25;
+// Read FRU Data refusals of a count too large for the BMC (IPMI 2.0 34.2, 5.2).
+constexpr unsigned char kFruCountTooLarge = 0xC8, kCannotReturn = 0xCA;
+
+// The largest count the BMC of this inventory read takes: learnt from its refusals, so
+// that every later read of the same walk asks for no more.
+int MostPerRead = kMostPerRead;
 
 }  // namespace
 
@@ -29,10 +35,17 @@ FRU::~FRU() = default;
 
 int FRU::ReadFRUData(int offset, int count, unsigned char* out) {
     if (!IsInitOK() || offset < 0 || offset > 0xFFFF || count <= 0 || count > kMostPerRead) return -1;
-    const unsigned char data[4] = {kFruDevice, static_cast<unsigned char>(offset & 0xFF),
-                                   static_cast<unsigned char>(offset >> 8), static_cast<unsigned char>(count)};
-    int received = 0;
-    int result = SendRequest(STORAGE_CMD, Read_FRU_info, kFruResponder, data, 4, &received);
+    int received = 0, result = -1;
+    unsigned char code = 0;
+    for (;;) {
+        if (count > MostPerRead) count = MostPerRead;
+        const unsigned char data[4] = {kFruDevice, static_cast<unsigned char>(offset & 0xFF),
+                                       static_cast<unsigned char>(offset >> 8), static_cast<unsigned char>(count)};
+        result = Exchange(STORAGE_CMD, Read_FRU_info, kFruResponder, data, 4, &received, &code);
+        // A BMC with a small buffer refuses the count: ask it for less, down to one byte.
+        if (result == 0 || (code != kFruCountTooLarge && code != kCannotReturn) || count == 1) break;
+        MostPerRead = count / 2;
+    }
     std::memset(&request, 0, sizeof request);
     if (result != 0 || received < 1) return -1;
     // The count byte says how many came; believe it only as far as the bytes we hold and
@@ -179,6 +192,7 @@ int FRU::GetProductInfo() {
 }
 
 int FRU::GetFRUInfo() {
+    MostPerRead = kMostPerRead;
     if (GetFRU() != 0) return -1;
     if (GetCommonHeaderInfo() != 0) return -1;
     // An area that cannot be read keeps what it held; the others are still read.

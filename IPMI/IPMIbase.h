@@ -1,5 +1,7 @@
-// The base of every object that talks to the BMC: it opens /dev/ipmi, probes the KCS and
-// SMIC system interfaces, and sends one request at a time through the driver's ioctl.
+// The base of every object that talks to the BMC: it opens the IPMI device, probes the
+// system interface, and sends one request at a time through the driver. Two drivers are
+// spoken: the classic /dev/ipmi (one ioctl per request, KCS/SMIC probed on the status
+// ports) and the mainline driver (/dev/ipmi0: send, poll, receive).
 // The descriptor and the readiness flag are process-wide and shared by the whole family;
 // each object has its own request record and its own response buffer.
 #ifndef QARVEL_IPMI_IPMIBASE_H
@@ -7,10 +9,14 @@
 
 #include "IPMI/ImbDriver.h"
 
-// Descriptor of /dev/ipmi; 0 while the family holds none.
+// Descriptor of the IPMI device; 0 while the family holds none.
 extern int hDevice;
-// 1 once the device is open and a KCS or SMIC interface answered.
+// 1 once the device is open and a request can reach the BMC through it.
 extern int InitOK;
+
+// The device that answered the last request ("/dev/ipmi" for the classic driver, the
+// mainline driver's node such as "/dev/ipmi0"), or null while none has answered.
+const char* IpmiSourceName();
 
 struct IMBPREQUESTDATA {
     unsigned char cmdType;
@@ -58,8 +64,9 @@ public:
     IPMIbase& operator=(const IPMIbase&) = delete;
 
     virtual int IsInitOK();
-    // Opens /dev/ipmi and probes the system interface once per family: 0, or -1 when the
-    // device cannot be opened or port I/O is refused.
+    // Opens the device once per family: /dev/ipmi with a KCS or SMIC interface on the
+    // status ports, else the mainline driver's node. 0, or -1 when no device opens or the
+    // classic one's port I/O is refused and no mainline node exists.
     virtual int InitIpmiBase();
 
     // Sends one request and waits for its response; `ResponseBuffer` holds
@@ -86,6 +93,19 @@ protected:
     // never more than the buffer holds; bytes the BMC did not send read 0.
     int SendRequest(unsigned char netFn, unsigned char cmd, unsigned char rsSa, const unsigned char* data,
                     int dataLength, int* responseLength);
+    // The same, with the completion code given back (0xFF when nothing answered):
+    // for callers that act on a refusal (a shorter read, a new reservation).
+    int Exchange(unsigned char netFn, unsigned char cmd, unsigned char rsSa, const unsigned char* data,
+                 int dataLength, int* responseLength, unsigned char* completion);
+
+private:
+    int InitClassic();
+    // One request through each driver: true when an answer came, with its completion code
+    // and the data bytes stored in `response`.
+    bool SendClassic(const IMBPREQUESTDATA& request, int wait, unsigned char* response, int& stored,
+                     unsigned char& code);
+    bool SendMainline(const IMBPREQUESTDATA& request, int wait, unsigned char* response, int& stored,
+                      unsigned char& code);
 };
 
 #endif

@@ -135,4 +135,10 @@ private:
     int Send(unsigned char netFn, unsigned char cmd, const unsigned char* data, int dataLength, int* received);
 };
 
+// Sets threshold `thresholdFlag` (0 to 5) of each sensor in `sni` to `value`, keeping each
+// sensor's thresholds in order in its own value order. -1, with nothing sent, for a flag
+// outside 0 to 5; -1 when a request fails (the run ends there); -1 when a sensor cannot
+// hold the value (nothing is sent to it, the other sensors are still written); else 0.
+int WriteThreshold(IPMIsupport& ipmi, const SensorNumberInfo& sni, int thresholdFlag, double value);
+
 #endif

@@ -1,6 +1,7 @@
-// The message that /dev/ipmi takes with its send ioctl. The library builds it
-// (IPMIbase::SendTimedImbpRequest) and the simulated BMC reads it (sim/Bmc.cpp), so both
-// sides share this one definition.
+// The messages of the two IPMI drivers the library speaks to: the classic /dev/ipmi with
+// its single send ioctl, and the mainline driver (/dev/ipmi0) with its send and receive
+// ioctls. The library builds them (IPMI/IPMIbase.cpp) and the simulated BMC reads them
+// (sim/Bmc.cpp), so both sides share this one definition.
 #ifndef QARVEL_IPMI_IMBDRIVER_H
 #define QARVEL_IPMI_IMBDRIVER_H
 
@@ -33,6 +34,65 @@ static_assert(IMB_SEND_MESSAGE == 0xC0045301UL, "send ioctl request code");
 
 // Every response buffer of the IPMI family holds this many bytes.
 constexpr unsigned int IMB_RESPONSE_SIZE = 256;
+
+// --- The mainline driver (linux/ipmi.h) ---------------------------------------------------
+// Declared with the C types the kernel uses, so that a 32-bit build gets the layouts (and
+// with them the ioctl numbers) of the kernel's 32-bit compat path and a 64-bit build the
+// native ones.
+
+// IPMI_SYSTEM_INTERFACE_ADDR_TYPE to IPMI_BMC_CHANNEL: the BMC itself.
+struct ipmi_system_interface_addr {
+    int addr_type;
+    short channel;
+    unsigned char lun;
+};
+constexpr int IPMI_SYSTEM_INTERFACE_ADDR_TYPE = 0x0C;
+constexpr short IPMI_BMC_CHANNEL = 0x0F;
+// struct ipmi_addr: the largest address the driver hands back.
+constexpr unsigned int IPMI_ADDR_ROOM = 4 + 4 + 32;
+
+struct ipmi_msg {
+    unsigned char netfn;
+    unsigned char cmd;
+    unsigned short data_len;
+    unsigned char* data;
+};
+
+struct ipmi_req {
+    unsigned char* addr;
+    unsigned int addr_len;
+    long msgid;  // handed back unchanged with the answer
+    ipmi_msg msg;
+};
+
+struct ipmi_recv {
+    int recv_type;  // IPMI_RESPONSE_RECV_TYPE for an answer to one of our requests
+    unsigned char* addr;
+    unsigned int addr_len;  // in: room at addr; out: the address's length
+    long msgid;
+    ipmi_msg msg;  // data[0] is the completion code
+};
+constexpr int IPMI_RESPONSE_RECV_TYPE = 1;
+
+// _IOR/_IOWR('i', n, type), with the size of the type as this build lays it out.
+constexpr unsigned long IpmiIoctl(unsigned long direction, unsigned long number, unsigned long size) {
+    return (direction << 30) | (size << 16) | (static_cast<unsigned long>('i') << 8) | number;
+}
+constexpr unsigned long IPMICTL_RECEIVE_MSG_TRUNC = IpmiIoctl(3, 11, sizeof(ipmi_recv));
+constexpr unsigned long IPMICTL_SEND_COMMAND = IpmiIoctl(2, 13, sizeof(ipmi_req));
+// Asks nothing of the BMC: answered only by the mainline driver, so it tells the drivers apart.
+constexpr unsigned long IPMICTL_GET_MY_ADDRESS_CMD = IpmiIoctl(2, 18, sizeof(unsigned int));
+
+#if defined(__i386__)
+static_assert(sizeof(ipmi_req) == 20 && sizeof(ipmi_recv) == 24, "32-bit (compat) layouts");
+static_assert(IPMICTL_SEND_COMMAND == 0x8014690DUL, "compat IPMICTL_SEND_COMMAND");
+static_assert(IPMICTL_RECEIVE_MSG_TRUNC == 0xC018690BUL, "compat IPMICTL_RECEIVE_MSG_TRUNC");
+#elif defined(__x86_64__)
+static_assert(sizeof(ipmi_req) == 40 && sizeof(ipmi_recv) == 48, "native layouts");
+static_assert(IPMICTL_SEND_COMMAND == 0x8028690DUL, "native IPMICTL_SEND_COMMAND");
+static_assert(IPMICTL_RECEIVE_MSG_TRUNC == 0xC030690BUL, "native IPMICTL_RECEIVE_MSG_TRUNC");
+#endif
+static_assert(IPMICTL_GET_MY_ADDRESS_CMD == 0x80046912UL, "IPMICTL_GET_MY_ADDRESS_CMD");
 
 #if defined(__i386__)
 // The driver's i386 layout: 32 bytes, pointers 4 bytes, little-endian.

@@ -100,6 +100,13 @@ struct SensorNumberInfo {
     unsigned char sensorNumber[64];
 };
 
+// The raw byte a sensor of these factors gives for `value`, when it has one: false for NaN,
+// the infinities, magnitudes of 1e9 and more, and values whose step lies outside the raw
+// range of the sensor's analog data format (0..255, -127..127 or -128..127).
+bool RepresentableRaw(const SensorFormulaParameter& sfp, double value, unsigned char& raw);
+// A raw byte as the number it stands for in the analog data format of `unit1` (bits 7..6).
+int SignedRaw(unsigned char unit1, unsigned char raw);
+
 class Sensor : public IPMIbase {
 public:
     enum SensorType {
@@ -196,6 +203,27 @@ public:
     SensorDescription* SensorsInformation;
 
 private:
+    // What a repository walk has learnt of the BMC: whether it gives whole records, the
+    // reservation that partial reads go under, and the largest piece it answers.
+    struct SdrWalk {
+        bool whole = true;
+        bool reserved = false;
+        unsigned short reservation = 0;
+        int piece = 16;  // ipmitool and FreeIPMI start at 16 too
+    };
+    // Reads one record into `record` (room for `room` bytes): whole, or when the BMC will not
+    // give it whole, its header and then the rest in pieces. The next record ID, or -1.
+    int ReadRecord(SdrWalk& walk, int RecordID, unsigned char* record, int room);
+    int ReadRecordInPieces(SdrWalk& walk, int RecordID, unsigned char* record, int room);
+    // One Get SDR: -1, or the number of record bytes that came (at `ResponseBuffer` + 2);
+    // `code` receives the completion code.
+    int GetSDRPiece(unsigned short reservation, int RecordID, int offset, int count, unsigned char& code);
+    // One Get Sensor Reading: its first three bytes in `bytes`, the number that came in
+    // `received`. A reading kept for the state is used by the state question that follows
+    // it instead of a second request.
+    enum class ReadingUse { Fresh, KeepForState, State };
+    int GetReading(unsigned char number, ReadingUse use, unsigned char* bytes, int& received);
+    void ForgetReading();
     // Entries filled in SensorsInformation (it has room for one per repository record):
     // every index into it is checked against this.
     int SensorsInformationCount;

@@ -53,14 +53,8 @@ double Sensor::GetFormulaInput(SensorFormulaParameter sfp, double x) {
 }
 
 double Sensor::ReadingConversion(SensorFormulaParameter sfp, unsigned char raw) {
-    int x = raw;
-    switch (Format(sfp)) {
-        case kOnesComplement: x = raw < 0x80 ? raw : raw - 255; break;
-        case kTwosComplement: x = raw < 0x80 ? raw : raw - 256; break;
-        case kNoReading: return 0.0;
-        default: break;
-    }
-    return GetFormulaInput(sfp, x);
+    if (Format(sfp) == kNoReading) return 0.0;
+    return GetFormulaInput(sfp, SignedRaw(sfp.Unit1, raw));
 }
 
 int Sensor::GetReadingConversion(SensorFormulaParameter sfp, unsigned char raw, double& ConvertedReadingValue) {
@@ -71,28 +65,72 @@ int Sensor::GetReadingConversion(SensorFormulaParameter sfp, unsigned char raw, 
     return 0;
 }
 
+namespace {
+
+// The raw step x with M x + B 10^K1 = v 10^-K2, truncated toward zero; false when no int
+// holds it (or M is 0, so that no step gives v).
+bool RawStep(const SensorFormulaParameter& sfp, double v, int& x) {
+    if (sfp.M == 0) return false;
+    double q = (v / std::pow(10.0, sfp.RExp) - sfp.B * std::pow(10.0, sfp.BExp)) / sfp.M;
+    if (!std::isfinite(q) || q <= -32769.0 || q >= 32768.0) return false;
+    // A value on one of the sensor's steps comes back as that step: the division can land
+    // a hair below it (5.01 V in 30 mV steps is 166.99999999999997).
+    const double step = std::round(q);
+    if (std::fabs(q - step) <= 1e-9 * std::fmax(1.0, std::fabs(q))) q = step;
+    x = static_cast<int>(std::trunc(q));
+    return true;
+}
+
+// The one's complement byte of a negative step is one below its two's complement byte.
+unsigned char FormatByte(const SensorFormulaParameter& sfp, int x) {
+    unsigned char raw = static_cast<unsigned char>(x & 0xFF);
+    if (Format(sfp) == kOnesComplement && raw >= 0x80) raw = static_cast<unsigned char>(raw - 1);
+    return raw;
+}
+
+}  // namespace
+
 int Sensor::GetRawValue(SensorFormulaParameter sfp, double convertedValue, unsigned char& rawValue) {
+    int x = 0;
     if (sfp.M == 0) {
         rawValue = 0;
         return 0;
     }
-    double q = (convertedValue / std::pow(10.0, sfp.RExp) - sfp.B * std::pow(10.0, sfp.BExp)) / sfp.M;
-    int x = -32768;
-    if (std::isfinite(q) && q > -32769.0 && q < 32768.0) {
-        // A value on one of the sensor's steps comes back as that step: the division can land
-        // a hair below it (5.01 V in 30 mV steps is 166.99999999999997), and x87 and SSE
-        // arithmetic land differently.
-        const double step = std::round(q);
-        if (std::fabs(q - step) <= 1e-9 * std::fmax(1.0, std::fabs(q))) q = step;
-        x = static_cast<int>(std::trunc(q));
-    }
+    if (!RawStep(sfp, convertedValue, x)) x = -32768;
     rawValue = static_cast<unsigned char>(x & 0xFF);
     return 0;
 }
 
+bool RepresentableRaw(const SensorFormulaParameter& sfp, double value, unsigned char& raw) {
+    // Beyond any sensor's range, and no number at all: never a threshold to write.
+    if (!std::isfinite(value) || std::fabs(value) >= 1e9) return false;
+    const unsigned int L = sfp.SensorLinearization & 0x7Fu;
+    double v = 0;
+    if (L >= kLinearizations || !kInverse[L](value, v)) return false;
+    int x = 0;
+    if (!RawStep(sfp, v, x)) return false;
+    int lowest = 0, highest = 255;
+    switch (Format(sfp)) {
+        case kOnesComplement: lowest = -127, highest = 127; break;
+        case kTwosComplement: lowest = -128, highest = 127; break;
+        case kNoReading: return false;
+        default: break;
+    }
+    if (x < lowest || x > highest) return false;
+    raw = FormatByte(sfp, x);
+    return true;
+}
+
+int SignedRaw(unsigned char unit1, unsigned char raw) {
+    switch (unit1 >> 6) {
+        case kOnesComplement: return raw < 0x80 ? raw : raw - 255;
+        case kTwosComplement: return raw < 0x80 ? raw : raw - 256;
+        default: return raw;
+    }
+}
+
 int Sensor::ValueConversion(SensorFormulaParameter sfp, unsigned char& RawReadingValue) {
-    if (Format(sfp) == kOnesComplement && RawReadingValue >= 0x80)
-        RawReadingValue = static_cast<unsigned char>(RawReadingValue - 1);
+    RawReadingValue = FormatByte(sfp, RawReadingValue);
     return 0;
 }
 

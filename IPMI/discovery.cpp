@@ -9,8 +9,6 @@ namespace {
 
 constexpr int kKindCapacity = 64;
 constexpr unsigned short kLastRecord = 0xFFFF;
-// Get SDR's "whole record" byte count (IPMI 2.0 33.12).
-constexpr int kWholeRecord = 0xFF;
 // IPMI 2.0 33.1: entity instances 60h-7Fh are relative to their device.
 constexpr unsigned char kDeviceRelativeFirst = 0x60, kDeviceRelativeLast = 0x7F;
 
@@ -27,10 +25,14 @@ Sensor::Sensor() : sdr(), TSInfo(), VSInfo(), FSInfo(), PSInfo(), SensorsInforma
     InitIpmiBase();
 }
 
-Sensor::~Sensor() { delete[] SensorsInformation; }
+Sensor::~Sensor() {
+    ForgetReading();
+    delete[] SensorsInformation;
+}
 
 int Sensor::GetSensorNumbers(int RecordCount) {
     if (!IsInitOK() || RecordCount <= 0) return -1;
+    ForgetReading();
     auto* entries = new (std::nothrow) SensorDescription[RecordCount]();
     if (!entries) return -1;
     delete[] SensorsInformation;
@@ -43,11 +45,12 @@ int Sensor::GetSensorNumbers(int RecordCount) {
     // last-record marker still ends.
     unsigned char record[256];
     int next = 0, stored = 0;
+    SdrWalk walk;
     for (int i = 0; i < RecordCount; ++i) {
         // Cleared for every record: bytes a short record does not send read as zero, never
         // as the previous record's.
         std::memset(record, 0, sizeof record);
-        int result = GetSDR(0, next, record, kWholeRecord);
+        int result = ReadRecord(walk, next, record, sizeof record);
         if (result < 0) return -1;
         next = result;
         sdr = record;

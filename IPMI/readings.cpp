@@ -26,27 +26,63 @@ int Unknown(char* result) {
     return 0;
 }
 
+// One Get Sensor Reading answer carries both the reading (byte 0) and the state bits (byte
+// 2), and a caller asks for a sensor's reading and then its state. The answer taken for
+// the reading is kept for the state that follows, so each sensor costs one request per
+// poll: it serves the next state question of the same reader about the same sensor, and
+// any other reading replaces it. A reading itself is always asked afresh.
+struct KeptAnswer {
+    const void* reader = nullptr;
+    unsigned char number = 0;
+    int received = 0;
+    unsigned char bytes[3] = {};
+};
+KeptAnswer Kept;
+
 }  // namespace
 
-int Sensor::ReadSensor(unsigned char number, unsigned char& value) {
+void Sensor::ForgetReading() {
+    if (Kept.reader == this) Kept.reader = nullptr;
+}
+
+int Sensor::GetReading(unsigned char number, ReadingUse use, unsigned char* bytes, int& received) {
+    if (use == ReadingUse::State && Kept.reader == this && Kept.number == number) {
+        Kept.reader = nullptr;
+        received = Kept.received;
+        std::memcpy(bytes, Kept.bytes, sizeof Kept.bytes);
+        return 0;
+    }
+    Kept.reader = nullptr;
     if (!IsInitOK()) return -1;
-    int received = 0;
     if (SendRequest(SENSER_EVENT_CMD, Get_sensor_reading, kSensorResponder, &number, 1, &received) != 0) return -1;
-    if (received < 1) return -1;
-    value = ResponseBuffer[0];
+    std::memcpy(bytes, ResponseBuffer, sizeof Kept.bytes);
+    if (use == ReadingUse::KeepForState) {
+        Kept.reader = this;
+        Kept.number = number;
+        Kept.received = received;
+        std::memcpy(Kept.bytes, bytes, sizeof Kept.bytes);
+    }
+    return 0;
+}
+
+int Sensor::ReadSensor(unsigned char number, unsigned char& value) {
+    unsigned char bytes[3] = {};
+    int received = 0;
+    if (GetReading(number, ReadingUse::Fresh, bytes, received) != 0 || received < 1) return -1;
+    value = bytes[0];
     return 0;
 }
 
 int Sensor::GetSensorStatus(unsigned char number, unsigned char eventType, unsigned char& offset) {
-    if (!IsInitOK()) return -1;
+    unsigned char bytes[3] = {};
     int received = 0;
-    if (SendRequest(SENSER_EVENT_CMD, Get_sensor_reading, kSensorResponder, &number, 1, &received) != 0) return -1;
+    if (GetReading(number, ReadingUse::State, bytes, received) != 0) return -1;
     if (!HasStateBits(eventType)) {
         offset = 0;
         return 0;
     }
     if (received < 3) return -1;
-    offset = ResponseBuffer[2];
+    offset = bytes[2];
     return 0;
 }
 
@@ -68,9 +104,12 @@ const SensorDescription* Sensor::Entry(const SensorDescription* table, int n) {
 int Sensor::CurrentReading(const SensorDescription* table, int n, char* result, bool fan) {
     if (!result) return -1;
     const SensorDescription* e = Entry(table, n);
-    unsigned char raw = 0;
-    if (!e || e->SensorNumbers == 0xFF || e->isAnalogReading == 1 || ReadSensor(e->SensorNumbers, raw) != 0)
-        return Unknown(result);
+    if (!e || e->SensorNumbers == 0xFF || e->isAnalogReading == 1) return Unknown(result);
+    // Kept for the state asked next (the availability check below, or the caller's).
+    unsigned char answer[3] = {};
+    int received = 0;
+    if (GetReading(e->SensorNumbers, ReadingUse::KeepForState, answer, received) != 0 || received < 1) return Unknown(result);
+    const unsigned char raw = answer[0];
 
     // A sensor of an empty processor socket reads whatever the bus floats to.
     if (e->SensorEntityID == ENTITY_PROCESSOR) {
@@ -82,8 +121,7 @@ int Sensor::CurrentReading(const SensorDescription* table, int n, char* result, 
         }
     }
     if (e->SensorEventReadingCode == kAvailabilityCode) {
-        unsigned char state = 0;
-        if (GetSensorStatus(e->SensorNumbers, kAvailabilityCode, state) != 0) state = 0;
+        const unsigned char state = received >= 3 ? answer[2] : 0;
         if (!(state & kRunningOrOnLine)) return Unknown(result);
     }
     if (raw == kNoReading) return Unknown(result);

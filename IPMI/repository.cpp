@@ -8,6 +8,16 @@ namespace {
 // The storage requests name the BMC by the "any responder" address.
 constexpr unsigned char kStorageResponder = 0xFF;
 
+// Get SDR's "whole record" byte count, and the record header that says how long the rest is.
+constexpr int kWholeRecord = 0xFF;
+constexpr int kHeader = 5;
+// A record is started again at most this many times when the reservation is lost.
+constexpr int kMostRestarts = 8;
+
+// Completion codes (IPMI 2.0 5.2) a BMC answers a read it cannot give whole with.
+constexpr unsigned char kReservationCancelled = 0xC5, kLengthInvalid = 0xC7, kCannotReturn = 0xCA,
+                        kUnspecified = 0xFF;
+
 }  // namespace
 
 int Sensor::GetSDRRepositoryInfo(int& RecordCount, int& version) {
@@ -29,23 +39,98 @@ int Sensor::ReserveSDRRepository(unsigned short& reservationID) {
     return 0;
 }
 
-int Sensor::GetSDR(unsigned short reserveID, int RecordID, unsigned char* RecordData, int length) {
-    if (!IsInitOK() || RecordID < 0) return -1;
+int Sensor::GetSDRPiece(unsigned short reservation, int RecordID, int offset, int count, unsigned char& code) {
     const unsigned char data[6] = {
-        static_cast<unsigned char>(reserveID & 0xFF), static_cast<unsigned char>(reserveID >> 8),
-        static_cast<unsigned char>(RecordID & 0xFF),  static_cast<unsigned char>((RecordID >> 8) & 0xFF),
-        0,                                            static_cast<unsigned char>(length & 0xFF),
+        static_cast<unsigned char>(reservation & 0xFF), static_cast<unsigned char>(reservation >> 8),
+        static_cast<unsigned char>(RecordID & 0xFF),    static_cast<unsigned char>((RecordID >> 8) & 0xFF),
+        static_cast<unsigned char>(offset),             static_cast<unsigned char>(count & 0xFF),
     };
     int received = 0;
-    if (SendRequest(STORAGE_CMD, Get_SDR, kStorageResponder, data, 6, &received) != 0) return -1;
-    if (received < 2) return -1;  // not even the next record ID
+    if (Exchange(STORAGE_CMD, Get_SDR, kStorageResponder, data, 6, &received, &code) != 0) return -1;
+    if (received < 2) {  // not even the next record ID
+        code = kUnspecified;
+        return -1;
+    }
+    return received - 2;
+}
+
+int Sensor::GetSDR(unsigned short reserveID, int RecordID, unsigned char* RecordData, int length) {
+    if (!IsInitOK() || RecordID < 0) return -1;
+    unsigned char code = 0;
+    const int received = GetSDRPiece(reserveID, RecordID, 0, length, code);
+    if (received < 0) return -1;
 
     // The record bytes the BMC sent, bounded by the response buffer and by the caller's
     // buffer. A response without record bytes gives a record of zeros (no type, skipped).
     const int room = static_cast<int>(IMB_RESPONSE_SIZE) - 2;
-    int count = received > 2 ? received - 2 : length;
+    int count = received > 0 ? received : length;
     if (count > room) count = room;
     if (count > length) count = length;
     if (RecordData && count > 0) std::memcpy(RecordData, ResponseBuffer + 2, static_cast<std::size_t>(count));
     return ResponseBuffer[0] | ResponseBuffer[1] << 8;
+}
+
+int Sensor::ReadRecord(SdrWalk& walk, int RecordID, unsigned char* record, int room) {
+    if (!IsInitOK() || RecordID < 0) return -1;
+    if (walk.whole) {
+        unsigned char code = 0;
+        const int received = GetSDRPiece(0, RecordID, 0, kWholeRecord, code);
+        // Whole when the header came and as many bytes as it announces.
+        if (received >= kHeader && received >= kHeader + ResponseBuffer[2 + 4]) {
+            const int count = received < room ? received : room;
+            std::memcpy(record, ResponseBuffer + 2, static_cast<std::size_t>(count));
+            return ResponseBuffer[0] | ResponseBuffer[1] << 8;
+        }
+        // A BMC that does not give a whole record: too long for its buffer, a count it does
+        // not take, an unspecified refusal, or fewer bytes than the header announces. The
+        // rest of the walk goes in pieces at once.
+        const bool shortAnswer = received >= 0;
+        if (!shortAnswer && code != kCannotReturn && code != kLengthInvalid && code != kUnspecified) return -1;
+        walk.whole = false;
+    }
+    return ReadRecordInPieces(walk, RecordID, record, room);
+}
+
+int Sensor::ReadRecordInPieces(SdrWalk& walk, int RecordID, unsigned char* record, int room) {
+    for (int attempt = 0; attempt <= kMostRestarts; ++attempt) {
+        if (!walk.reserved) {
+            if (ReserveSDRRepository(walk.reservation) != 0) return -1;
+            walk.reserved = true;
+        }
+        unsigned char code = 0;
+        int received = GetSDRPiece(walk.reservation, RecordID, 0, kHeader, code);
+        if (received < 0 && code == kReservationCancelled) {
+            walk.reserved = false;
+            continue;
+        }
+        if (received < kHeader) return -1;
+        const int next = ResponseBuffer[0] | ResponseBuffer[1] << 8;
+        const int total = kHeader + ResponseBuffer[2 + 4];
+        // Only what the caller has room for is read; the rest of a long record is not ours to keep.
+        const int wanted = total < room ? total : room;
+        std::memcpy(record, ResponseBuffer + 2, static_cast<std::size_t>(kHeader < wanted ? kHeader : wanted));
+
+        int held = kHeader;
+        bool cancelled = false;
+        while (held < wanted) {
+            const int asked = wanted - held < walk.piece ? wanted - held : walk.piece;
+            received = GetSDRPiece(walk.reservation, RecordID, held, asked, code);
+            if (received < 0 && code == kCannotReturn && walk.piece > 1) {
+                walk.piece /= 2;  // still too long for this BMC
+                continue;
+            }
+            if (received < 0 && code == kReservationCancelled) {
+                cancelled = true;
+                break;
+            }
+            if (received <= 0) return -1;
+            const int got = received < asked ? received : asked;
+            std::memcpy(record + held, ResponseBuffer + 2, static_cast<std::size_t>(got));
+            held += got;
+        }
+        if (!cancelled) return next;
+        // Someone changed the repository under us: a new reservation, and the record anew.
+        walk.reserved = false;
+    }
+    return -1;
 }

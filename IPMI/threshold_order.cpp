@@ -21,36 +21,38 @@ const Slot kAscending[6] = {
     {&SensorThresholdInfoRaw::UpperNonRecoverThresholdValue, 0x20, IPMIsupport::THRESHOLD_UPPER_NON_RECOVERABLE},
 };
 
-}  // namespace
-
-int IPMIsupport::SetThresholdOrder(SensorThresholdInfoRaw& stir, int thresholdFlag, unsigned char newThreshold) {
+// The ordering itself, on the numbers the raw bytes stand for in the sensor's analog data
+// format (bits 7..6 of `unit1`): a signed sensor's 0xF6 is -10, below 0x2D (45).
+void OrderThresholds(SensorThresholdInfoRaw& stir, int thresholdFlag, unsigned char newThreshold, unsigned char unit1) {
+    const bool isSigned = (unit1 >> 6) == 1 || (unit1 >> 6) == 2;
     // Only the settable thresholds take part; the new value takes its own threshold's place.
-    unsigned char threshold[6] = {};
+    int threshold[6] = {};
     int order = 0, newThresholdOrder = 0;
     for (const Slot& s : kAscending) {
         if (!(stir.settableFlag & s.settableBit)) continue;
-        if (s.flag == thresholdFlag) {
-            threshold[order] = newThreshold;
-            newThresholdOrder = order;
-        } else {
-            threshold[order] = stir.*s.field;
-        }
-        ++order;
+        const unsigned char raw = s.flag == thresholdFlag ? newThreshold : stir.*s.field;
+        if (s.flag == thresholdFlag) newThresholdOrder = order;
+        threshold[order++] = SignedRaw(unit1, raw);
     }
     const int last = order - 1;
 
-    // The neighbours moved never pass the sensor's raw range. A record without an upper
-    // bound (0, as thresholds read back from the BMC arrive) is bounded by the byte itself:
-    // a cap of 0 would drop every upper neighbour that moves to 0.
-    const int floor = stir.MinThreshold;
-    const int cap = stir.MaxThreshold == 0 ? 255 : stir.MaxThreshold;
+    // The neighbours moved never pass the sensor's raw range. A record without bounds (0, as
+    // thresholds read back from the BMC arrive) is bounded by what the byte can hold: a cap
+    // of 0 would drop every upper neighbour that moves to 0.
+    int floor = stir.MinThreshold;
+    int cap = stir.MaxThreshold == 0 ? 255 : stir.MaxThreshold;
+    if (isSigned) {
+        const bool unbounded = stir.MinThreshold == 0 && stir.MaxThreshold == 0;
+        floor = unbounded ? ((unit1 >> 6) == 1 ? -127 : -128) : SignedRaw(unit1, stir.MinThreshold);
+        cap = unbounded ? 127 : SignedRaw(unit1, stir.MaxThreshold);
+    }
 
     if (newThresholdOrder > 0 && newThresholdOrder <= last &&
         threshold[newThresholdOrder] < threshold[newThresholdOrder - 1]) {
         for (int i = newThresholdOrder - 1; i >= 0; --i) {
             if (threshold[i + 1] < threshold[i]) {
                 const int below = threshold[i + 1] - 1;
-                threshold[i] = static_cast<unsigned char>(below > floor ? below : floor);
+                threshold[i] = below > floor ? below : floor;
             }
         }
     }
@@ -59,13 +61,57 @@ int IPMIsupport::SetThresholdOrder(SensorThresholdInfoRaw& stir, int thresholdFl
         for (int j = newThresholdOrder + 1; j <= last; ++j) {
             if (threshold[j - 1] > threshold[j]) {
                 const int above = threshold[j - 1] + 1;
-                threshold[j] = static_cast<unsigned char>(above < cap ? above : cap);
+                threshold[j] = above < cap ? above : cap;
             }
         }
     }
 
+    // Back to bytes: the new value keeps its own byte (a one's complement -0 stays 0xFF).
     int position = 0;
-    for (const Slot& s : kAscending)
-        if (stir.settableFlag & s.settableBit) stir.*s.field = threshold[position++];
+    for (const Slot& s : kAscending) {
+        if (!(stir.settableFlag & s.settableBit)) continue;
+        const int v = threshold[position];
+        if (s.flag == thresholdFlag && position == newThresholdOrder) {
+            stir.*s.field = newThreshold;
+        } else if (SignedRaw(unit1, stir.*s.field) != v) {
+            const int byte = v >= 0 || !isSigned ? v : ((unit1 >> 6) == 1 ? v + 255 : v + 256);
+            stir.*s.field = static_cast<unsigned char>(byte & 0xFF);
+        }
+        ++position;
+    }
+}
+
+}  // namespace
+
+int IPMIsupport::SetThresholdOrder(SensorThresholdInfoRaw& stir, int thresholdFlag, unsigned char newThreshold) {
+    OrderThresholds(stir, thresholdFlag, newThreshold, 0);
     return 0;
+}
+
+int WriteThreshold(IPMIsupport& ipmi, const SensorNumberInfo& sni, int thresholdFlag, double value) {
+    if (thresholdFlag < IPMIsupport::THRESHOLD_LOWER_WARNING || thresholdFlag > IPMIsupport::THRESHOLD_UPPER_NON_RECOVERABLE) return -1;
+    const int count = sni.quantity < 64 ? (sni.quantity > 0 ? sni.quantity : 0) : 64;
+    bool unrepresentable = false;
+    // Sensor by sensor; a failed request ends the run and the sensors already written keep
+    // their new threshold. A sensor that cannot hold the value is left alone and the others
+    // are still written.
+    for (int i = 0; i < count; ++i) {
+        const int order = sni.sensorOrder[i];
+        SensorThresholdInfoRaw stir = {};
+        SensorThresholdInfoConverted stic = {};
+        if (ipmi.GetThreshold(order, stir, stic) != 0) return -1;
+        // The factors are asked for by a one-byte position: past it they would be another
+        // sensor's, and the value would be converted wrongly.
+        if (order > 0xFF) return -1;
+        SensorFormulaParameter sfp = {};
+        ipmi.GetSensorFormulaParameter(static_cast<unsigned char>(order), sfp);
+        unsigned char raw = 0;
+        if (!RepresentableRaw(sfp, value, raw)) {
+            unrepresentable = true;
+            continue;
+        }
+        OrderThresholds(stir, thresholdFlag, raw, sfp.Unit1);
+        if (ipmi.SetSensorThreshold(sni.sensorNumber[i], stir) != 0) return -1;
+    }
+    return unrepresentable ? -1 : 0;
 }

@@ -77,26 +77,12 @@ extern "C" int GetThresholdInfo(int deviceID, int sensorType, LPVOID buffer) {
 extern "C" int SetThresholdInfo(int deviceID, int sensorType, int thresholdFlag, double thresholdValue) {
     BusyFlag busy(NoEnterSetThreshold);
     if (!busy) return 1;
+    // A threshold that does not exist: nothing is asked of the BMC.
+    if (thresholdFlag < IPMIsupport::THRESHOLD_LOWER_WARNING ||
+        thresholdFlag > IPMIsupport::THRESHOLD_UPPER_NON_RECOVERABLE)
+        return -1;
     if (!IsIpmiSupport()) return -1;
     SensorNumberInfo sni = {};
     if (MatchingSensors(deviceID, sensorType, sni) != 0) return -1;
-    const int count = sni.quantity < kMostEntries ? sni.quantity : kMostEntries;
-    // Sensor by sensor; the first failure ends the run and the sensors already written keep
-    // their new threshold.
-    for (int i = 0; i < count; ++i) {
-        const int order = sni.sensorOrder[i];
-        SensorThresholdInfoRaw stir = {};
-        SensorThresholdInfoConverted stic = {};
-        if (pIPMI->GetThreshold(order, stir, stic) != 0) return -1;
-        // The factors are asked for by a one-byte position: past it they would be another
-        // sensor's, and the value would be converted wrongly.
-        if (order > 0xFF) return -1;
-        SensorFormulaParameter sfp = {};
-        pIPMI->GetSensorFormulaParameter(static_cast<unsigned char>(order), sfp);
-        unsigned char raw = 0;
-        if (pIPMI->GetValueConversion(sfp, raw, thresholdValue) != 0) return -1;
-        if (pIPMI->SetThresholdOrder(stir, thresholdFlag, raw) != 0) return -1;
-        if (pIPMI->SetSensorThreshold(sni.sensorNumber[i], stir) != 0) return -1;
-    }
-    return 0;
+    return WriteThreshold(*pIPMI, sni, thresholdFlag, thresholdValue);
 }

@@ -1,5 +1,5 @@
-// The simulated BMC: the driver's ioctl, the handler table, the log and the faults, and the
-// application commands.
+// The simulated BMC: the classic driver's ioctl, the handler table, the log, the faults and
+// the buffer limits, and the application commands.
 #include "sim/Bmc.h"
 
 #include <algorithm>
@@ -21,6 +21,7 @@ constexpr std::uint16_t kKcsStatusPort = 0xCA3, kSmicStatusPort = 0xCAA;
 constexpr std::uint8_t kIdle = 0x00;
 
 constexpr std::uint8_t kGetDeviceId = 0x01;
+constexpr std::uint8_t kReadFruData = 0x11;
 
 // /dev/ipmi: every request goes through the send ioctl; there is nothing to read.
 class IpmiDevice : public Node {
@@ -92,9 +93,15 @@ BmcResponse Bmc::handle(const BmcRequest& request) {
         response.completion = *fault;
     } else if (interceptor && interceptor(request, response)) {
         // Outside the lock: an interceptor may well look at the model.
+    } else if (link_) {
+        response = forward(request);
     } else {
         std::lock_guard<std::mutex> lock(mutex_);
         run_watchdog();
+        if (reservation_lifetime != 0 && ++since_reservation_ > reservation_lifetime && !reservation_cancelled_) {
+            ++reservation;  // the ID handed out no longer matches
+            reservation_cancelled_ = true;
+        }
         auto command = commands_.find({request.netfn, request.cmd});
         if (command == commands_.end())
             response.completion = completion::kInvalidCommand;
@@ -102,6 +109,12 @@ BmcResponse Bmc::handle(const BmcRequest& request) {
             response.completion = completion::kLengthInvalid;
         else
             command->second.handler(request, response);
+        if (response.completion == completion::kOk && response.data.size() > answer_limit) {
+            response.completion = request.netfn == netfn::kStorage && request.cmd == kReadFruData
+                                      ? completion::kFruCountTooLarge
+                                      : completion::kCannotReturn;
+            response.data.clear();
+        }
     }
     if (!transcript.empty()) write_transcript(request, response);
     return response;
@@ -183,7 +196,14 @@ void Bmc::get_device_id(const BmcRequest&, BmcResponse& r) {
 void install_bmc(Machine& machine, std::shared_ptr<Bmc> bmc) {
     machine.bmc = bmc;
     bmc->clock = &machine.clock;
-    machine.add_device("/dev/ipmi", [bmc] { return std::make_shared<IpmiDevice>(bmc); });
+    // Each kernel offers its own driver; the kernel may be chosen after the BMC is installed.
+    Machine* const m = &machine;
+    machine.add_device("/dev/ipmi", [bmc, m]() -> std::shared_ptr<Node> {
+        return m->kernel == Kernel::Classic ? std::make_shared<IpmiDevice>(bmc) : nullptr;
+    });
+    machine.add_device("/dev/ipmi0", [bmc, m]() -> std::shared_ptr<Node> {
+        return m->kernel == Kernel::Current ? mainline_device(bmc) : nullptr;
+    });
     auto status = [bmc](std::uint16_t port, int) -> std::uint32_t {
         bool present = port == kKcsStatusPort ? bmc->kcs_present : bmc->smic_present;
         return present ? kIdle : 0xFF;

@@ -27,7 +27,9 @@
 namespace sim {
 
 class Machine;
+class Node;
 struct Clock;
+class VmLink;
 
 // Network functions (requests) and completion codes (IPMI 2.0 5.1, 5.2).
 namespace netfn {
@@ -35,6 +37,7 @@ constexpr std::uint8_t kSensor = 0x04, kApp = 0x06, kStorage = 0x0A, kTransport 
 }
 namespace completion {
 constexpr std::uint8_t kOk = 0x00, kInvalidCommand = 0xC1, kReservationInvalid = 0xC5, kLengthInvalid = 0xC7,
+                       kFruCountTooLarge = 0xC8,
                        kOutOfRange = 0xC9, kCannotReturn = 0xCA, kNotPresent = 0xCB, kInvalidField = 0xCC,
                        kIllegalForSensor = 0xCD, kUnspecified = 0xFF;
 // Command-specific codes (IPMI 2.0 22.30, 23.1, 27.5).
@@ -169,6 +172,31 @@ public:
     // after it ended.
     std::string transcript;
 
+    // --- the limits of a BMC with small buffers (ipmi_sim answers at most 36 bytes) ---
+    // Most bytes an answer carries after its completion code; a longer one is refused,
+    // with 0xC8 for Read FRU Data and 0xCA for every other command.
+    std::size_t answer_limit = 256;
+    // Get SDR for a whole record (count FFh) is refused with 0xCA.
+    bool refuse_whole_records = false;
+    // A reservation is cancelled once this many requests have reached the BMC after the
+    // Reserve SDR Repository that made it (0: never).
+    std::size_t reservation_lifetime = 0;
+
+    // --- the mainline driver (bmc_mainline.cpp): what happens to answers on the way back ---
+    // The next n answers never arrive: their requests time out.
+    std::size_t lose_answers = 0;
+    // Before each of the next n answers, an answer to a message id nobody sent arrives.
+    std::size_t foreign_answers = 0;
+
+    // --- forwarding (bmc_forward.cpp) ---
+    // Sends every request to the BMC simulator listening at host:port (QEMU's
+    // ipmi-bmc-extern "VM" protocol) instead of answering from the model. The connection
+    // is made at the first request. Requests are still logged and faults still apply.
+    void forward_to(const std::string& host, std::uint16_t port);
+    bool forwarding() const { return link_ != nullptr; }
+    // One request through the link (bmc_forward.cpp).
+    BmcResponse forward(const BmcRequest& request);
+
     // --- the handler table ---
     void add_command(std::uint8_t netfn, std::uint8_t cmd, std::size_t min_length, Handler handler);
     // Serves one request that reached the BMC: logs it, applies the faults, then the table
@@ -234,6 +262,10 @@ private:
     std::vector<std::vector<std::uint8_t>> records_;
     std::uint16_t next_record_id_ = 1;
 
+    std::size_t since_reservation_ = 0;
+    bool reservation_cancelled_ = false;
+    std::shared_ptr<VmLink> link_;
+
     mutable std::mutex mutex_;
     std::vector<BmcRequest> log_;
     std::size_t received_ = 0;
@@ -241,12 +273,17 @@ private:
     std::map<std::size_t, std::uint8_t> failing_requests_;
 };
 
-// Puts the BMC into the machine: /dev/ipmi in the device table, the KCS and SMIC status
-// ports on the port map, and Machine::bmc.
+// Puts the BMC into the machine: the device of the machine's kernel in the device table
+// (/dev/ipmi on a classic kernel, the mainline driver's /dev/ipmi0 on a current one), the
+// KCS and SMIC status ports on the port map, and Machine::bmc.
 void install_bmc(Machine& machine, std::shared_ptr<Bmc> bmc);
+// A node of the mainline IPMI driver in front of `bmc` (what /dev/ipmi0 opens): requests
+// go in with IPMICTL_SEND_COMMAND, answers wait in the node's queue for poll and
+// IPMICTL_RECEIVE_MSG_TRUNC.
+std::shared_ptr<Node> mainline_device(std::shared_ptr<Bmc> bmc);
 
-// The capture files (bmc_capture.cpp): ipmi/sdr.bin, ipmi/fru0.bin and ipmi/bmc.conf,
-// described in sim/README.md. A directory with none of them has no BMC.
+// The capture files (bmc_capture.cpp): ipmi/sdr.bin, ipmi/fru0.bin, ipmi/bmc.conf and
+// ipmi/forward, described in sim/README.md. A directory with none of them has no BMC.
 bool load_ipmi(const std::filesystem::path& dir, Machine& machine, std::string& error);
 bool write_ipmi(const std::string& dir, const Bmc& bmc);
 // bmc.conf: the text for a BMC, and reading one into it (false with `error` set).

@@ -1,5 +1,5 @@
-// The BMC's part of a capture directory: ipmi/sdr.bin, ipmi/fru0.bin and ipmi/bmc.conf
-// (sim/README.md).
+// The BMC's part of a capture directory: ipmi/sdr.bin, ipmi/fru0.bin, ipmi/bmc.conf and
+// ipmi/forward (sim/README.md).
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +46,21 @@ std::string Hex(unsigned long value, int digits) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%0*lX", digits, value);
     return text;
+}
+
+// "HOST:PORT" on the first line; the host may be a bracketed IPv6 address.
+bool ForwardAddress(const std::string& text, std::string& host, std::uint16_t& port) {
+    std::string line = text.substr(0, text.find('\n'));
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t')) line.pop_back();
+    const auto colon = line.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    host = line.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    unsigned long value = 0;
+    if (host.find_first_of(" \t") != std::string::npos || !Number(line.substr(colon + 1), 0xFFFF, value) || value == 0)
+        return false;
+    port = static_cast<std::uint16_t>(value);
+    return true;
 }
 
 }  // namespace
@@ -120,6 +135,12 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::string& error) {
             bmc.smic_present = flag;
         else if (key == "fru-read-limit" && Number(w[1], 0xFF, value) && value > 0)
             bmc.fru_read_limit = value;
+        else if (key == "answer-limit" && Number(w[1], 256, value) && value > 0)
+            bmc.answer_limit = value;
+        else if (key == "whole-records" && Flag(w[1], "refused", "given", flag))
+            bmc.refuse_whole_records = flag;
+        else if (key == "reservation-lifetime" && Number(w[1], 0xFFFF, value))
+            bmc.reservation_lifetime = value;
         else
             return fail("unknown setting '" + key + " " + w[1] + "'");
     }
@@ -143,6 +164,10 @@ std::string bmc_conf(const Bmc& bmc) {
         << "kcs " << (bmc.kcs_present ? "present" : "absent") << "\n"
         << "smic " << (bmc.smic_present ? "present" : "absent") << "\n"
         << "fru-read-limit " << bmc.fru_read_limit << "\n";
+    // The limits of a small BMC, only where they differ from a roomy one's.
+    if (bmc.answer_limit != Bmc().answer_limit) out << "answer-limit " << bmc.answer_limit << "\n";
+    if (bmc.refuse_whole_records) out << "whole-records refused\n";
+    if (bmc.reservation_lifetime != 0) out << "reservation-lifetime " << bmc.reservation_lifetime << "\n";
     for (const auto& [number, channel] : bmc.channels)
         out << "channel " << static_cast<unsigned>(number) << " medium " << Hex(channel.medium, 2) << " protocol "
             << Hex(channel.protocol, 2) << "\n";
@@ -158,9 +183,19 @@ bool load_ipmi(const fs::path& dir, Machine& machine, std::string& error) {
     auto sdr = read_file((dir / "ipmi" / "sdr.bin").string());
     auto fru = read_file((dir / "ipmi" / "fru0.bin").string());
     auto conf = read_file((dir / "ipmi" / "bmc.conf").string());
-    if (!sdr && !fru && !conf) return true;  // a machine without a BMC
+    auto forward = read_file((dir / "ipmi" / "forward").string());
+    if (!sdr && !fru && !conf && !forward) return true;  // a machine without a BMC
 
     auto bmc = std::make_shared<Bmc>();
+    if (forward) {
+        std::string host;
+        std::uint16_t port = 0;
+        if (!ForwardAddress(*forward, host, port)) {
+            error = "ipmi/forward: expected HOST:PORT";
+            return false;
+        }
+        bmc->forward_to(host, port);
+    }
     if (fru) {
         if (fru->size() > 0xFFFF) {
             error = "ipmi/fru0.bin: larger than the 65535 bytes a FRU device can hold";

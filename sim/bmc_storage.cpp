@@ -65,11 +65,13 @@ void Bmc::get_sdr_repository_info(const BmcRequest&, BmcResponse& r) {
 // IPMI 2.0 33.11
 void Bmc::reserve_sdr_repository(const BmcRequest&, BmcResponse& r) {
     if (++reservation == 0) reservation = 1;
+    since_reservation_ = 0;
+    reservation_cancelled_ = false;
     r.data = {static_cast<std::uint8_t>(reservation & 0xFF), static_cast<std::uint8_t>(reservation >> 8)};
 }
 
-// IPMI 2.0 33.12: a reservation (never 0) is needed only to read a record from an offset
-// other than 0.
+// IPMI 2.0 33.12: a reservation (never 0) is needed to read a record from an offset other
+// than 0; a reservation given with any read must still be the current one.
 void Bmc::get_sdr(const BmcRequest& q, BmcResponse& r) {
     const std::uint16_t reservation_id = static_cast<std::uint16_t>(q.data[0] | q.data[1] << 8);
     const std::uint16_t id = static_cast<std::uint16_t>(q.data[2] | q.data[3] << 8);
@@ -90,13 +92,17 @@ void Bmc::get_sdr(const BmcRequest& q, BmcResponse& r) {
         }
         index = static_cast<std::size_t>(it - records_.begin());
     }
-    if (offset != 0 && (reservation_id == 0 || reservation_id != reservation)) {
+    if ((offset != 0 || reservation_id != 0) && (reservation_id == 0 || reservation_id != reservation)) {
         r.completion = completion::kReservationInvalid;
         return;
     }
     const auto& record = records_[index];
     if (offset > record.size()) {
         r.completion = completion::kOutOfRange;
+        return;
+    }
+    if (asked == kWholeRecord && refuse_whole_records) {
+        r.completion = completion::kCannotReturn;
         return;
     }
     std::size_t count = record.size() - offset;

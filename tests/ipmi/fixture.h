@@ -58,6 +58,17 @@ inline sim::FullSensor Processor(std::uint8_t number, std::uint8_t instance) {
     return s;
 }
 
+// The discovery sequence of the facade: repository information, the walk, the tables.
+inline int Discover(Sensor& reader) {
+    int count = 0, version = 0;
+    if (reader.GetSDRRepositoryInfo(count, version) != 0) return -1;
+    if (reader.GetSensorNumbers(count) != 0 || reader.GetFanSensorsInfo(count) != 0 ||
+        reader.GetVoltSensorsInfo(count) != 0 || reader.GetTemSensorsInfo(count) != 0 ||
+        reader.GetProcessorSensorInfo(count) != 0)
+        return -1;
+    return 0;
+}
+
 class BmcTest : public qtest::MachineTest {
 protected:
     void SetUp() override {
@@ -73,16 +84,7 @@ protected:
         bmc->sensors[s.number].state = state;
     }
 
-    // The discovery sequence of the facade: repository information, the walk, the tables.
-    static int Discover(Sensor& reader) {
-        int count = 0, version = 0;
-        if (reader.GetSDRRepositoryInfo(count, version) != 0) return -1;
-        if (reader.GetSensorNumbers(count) != 0 || reader.GetFanSensorsInfo(count) != 0 ||
-            reader.GetVoltSensorsInfo(count) != 0 || reader.GetTemSensorsInfo(count) != 0 ||
-            reader.GetProcessorSensorInfo(count) != 0)
-            return -1;
-        return 0;
-    }
+    static int Discover(Sensor& reader) { return ipmitest::Discover(reader); }
 
     std::vector<sim::BmcRequest> Requests(std::uint8_t netfn, std::uint8_t cmd) const {
         std::vector<sim::BmcRequest> out;

@@ -163,7 +163,11 @@ TEST_F(Repository, RecordsChainToTheLastMarker) {
     unsigned char buffer[256] = {};
     EXPECT_EQ(reader.GetSDR(0, 0, buffer, 0xFF), 2);
     EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + records[0].size()), records[0]);
-    EXPECT_EQ(reader.GetSDR(0x1234, 2, buffer, 0xFF), 3);
+    // A reservation given with a read must be the current one.
+    unsigned short reservation = 0;
+    ASSERT_EQ(reader.ReserveSDRRepository(reservation), 0);
+    EXPECT_EQ(reader.GetSDR(static_cast<unsigned short>(reservation + 1), 2, buffer, 0xFF), -1);
+    EXPECT_EQ(reader.GetSDR(reservation, 2, buffer, 0xFF), 3);
     EXPECT_EQ(reader.GetSDR(0, 3, buffer, 0xFF), 0xFFFF);
     EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + records[2].size()), records[2]);
 
@@ -171,11 +175,12 @@ TEST_F(Repository, RecordsChainToTheLastMarker) {
     EXPECT_EQ(reader.GetSDR(0, 9, buffer, 0xFF), -1);  // no such record
     EXPECT_EQ(buffer[0], 0xAA);
     EXPECT_EQ(reader.GetSDR(0, -1, buffer, 0xFF), -1);
-    EXPECT_EQ(bmc->count(kStorageNetFn, kGetSdr), 4u);  // the negative ID was never sent
+    EXPECT_EQ(bmc->count(kStorageNetFn, kGetSdr), 5u);  // the negative ID was never sent
 
     const auto sent = Requests(kStorageNetFn, kGetSdr);
-    EXPECT_EQ(sent[1].data, (std::vector<std::uint8_t>{0x34, 0x12, 2, 0, 0, 0xFF}));
-    EXPECT_EQ(sent[1].responder, 0xFF);
+    EXPECT_EQ(sent[2].data, (std::vector<std::uint8_t>{static_cast<std::uint8_t>(reservation & 0xFF),
+                                                       static_cast<std::uint8_t>(reservation >> 8), 2, 0, 0, 0xFF}));
+    EXPECT_EQ(sent[2].responder, 0xFF);
 }
 
 TEST_F(Repository, RecordCopyStaysInsideBothBuffers) {

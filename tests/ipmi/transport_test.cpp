@@ -71,7 +71,8 @@ TEST_F(Transport, SmicAloneIsEnoughAndNeitherMeansNotReady) {
     EXPECT_EQ(stir.UpperCriticalThresholdValue, 0);
     EXPECT_EQ(reader.SetSensorThreshold(1, stir), -1);
     EXPECT_TRUE(bmc->log().empty());
-    EXPECT_EQ(machine->count(Access::Ioctl, "/dev/ipmi"), 0u);
+    // Only the question that tells the drivers apart, once per open; it asks the BMC nothing.
+    EXPECT_EQ(machine->count(Access::Ioctl, "/dev/ipmi"), machine->count(Access::Open, "/dev/ipmi"));
     // A second probe does not open the device again (the first family opened it once too).
     EXPECT_EQ(reader.InitIpmiBase(), 0);
     EXPECT_EQ(machine->count(Access::Open, "/dev/ipmi"), 2u);

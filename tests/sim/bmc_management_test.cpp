@@ -200,8 +200,26 @@ TEST(BmcManagementCapture, InventoryChannelsAndUsersAreWrittenAndLoadedBack) {
     for (const char* bad : {"channel 0 medium 4 protocol 1", "channel 8 medium 4 protocol 1", "channel 2 medium 4",
                             "channel 2 medium 0x80 protocol 1", "channel 2 protocol 1 medium 4", "user 0 name root",
                             "user 11 name root", "user 2 name seventeen-letters", "user 2 called root",
-                            "fru-read-limit 0", "fru-read-limit 256"})
+                            "fru-read-limit 0", "fru-read-limit 256", "answer-limit 0", "answer-limit 257",
+                            "whole-records maybe", "reservation-lifetime -1"})
         EXPECT_FALSE(sim::read_bmc_conf(bad, bmc, error)) << bad;
+}
+
+TEST(BmcLimits, WrittenOnlyWhenSetAndReadBack) {
+    sim::Bmc roomy;
+    const std::string plain = sim::bmc_conf(roomy);
+    EXPECT_EQ(plain.find("answer-limit"), std::string::npos);
+    EXPECT_EQ(plain.find("whole-records"), std::string::npos);
+    sim::Bmc small;
+    small.answer_limit = 35;
+    small.refuse_whole_records = true;
+    small.reservation_lifetime = 7;
+    sim::Bmc back;
+    std::string error;
+    ASSERT_TRUE(sim::read_bmc_conf(sim::bmc_conf(small), back, error)) << error;
+    EXPECT_EQ(back.answer_limit, 35u);
+    EXPECT_TRUE(back.refuse_whole_records);
+    EXPECT_EQ(back.reservation_lifetime, 7u);
 }
 
 TEST(BmcTranscript, EveryRequestAndItsAnswerAsALine) {

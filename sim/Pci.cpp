@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "sim/Machine.h"
+#include "sim/loader.h"
 
 namespace sim {
 
@@ -102,6 +103,14 @@ const ConfigSpace* PciBus::sysfs_config(const std::string& name) const {
         return nullptr;
     if (!kernel_lists(bus, device, function)) return nullptr;
     return &functions_.find(key(bus, device, function))->second;
+}
+
+bool save_pci_function(const std::string& capture_directory, int bus, int device, int function,
+                       const ConfigSpace& config) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%02x:%02x.%x", bus & 0xFF, device & 0x1F, function & 7);
+    const auto& bytes = config.bytes();
+    return write_file(capture_directory + "/pci/" + name, std::string(bytes.begin(), bytes.end()));
 }
 
 bool parse_pci_name(const std::string& name, int& bus, int& device, int& function) {

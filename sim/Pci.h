@@ -82,6 +82,10 @@ private:
     std::map<std::uint32_t, ConfigSpace> functions_;
 };
 
+// Writes a function's configuration space into a capture directory as pci/BB:DD.F.
+bool save_pci_function(const std::string& capture_directory, int bus, int device, int function,
+                       const ConfigSpace& config);
+
 // "BB:DD.F" (hexadecimal, as the sysfs directory names without their domain) to numbers.
 bool parse_pci_name(const std::string& name, int& bus, int& device, int& function);
 

@@ -135,7 +135,7 @@ bool load_sys(const fs::path& dir, Machine& machine, std::string& error) {
     if (!fs::is_directory(root, ec)) return true;
     for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
-        std::string target = "/sys/" + fs::relative(it->path(), root, ec).generic_string();
+        std::string target = "/sys/" + it->path().lexically_relative(root).generic_string();
         if (it->is_symlink(ec)) {
             machine.files.add_link(target, fs::read_symlink(it->path(), ec).generic_string());
         } else if (it->is_directory(ec)) {

@@ -37,13 +37,6 @@ struct PciSources : qtest::MachineTest {
         for (int i = 0; i < quantity; ++i) EXPECT_STREQ(sysfs->dev[i].desc, ports->dev[i].desc) << i;
         EXPECT_EQ(std::memcmp(sysfs.get(), ports.get(), sizeof *sysfs), 0);
     }
-    void UseCapture(const char* directory) {
-        std::string error;
-        std::shared_ptr<sim::Machine> loaded = sim::load_machine(directory, error);
-        ASSERT_TRUE(loaded) << error;
-        machine = loaded;
-        sim::use(machine);
-    }
 };
 
 sim::ConfigSpace Function(std::uint16_t vendor, std::uint8_t base, std::uint8_t sub, std::uint8_t header = 0) {

@@ -24,13 +24,6 @@ std::ostream& operator<<(std::ostream& out, const Drive& d) {
 }
 
 struct SysBlock : qtest::MachineTest {
-    void UseCapture(const char* directory) {
-        std::string error;
-        std::shared_ptr<sim::Machine> loaded = sim::load_machine(directory, error);
-        ASSERT_TRUE(loaded) << error;
-        machine = loaded;
-        sim::use(machine);
-    }
     std::vector<Drive> Inventory() {
         auto info = std::make_unique<StorageInformation>();
         std::memset(info.get(), 0, sizeof *info);

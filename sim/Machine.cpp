@@ -245,7 +245,7 @@ bool Machine::directory_exists(const std::string& path) const {
     std::string dir = without_trailing_slash(path);
     if (files.is_denied(dir)) return false;
     if (files.is_directory(path)) return true;
-    if (dir == "/sys" || dir == "/sys/bus" || dir == "/sys/bus/pci" || dir == kPciDevices) return true;
+    if (dir == kPciDevices) return true;
     if (dir.compare(0, sizeof kPciDevices - 1, kPciDevices) == 0 && dir.size() == sizeof kPciDevices + 12)
         return pci.sysfs_config(dir.substr(sizeof kPciDevices)) != nullptr;
     return false;
@@ -256,9 +256,6 @@ std::vector<std::string> Machine::list_directory(const std::string& path) const 
     std::string dir = without_trailing_slash(path);
     std::vector<std::string> extra;
     if (dir == kPciDevices) extra = pci.sysfs_names();
-    else if (dir == "/sys/bus/pci") extra = {"devices"};
-    else if (dir == "/sys/bus") extra = {"pci"};
-    else if (dir == "/sys") extra = {"bus"};
     else if (dir.compare(0, sizeof kPciDevices - 1, kPciDevices) == 0 && directory_exists(dir)) extra = {"config"};
     std::set<std::string> all(names.begin(), names.end());
     all.insert(extra.begin(), extra.end());

@@ -133,7 +133,11 @@ private:
         unsigned long long entries_lba = Le64(&header[72]);
         unsigned long long count = Le32(&header[80]);
         unsigned long long entry_size = Le32(&header[84]);
-        if (entry_size < 128 || entry_size % 8 != 0 || count * entry_size > kMaxEntryArray) return false;
+        // A header whose CRC is right may still hold anything: its array must lie on the disk
+        // and be of a sane size before it is read.
+        if (entry_size < 128 || entry_size % 8 != 0 || entry_size > kMaxEntryArray ||
+            count * entry_size > kMaxEntryArray || entries_lba > disk_bytes_ / sector_)
+            return false;
         std::vector<unsigned char> array(static_cast<std::size_t>(count * entry_size));
         if (!array.empty() && !ReadAt(entries_lba * sector_, array.data(), array.size())) return false;
         if (Crc32(array.data(), array.size()) != Le32(&header[88])) return false;

@@ -215,6 +215,42 @@ TEST(PartitionTable, LoopingAndOddChainsEndAsSfdiskEndsThem) {
     }
 }
 
+TEST(PartitionTable, HostileGptHeadersAreRefused) {
+    // Headers whose own CRC is right but whose fields are not: the entry array is
+    // gigantic, lies past the disk (its sector number overflows as a byte offset), is too
+    // large, or has entries smaller than the format allows. Nothing is reported.
+    struct Field {
+        std::size_t offset;
+        std::uint64_t value;
+        int bytes;
+    };
+    const std::vector<std::vector<Field>> cases = {
+        {{80, 0xFFFFFFFFu, 4}, {84, 0xFFFFFFF8u, 4}},
+        {{72, 0x0FFFFFFFFFFFFFFFull, 8}},
+        {{80, 100000, 4}},
+        {{84, 127, 4}},
+    };
+    for (const auto& fields : cases) {
+        sim::SparseDisk disk(64 * kMiB * 512);
+        sim::GptLayout(disk).add(kLinux, 10).write();
+        std::uint64_t last = 64 * kMiB - 1;
+        for (std::uint64_t lba : {std::uint64_t{1}, last}) {
+            std::uint8_t header[92];
+            disk.read(lba * 512, header, sizeof header);
+            for (const Field& f : fields)
+                for (int i = 0; i < f.bytes; ++i) header[f.offset + i] = static_cast<std::uint8_t>(f.value >> (8 * i));
+            std::memset(header + 16, 0, 4);
+            std::uint32_t crc = sim::crc32(header, sizeof header);
+            std::memcpy(header + 16, &crc, 4);  // little-endian host
+            disk.write(lba * 512, header, sizeof header);
+        }
+        DiskReader read = [&disk](unsigned long long offset, void* buffer, std::size_t count) {
+            return disk.read(offset, buffer, count) == static_cast<long>(count);
+        };
+        EXPECT_TRUE(ReadPartitionTable(read, disk.size(), 512).empty());
+    }
+}
+
 TEST(PartitionTable, NoSignatureNoTable) {
     sim::SparseDisk disk(100 * kMiB * 512);
     sim::write_partition_entry(disk, 0, 0, 0x83, kMiB, 10 * kMiB);

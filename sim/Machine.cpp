@@ -222,6 +222,10 @@ std::shared_ptr<Node> Machine::open(const std::string& path, int& error) {
         error = EACCES;
         return nullptr;
     }
+    if (hidden_by_kernel(path)) {
+        error = ENOENT;
+        return nullptr;
+    }
     auto device = devices_.find(path);
     if (device != devices_.end()) {
         auto node = device->second();
@@ -241,9 +245,18 @@ std::shared_ptr<Node> Machine::open(const std::string& path, int& error) {
     return nullptr;
 }
 
+// A classic kernel has no /sys/block to offer, a current one no /proc/ide (gone since
+// 5.14), whatever files a capture holds.
+bool Machine::hidden_by_kernel(const std::string& path) const {
+    auto under = [&path](const std::string& root) {
+        return path.compare(0, root.size(), root) == 0 && (path.size() == root.size() || path[root.size()] == '/');
+    };
+    return kernel == Kernel::Current ? under("/proc/ide") : under("/sys/block");
+}
+
 bool Machine::directory_exists(const std::string& path) const {
     std::string dir = without_trailing_slash(path);
-    if (files.is_denied(dir)) return false;
+    if (files.is_denied(dir) || hidden_by_kernel(dir)) return false;
     if (files.is_directory(path)) return true;
     if (dir == kPciDevices) return true;
     if (dir.compare(0, sizeof kPciDevices - 1, kPciDevices) == 0 && dir.size() == sizeof kPciDevices + 12)

@@ -191,6 +191,7 @@ public:
     std::vector<std::string> still_open() const;
 
 private:
+    bool hidden_by_kernel(const std::string& path) const;
     std::map<std::string, DeviceFactory> devices_;
     mutable std::mutex log_mutex_;
     std::vector<Access> log_;

@@ -212,6 +212,7 @@ TEST_F(Disks, TheRecordHoldsTwentyFourDisks) {
 }
 
 TEST_F(Disks, NoDiskAnywhereSaysSoOnALineOfItsOwn) {
+    machine->kernel = sim::Kernel::Current;
     machine->files.add("/sys/devices/virtual/block/loop0/size", "0\n");
     machine->files.add_link("/sys/block/loop0", "../devices/virtual/block/loop0");
     testing::internal::CaptureStdout();
@@ -227,11 +228,17 @@ TEST_F(Disks, NoDiskAnywhereSaysSoOnALineOfItsOwn) {
     EXPECT_EQ(DiskSourceName(), nullptr);
 }
 
-TEST_F(Disks, ProcIdeWinsWhereTheKernelHasIt) {
+TEST_F(Disks, TheKernelDecidesBetweenProcIdeAndSysBlock) {
+    // A capture holding both trees: each kernel shows its own.
     Add(Sata("sda", 1, 0, "SATA DISK"));
     Install();
     sim::add_ide_proc(*machine, 'a', "disk", "OLD DISK", 100);
     auto drives = Inventory();
+    EXPECT_STREQ(DiskSourceName(), "/sys/block");
+    ASSERT_EQ(drives.size(), 1u);
+    EXPECT_EQ(drives[0].model, "SATA DISK (identify)");
+    machine->kernel = sim::Kernel::Classic;
+    drives = Inventory();
     EXPECT_STREQ(DiskSourceName(), "/proc/ide");
     ASSERT_EQ(drives.size(), 1u);
     EXPECT_EQ(drives[0].model, "OLD DISK");

@@ -192,6 +192,10 @@ void DescribeNvme(const std::string& block, BlockDisk& disk) {
     disk.ControllerNo = UeventValue(controller, "DEVNAME");
     if (disk.ControllerNo.empty()) disk.ControllerNo = disk.name.substr(0, disk.name.find('n', 4));
     disk.controller = UeventValue(controller + "/device", "PCI_SLOT_NAME");
+    // With native multipath the disk hangs off its subsystem, which has no PCI parent;
+    // its controller still has.
+    if (disk.controller.empty())
+        disk.controller = UeventValue("/sys/class/nvme/" + disk.ControllerNo + "/device", "PCI_SLOT_NAME");
     // Namespace number: the digits after the last 'n' of nvmeXnY.
     long long ns = 0;
     ParseNumber(disk.name.substr(disk.name.rfind('n') + 1), ns);

@@ -197,6 +197,33 @@ TEST_F(Disks, EveryKindOfDiskAndWhereItsStringsComeFrom) {
     EXPECT_EQ(drives[4], (Drive{"hdd", "512000", "USB STICK", "usb", "6:0:0:0", "U-1", "FW01"}));
 }
 
+TEST_F(Disks, NvmeUnderNativeMultipathIsPlacedByItsController) {
+    // The disk's device is the subsystem (no PCI parent); /sys/class/nvme names the
+    // controllers. nvme0 sits on a later PCI function than nvme1, so it comes second.
+    for (int n = 0; n < 2; ++n) {
+        std::string subsys = "/sys/devices/virtual/nvme-subsystem/nvme-subsys" + std::to_string(n);
+        std::string pci = n == 0 ? "0000:05:00.0" : "0000:04:00.0";
+        std::string name = "nvme" + std::to_string(n) + "n1";
+        machine->files.add(subsys + "/model", "MODEL " + std::to_string(n) + "\n");
+        machine->files.add(subsys + "/serial", "SN" + std::to_string(n) + "\n");
+        machine->files.add(subsys + "/" + name + "/size", "100\n");
+        machine->files.add_link(subsys + "/" + name + "/device", "../../nvme-subsys" + std::to_string(n));
+        machine->files.add_link("/sys/block/" + name, "../devices/virtual/nvme-subsystem/nvme-subsys" +
+                                                          std::to_string(n) + "/" + name);
+        machine->files.add("/sys/devices/pci0000:00/" + pci + "/uevent", "PCI_SLOT_NAME=" + pci + "\n");
+        machine->files.add("/sys/devices/pci0000:00/" + pci + "/nvme/nvme" + std::to_string(n) + "/uevent", "");
+        machine->files.add_link("/sys/devices/pci0000:00/" + pci + "/nvme/nvme" + std::to_string(n) + "/device",
+                                "../../../" + pci);
+        machine->files.add_link("/sys/class/nvme/nvme" + std::to_string(n),
+                                "../../devices/pci0000:00/" + pci + "/nvme/nvme" + std::to_string(n));
+    }
+    Install();
+    auto drives = Inventory();
+    ASSERT_EQ(drives.size(), 2u);
+    EXPECT_EQ(drives[0], (Drive{"hdd", "51200", "MODEL 1", "nvme", "nvme1", "SN1", ""}));
+    EXPECT_EQ(drives[1].ControllerNo, "nvme0");
+}
+
 TEST_F(Disks, TheRecordHoldsTwentyFourDisks) {
     for (int i = 0; i < 30; ++i) {
         std::string name = "sd" + std::string(1, static_cast<char>('a' + i % 26)) + (i >= 26 ? "a" : "");

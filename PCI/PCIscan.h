@@ -21,10 +21,12 @@ public:
     unsigned long in(unsigned short port);
 
     // Reads the 64-byte header of one function into m_dev: 0 when a function answers,
-    // -1 when not.
+    // -1 when not. The vendor register is read first and the other fifteen only when a
+    // function answers, so an empty slot costs one register.
     int readPCIheader(unsigned char bus, unsigned char dev, unsigned char func);
-    // Every function present on buses 0 to 10: 0, or -1 when more than 64 answer (the list
-    // then holds the first 64).
+    // Every function present on buses 0 to 10, found as the kernel finds them: functions
+    // 1-7 of a device only when its function 0 answers with the multi-function bit set.
+    // 0, or -1 when more than 64 answer (the list then holds the first 64).
     int getAllDevice(std::list<PCIdevice>& devices);
     // 1 when some function has this base class and subclass, else 0.
     int searchDevice(short ClassCode, short SubClassCode);
@@ -34,10 +36,11 @@ public:
 
     // The functions a scan lists at most: as many as a DeviceInformation record holds.
     static constexpr int kMaxDevices = 64;
-
-private:
     // Buses 0 to 10 are scanned; anything above is never read.
     static constexpr int kBuses = 11;
+
+private:
+    unsigned int readRegister(unsigned char bus, unsigned char dev, unsigned char func, unsigned int r);
 
     int m_InitOK;
     int m_RetrieveFunction;

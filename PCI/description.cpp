@@ -7,6 +7,7 @@
 #include <list>
 
 #include "PCI/PCIscan.h"
+#include "PCI/PCIsysfs.h"
 #include "api/exports.h"
 
 // Base class texts, indexed by base class code.
@@ -45,7 +46,9 @@ struct SubclassText {
     const char* text;
 };
 
-// Subclass texts by base class, subclass and, where it matters, programming interface.
+// Subclass texts by base class, subclass and, where it matters, programming interface
+// (PCI Code and ID Assignment 1.15). The first matching row wins, so a row for one
+// interface comes before the row for any interface of the same subclass.
 const SubclassText kSubclassTexts[] = {
     {0x00, 0x00, kAnyInterface, "Old Non VGA-compatible devices"},
     {0x00, 0x01, kAnyInterface, "Old VGA-compatible device"},
@@ -57,6 +60,17 @@ const SubclassText kSubclassTexts[] = {
     {0x01, 0x04, kAnyInterface, "RAID controller"},
     {0x01, 0x05, 0x20, "ATA controller with single DMA"},
     {0x01, 0x05, 0x30, "ATA controller with chained DMA"},
+    {0x01, 0x06, 0x01, "SATA controller (AHCI 1.0)"},
+    {0x01, 0x06, 0x02, "Serial Storage Bus interface"},
+    {0x01, 0x06, kAnyInterface, "SATA controller"},
+    {0x01, 0x07, 0x01, "Serial Storage Bus interface"},
+    {0x01, 0x07, kAnyInterface, "Serial Attached SCSI controller"},
+    {0x01, 0x08, 0x01, "NVMHCI controller"},
+    {0x01, 0x08, 0x02, "NVM Express controller"},
+    {0x01, 0x08, 0x03, "NVM Express administrative controller"},
+    {0x01, 0x08, kAnyInterface, "Non-volatile memory controller"},
+    {0x01, 0x09, 0x01, "UFS host controller (UFSHCI)"},
+    {0x01, 0x09, kAnyInterface, "Universal Flash Storage controller"},
     {0x01, 0x80, kAnyInterface, "Other mass storage controller"},
 
     {0x02, 0x00, kAnyInterface, "Ethernet controller"},
@@ -66,6 +80,8 @@ const SubclassText kSubclassTexts[] = {
     {0x02, 0x04, kAnyInterface, "ISDN controller"},
     {0x02, 0x05, kAnyInterface, "WorldFip controller"},
     {0x02, 0x06, kAnyInterface, "PICMG 2.14 Multi Computing"},
+    {0x02, 0x07, kAnyInterface, "InfiniBand controller"},
+    {0x02, 0x08, kAnyInterface, "Host fabric controller"},
     {0x02, 0x80, kAnyInterface, "Other network controller"},
 
     {0x03, 0x00, 0x00, "VGA-compatible controller"},
@@ -77,10 +93,13 @@ const SubclassText kSubclassTexts[] = {
     {0x04, 0x00, kAnyInterface, "Video device"},
     {0x04, 0x01, kAnyInterface, "Audio device"},
     {0x04, 0x02, kAnyInterface, "Computer telephony device"},
+    {0x04, 0x03, 0x01, "High Definition Audio controller (vendor extensions)"},
+    {0x04, 0x03, kAnyInterface, "High Definition Audio controller"},
     {0x04, 0x80, kAnyInterface, "Other multimedia device"},
 
     {0x05, 0x00, kAnyInterface, "RAM"},
     {0x05, 0x01, kAnyInterface, "Flash"},
+    {0x05, 0x02, kAnyInterface, "CXL memory device"},
     {0x05, 0x80, kAnyInterface, "Other memory controller"},
 
     {0x06, 0x00, kAnyInterface, "Host bridge"},
@@ -95,6 +114,7 @@ const SubclassText kSubclassTexts[] = {
     {0x06, 0x08, kAnyInterface, "RACEway bridge"},
     {0x06, 0x09, kAnyInterface, "PCI-to-PCI bridge"},
     {0x06, 0x0A, kAnyInterface, "InfniBand-to-PCI host bridge"},
+    {0x06, 0x0B, kAnyInterface, "Advanced Switching-to-PCI host bridge"},
     {0x06, 0x80, kAnyInterface, "Other bridge device"},
 
     {0x07, 0x00, 0x00, "Generic XT-compatible serial controller"},
@@ -116,6 +136,7 @@ const SubclassText kSubclassTexts[] = {
     {0x07, 0x03, 0x03, "Hayes compatible modem, 16650-compatible interface"},
     {0x07, 0x03, 0x04, "Hayes compatible modem, 16750-compatible interface"},
     {0x07, 0x04, kAnyInterface, "GPIB (IEEE 488.1/2) controller"},
+    {0x07, 0x05, kAnyInterface, "Smart Card controller"},
     {0x07, 0x80, kAnyInterface, "Other communications device"},
 
     {0x08, 0x00, 0x00, "Generic 8259 PIC"},
@@ -132,6 +153,10 @@ const SubclassText kSubclassTexts[] = {
     {0x08, 0x03, 0x00, "Generic RTC controller"},
     {0x08, 0x03, 0x01, "ISA RTC controller"},
     {0x08, 0x04, kAnyInterface, "Generic PCI Hot-Plug controller"},
+    {0x08, 0x02, 0x03, "High Performance Event Timer"},
+    {0x08, 0x05, kAnyInterface, "SD host controller"},
+    {0x08, 0x06, kAnyInterface, "IOMMU"},
+    {0x08, 0x07, kAnyInterface, "Root Complex Event Collector"},
     {0x08, 0x80, kAnyInterface, "Other system peripheral"},
 
     {0x09, 0x00, kAnyInterface, "Keyboard controller"},
@@ -154,12 +179,15 @@ const SubclassText kSubclassTexts[] = {
 
     {0x0C, 0x00, 0x00, "IEEE 1394 (FireWire)"},
     {0x0C, 0x00, 0x01, "IEEE 1394 following the 1394 OpenHCI specification"},
+    {0x0C, 0x00, 0x10, "IEEE 1394 following the 1394 OpenHCI specification"},
     {0x0C, 0x01, kAnyInterface, "ACCESS.bus"},
     {0x0C, 0x02, kAnyInterface, "SSA"},
     {0x0C, 0x03, 0x00, "Universal Serial Bus"},
     {0x0C, 0x03, 0x10, "Universal Serial Bus"},
     {0x0C, 0x03, 0x20, "USB2 host controller"},
     {0x0C, 0x03, 0x80, "Universal Serial Bus with no specific programming interface"},
+    {0x0C, 0x03, 0x30, "USB3 host controller (xHCI)"},
+    {0x0C, 0x03, 0x40, "USB4 host interface"},
     {0x0C, 0x03, 0xFE, "USB device (not host controller)"},
     {0x0C, 0x04, kAnyInterface, "Fibre Channel"},
     {0x0C, 0x05, kAnyInterface, "SMBus"},
@@ -169,12 +197,17 @@ const SubclassText kSubclassTexts[] = {
     {0x0C, 0x07, 0x02, "IPMI Block Transfer Interface"},
     {0x0C, 0x08, kAnyInterface, "SERCOS Interface Standard (IEC61491)"},
     {0x0C, 0x09, kAnyInterface, "CANbus"},
+    {0x0C, 0x0A, kAnyInterface, "MIPI I3C host controller"},
 
     {0x0D, 0x00, kAnyInterface, "iRDA compatible controller"},
     {0x0D, 0x01, kAnyInterface, "Consumer IR controller"},
     {0x0D, 0x10, kAnyInterface, "RF controller"},
     {0x0D, 0x11, kAnyInterface, "Bluetooth"},
     {0x0D, 0x12, kAnyInterface, "Broadband"},
+    {0x0D, 0x20, kAnyInterface, "Ethernet (802.11a)"},
+    {0x0D, 0x21, kAnyInterface, "Ethernet (802.11b)"},
+    {0x0D, 0x40, kAnyInterface, "Cellular controller/modem"},
+    {0x0D, 0x41, kAnyInterface, "Cellular controller/modem plus Ethernet (802.11)"},
     {0x0D, 0x80, kAnyInterface, "Other type of wireless controller"},
 
     {0x0E, 0x00, kAnyInterface, "Intelligent I/O"},
@@ -193,6 +226,9 @@ const SubclassText kSubclassTexts[] = {
     {0x11, 0x10, kAnyInterface, "Communications synchronization plus time and frequency test/measurement"},
     {0x11, 0x20, kAnyInterface, "Management card"},
     {0x11, 0x80, kAnyInterface, "Other data acquisition/signal processing controllers"},
+
+    {0x12, 0x00, kAnyInterface, "Processing accelerator"},
+    {0x13, 0x00, kAnyInterface, "Non-essential instrumentation function"},
 };
 
 // Status register texts by bit number; bits 9-10 (DEVSEL timing) have their own table.
@@ -244,17 +280,40 @@ void Describe(const PCIdevice& device, DEV& record) {
 
 }  // namespace
 
-int GetPciInfo(DeviceInformation* info) {
+namespace {
+
+const char* g_source = nullptr;
+
+// Reads every function from the first source that can be used: sysfs, then the
+// configuration ports. Returns the name of the source, or null when neither can be used.
+const char* ReadDevices(std::list<PCIdevice>& devices) {
+    PCIsysfs sysfs;
+    if (sysfs.IsAvailable()) {
+        sysfs.getAllDevice(devices);
+        return "sysfs";
+    }
     PCIscan scan;
+    if (!scan.IsInitOK()) return nullptr;
+    scan.getAllDevice(devices);
+    return "ports";
+}
+
+}  // namespace
+
+const char* PciSourceName() { return g_source; }
+
+int GetPciInfo(DeviceInformation* info) {
     std::list<PCIdevice> devices;
     // More functions than the record holds: the first 64 are as good as any later scan's
     // (the machine does not change between scans), so they are described at once.
-    scan.getAllDevice(devices);
+    g_source = ReadDevices(devices);
     int i = 0;
     for (const PCIdevice& device : devices) {
         if (i == PCIscan::kMaxDevices) break;
         Describe(device, info->dev[i++]);
     }
     info->quantity = i;
-    return 0;
+    // Neither sysfs nor port privilege (kernel lockdown, an unprivileged process on a
+    // kernel without sysfs): nothing was looked at, which is not "no PCI functions".
+    return g_source ? 0 : -1;
 }

@@ -5,7 +5,12 @@
 #include "api/types.h"
 
 // 0 after describing every function found (possibly none). When more functions answer
-// than the record holds, the first 64 are described.
+// than the record holds, the first 64 are described. -1 with quantity 0 when no source
+// could be read: no sysfs and no port privilege.
 int GetPciInfo(DeviceInformation* info);
+
+// The source that answered the last GetPciInfo: "sysfs" or "ports"; null before the first
+// call and when the last call found no source it could read.
+const char* PciSourceName();
 
 #endif

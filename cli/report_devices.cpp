@@ -46,7 +46,8 @@ void print(Printer& out, const DeviceInformation& r) {
 void print(Printer& out, const StorageInformation& r) {
     out.field("quantityIDE", static_cast<long>(r.quantityIDE));
     out.field("quantitySCSI", static_cast<long>(r.quantitySCSI));
-    for (int i = 0; i < Shown(r.quantityIDE, r.driveArray); ++i) {
+    // IDE disks first, then the others (quantitySCSI), in one array.
+    for (int i = 0; i < Shown(r.quantityIDE + r.quantitySCSI, r.driveArray); ++i) {
         const DriveInfo& d = r.driveArray[i];
         out.prefix("driveArray[" + std::to_string(i) + "].");
         out.field("isRaid", static_cast<long>(d.isRaid));

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <cstdio>
 #include <filesystem>
 
 namespace sim {
@@ -84,6 +85,19 @@ long FileDisk::read(std::uint64_t offset, void* buffer, std::size_t count) const
 
 // --- the block device --------------------------------------------------------------------
 
+std::array<std::uint8_t, kSectorSize> identify_block(const AtaIdentity& identity) {
+    std::array<std::uint8_t, kSectorSize> block{};
+    auto put = [&block](std::size_t offset, std::size_t length, const std::string& text) {
+        if (text.empty()) return;
+        for (std::size_t i = 0; i < length; ++i)
+            block[offset + i] = static_cast<std::uint8_t>(i < text.size() ? text[i] : ' ');
+    };
+    put(20, 20, identity.serial);
+    put(46, 8, identity.firmware);
+    put(54, 40, identity.model);
+    return block;
+}
+
 std::array<std::uint8_t, kSectorSize> identify_block(const std::string& serial) {
     std::array<std::uint8_t, kSectorSize> block{};
     for (std::size_t i = 0; i < 20; ++i)
@@ -99,17 +113,24 @@ long long IdeDiskNode::size() const { return static_cast<long long>(image_->size
 
 int IdeDiskNode::ioctl(unsigned long request, void* argument) {
     if (request != kHdioGetIdentity) return Node::ioctl(request, argument);
-    if (!serial_) return -EINVAL;
-    auto block = identify_block(*serial_);
+    if (!identity_) return -EINVAL;
+    auto block = identify_block(*identity_);
     std::memcpy(argument, block.data(), block.size());
     return 0;
 }
 
+void add_block_device(Machine& machine, const std::string& name, std::shared_ptr<const DiskImage> image,
+                      std::optional<AtaIdentity> identity) {
+    machine.add_device("/dev/" + name, [image, identity] { return std::make_shared<IdeDiskNode>(image, identity); });
+}
+
 void add_ide_disk(Machine& machine, char letter, std::shared_ptr<const DiskImage> image,
                   std::optional<std::string> serial) {
-    machine.add_device(std::string("/dev/hd") + letter, [image, serial] {
-        return std::make_shared<IdeDiskNode>(image, serial);
-    });
+    std::optional<AtaIdentity> identity;
+    // The classic drives' identify data holds the serial number, space filled even when
+    // it is empty.
+    if (serial) identity = AtaIdentity{serial->empty() ? std::string(20, ' ') : *serial, "", ""};
+    add_block_device(machine, std::string("hd") + letter, std::move(image), identity);
 }
 
 void add_ide_proc(Machine& machine, char letter, const std::string& media, const std::string& model,
@@ -190,6 +211,265 @@ ClassicLayout& ClassicLayout::extended(std::uint8_t type, const std::vector<Logi
     }
     next_cylinder_ = cylinder;
     return *this;
+}
+
+// --- sysfs of a current kernel --------------------------------------------------------
+
+namespace {
+
+std::vector<std::string> components(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t slash = path.find('/', start);
+        if (slash == std::string::npos) slash = path.size();
+        if (slash > start) parts.push_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return parts;
+}
+
+// The target of a link at `link` to `target`, relative to the link's directory, as the
+// kernel writes its sysfs links.
+std::string relative_target(const std::string& link, const std::string& target) {
+    std::vector<std::string> from = components(link), to = components(target);
+    from.pop_back();
+    std::size_t common = 0;
+    while (common < from.size() && common < to.size() && from[common] == to[common]) ++common;
+    std::string out;
+    for (std::size_t i = common; i < from.size(); ++i) out += "../";
+    for (std::size_t i = common; i < to.size(); ++i) out += (i > common ? "/" : "") + to[i];
+    return out;
+}
+
+std::string pci_directory(const std::string& pci) { return "/sys/devices/pci0000:00/" + pci; }
+
+void describe_controller(SysfsTree& tree, const SysfsDisk& disk) {
+    char text[160];
+    std::snprintf(text, sizeof text, "DRIVER=%s\nPCI_CLASS=%X\nPCI_SLOT_NAME=%s\n", disk.driver.c_str(),
+                  static_cast<unsigned>(disk.pci_class), disk.pci.c_str());
+    tree.files[pci_directory(disk.pci) + "/uevent"] = text;
+    std::snprintf(text, sizeof text, "0x%06x\n", static_cast<unsigned>(disk.pci_class));
+    tree.files[pci_directory(disk.pci) + "/class"] = text;
+}
+
+// The block device's own directory and the /sys/block link to it.
+void describe_block(SysfsTree& tree, const SysfsDisk& disk, const std::string& block, const std::string& device) {
+    tree.files[block + "/size"] = std::to_string(disk.sectors) + "\n";
+    tree.files[block + "/queue/logical_block_size"] = std::to_string(disk.logical_block_size) + "\n";
+    tree.links[block + "/device"] = device;
+    tree.links["/sys/block/" + disk.name] = block;
+}
+
+// SPC-4 7.8.15: the unit serial number page as the kernel keeps it.
+std::string vpd_serial_page(const std::string& serial) {
+    std::string page = {'\0', '\x80', '\0', static_cast<char>(serial.size())};
+    return page + serial;
+}
+
+}  // namespace
+
+void SysfsTree::install(Machine& machine) const {
+    for (const auto& directory : directories) machine.files.add_directory(directory);
+    for (const auto& file : files) machine.files.add(file.first, file.second);
+    for (const auto& link : links) machine.files.add_link(link.first, relative_target(link.first, link.second));
+}
+
+bool SysfsTree::save(const std::string& capture_directory, std::string& error) const {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (const auto& directory : directories) fs::create_directories(capture_directory + directory, ec);
+    for (const auto& file : files) {
+        fs::path path = capture_directory + file.first;
+        fs::create_directories(path.parent_path(), ec);
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        bool ok = fd >= 0 && ::write(fd, file.second.data(), file.second.size()) ==
+                                 static_cast<ssize_t>(file.second.size());
+        if (fd >= 0) ::close(fd);
+        if (!ok) {
+            error = "cannot write " + path.string();
+            return false;
+        }
+    }
+    for (const auto& link : links) {
+        fs::path path = capture_directory + link.first;
+        fs::create_directories(path.parent_path(), ec);
+        fs::remove(path, ec);
+        fs::create_symlink(relative_target(link.first, link.second), path, ec);
+        if (ec) {
+            error = "cannot link " + path.string() + ": " + ec.message();
+            return false;
+        }
+    }
+    return true;
+}
+
+void describe_ata_port(SysfsTree& tree, const std::string& pci, int port) {
+    std::string ata = pci_directory(pci) + "/ata" + std::to_string(port);
+    tree.files[ata + "/uevent"] = "DEVTYPE=ata_port\n";
+    tree.files[ata + "/ata_port/ata" + std::to_string(port) + "/port_no"] = "1\n";
+}
+
+void describe_disk(SysfsTree& tree, const SysfsDisk& disk) {
+    describe_controller(tree, disk);
+    std::string controller = pci_directory(disk.pci);
+    if (disk.bus == SysfsDisk::Bus::Nvme) {
+        std::string nvme = controller + "/nvme/" + disk.controller;
+        tree.files[nvme + "/model"] = disk.model + "\n";
+        tree.files[nvme + "/serial"] = disk.serial + "\n";
+        tree.files[nvme + "/firmware_rev"] = disk.firmware + "\n";
+        tree.files[nvme + "/uevent"] = "MAJOR=241\nMINOR=0\nDEVNAME=" + disk.controller + "\n";
+        tree.links[nvme + "/device"] = controller;
+        describe_block(tree, disk, nvme + "/" + disk.name, nvme);
+        return;
+    }
+    if (disk.bus == SysfsDisk::Bus::Virtio) {
+        std::string virtio = controller + "/" + disk.controller;
+        tree.files[virtio + "/uevent"] = "DRIVER=virtio_blk\nMODALIAS=virtio:d00000002v00001AF4\n";
+        describe_block(tree, disk, virtio + "/block/" + disk.name, virtio);
+        tree.files[virtio + "/block/" + disk.name + "/serial"] = disk.serial + "\n";
+        return;
+    }
+    std::string parent = controller;
+    if (disk.bus == SysfsDisk::Bus::Ata) {
+        describe_ata_port(tree, disk.pci, disk.ata_port);
+        parent += "/ata" + std::to_string(disk.ata_port);
+    } else if (disk.bus == SysfsDisk::Bus::Usb) {
+        parent += "/usb1/1-1/1-1:1.0";
+        tree.files[parent + "/uevent"] = "DEVTYPE=usb_interface\nDRIVER=usb-storage\nINTERFACE=8/6/80\n";
+    }
+    std::string host_name = "host" + std::to_string(disk.host);
+    std::string host = parent + "/" + host_name;
+    tree.files[host + "/scsi_host/" + host_name + "/proc_name"] = disk.driver + "\n";
+    tree.links[host + "/scsi_host/" + host_name + "/device"] = host;
+    tree.links["/sys/class/scsi_host/" + host_name] = host + "/scsi_host/" + host_name;
+    std::string target = std::to_string(disk.host) + ":" + std::to_string(disk.channel) + ":" + std::to_string(disk.target);
+    std::string hctl = target + ":" + std::to_string(disk.lun);
+    std::string device = host + "/target" + target + "/" + hctl;
+    // SCSI INQUIRY fields as the kernel shows them: vendor 8, model 16, revision 4 characters.
+    auto padded = [](const std::string& text, std::size_t width) {
+        return text.substr(0, width) + std::string(width - std::min(width, text.size()), ' ') + "\n";
+    };
+    tree.files[device + "/vendor"] = padded(disk.vendor, 8);
+    tree.files[device + "/model"] = padded(disk.model, 16);
+    tree.files[device + "/rev"] = padded(disk.firmware, 4);
+    tree.files[device + "/type"] = std::to_string(disk.scsi_type) + "\n";
+    if (!disk.serial.empty()) tree.files[device + "/vpd_pg80"] = vpd_serial_page(disk.serial);
+    tree.directories.push_back(device + "/scsi_device/" + hctl);
+    describe_block(tree, disk, device + "/block/" + disk.name, device);
+}
+
+// --- partition tables of today ---------------------------------------------------------
+
+AlignedLayout& AlignedLayout::primary(std::uint8_t type, std::uint32_t mib) {
+    write_partition_entry(disk_, 0, slot_++, type, next_, mib * kMiB);
+    next_ += mib * kMiB;
+    return *this;
+}
+
+AlignedLayout& AlignedLayout::extended(std::uint8_t type,
+                                       const std::vector<std::pair<std::uint8_t, std::uint32_t>>& logicals) {
+    std::uint32_t ext_start = next_, total = 0;
+    for (const auto& l : logicals) total += (l.second + 1) * kMiB;
+    write_partition_entry(disk_, 0, slot_++, type, ext_start, total);
+    std::uint32_t ebr = ext_start;
+    for (std::size_t i = 0; i < logicals.size(); ++i) {
+        write_partition_entry(disk_, ebr, 0, logicals[i].first, kMiB, logicals[i].second * kMiB);
+        std::uint32_t next = ebr + (logicals[i].second + 1) * kMiB;
+        // The link: the next record relative to the extended partition, and the extent
+        // from that record to the end of its partition.
+        if (i + 1 < logicals.size())
+            write_partition_entry(disk_, ebr, 1, 0x05, next - ext_start, (logicals[i + 1].second + 1) * kMiB);
+        ebr = next;
+    }
+    next_ = ext_start + total;
+    return *this;
+}
+
+namespace {
+
+void put_le(std::uint8_t* out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// "0FC63DAF-8483-4772-8E79-3D69D8477DE4" as stored: the first three fields little-endian.
+void put_guid(std::uint8_t* out, const std::string& text) {
+    std::uint8_t bytes[16] = {};
+    int n = 0;
+    for (std::size_t i = 0; i < text.size() && n < 32; ++i) {
+        char c = text[i];
+        if (c == '-') continue;
+        int digit = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+        bytes[n / 2] = static_cast<std::uint8_t>(bytes[n / 2] << 4 | digit);
+        ++n;
+    }
+    const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    for (int i = 0; i < 16; ++i) out[i] = bytes[order[i]];
+}
+
+}  // namespace
+
+std::uint32_t crc32(const std::uint8_t* bytes, std::size_t count) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < count; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+GptLayout& GptLayout::add(const std::string& type, std::uint32_t mib, int index) {
+    std::uint64_t per_mib = 1048576 / sector_;
+    if (next_ == 0) next_ = per_mib;
+    if (index < 0) index = next_index_;
+    next_index_ = index + 1;
+    entries_.push_back({type, next_, next_ + mib * per_mib - 1, index});
+    next_ += mib * per_mib;
+    return *this;
+}
+
+void GptLayout::write() {
+    constexpr std::uint32_t kEntries = 128, kEntrySize = 128;
+    const std::uint64_t array_sectors = kEntries * kEntrySize / sector_;
+    const std::uint64_t last = disk_.size() / sector_ - 1;
+    // Protective MBR: one partition of type 0xEE over the whole disk.
+    std::uint8_t mbr[512] = {};
+    mbr[0x1BE + 4] = 0xEE;
+    put_le(mbr + 0x1BE + 8, 1, 4);
+    put_le(mbr + 0x1BE + 12, std::min<std::uint64_t>(last, 0xFFFFFFFFu), 4);
+    mbr[510] = 0x55;
+    mbr[511] = 0xAA;
+    disk_.write(0, mbr, sizeof mbr);
+
+    std::vector<std::uint8_t> array(kEntries * kEntrySize, 0);
+    for (const Entry& e : entries_) {
+        std::uint8_t* out = &array[static_cast<std::size_t>(e.index) * kEntrySize];
+        put_guid(out, e.type);
+        for (int i = 0; i < 16; ++i) out[16 + i] = static_cast<std::uint8_t>(0x51 + e.index + i);  // unique GUID
+        put_le(out + 32, e.first, 8);
+        put_le(out + 40, e.last, 8);
+    }
+    std::uint32_t array_crc = crc32(array.data(), array.size());
+    auto header = [&](std::uint64_t self, std::uint64_t other, std::uint64_t entries) {
+        std::vector<std::uint8_t> h(sector_, 0);
+        std::memcpy(h.data(), "EFI PART", 8);
+        put_le(&h[8], 0x00010000, 4);
+        put_le(&h[12], 92, 4);
+        put_le(&h[24], self, 8);
+        put_le(&h[32], other, 8);
+        put_le(&h[40], 2 + array_sectors, 8);
+        put_le(&h[48], last - array_sectors - 1, 8);
+        for (int i = 0; i < 16; ++i) h[56 + i] = static_cast<std::uint8_t>(0xA0 + i);  // disk GUID
+        put_le(&h[72], entries, 8);
+        put_le(&h[80], kEntries, 4);
+        put_le(&h[84], kEntrySize, 4);
+        put_le(&h[88], array_crc, 4);
+        put_le(&h[16], crc32(h.data(), 92), 4);
+        disk_.write(self * sector_, h.data(), h.size());
+        disk_.write(entries * sector_, array.data(), array.size());
+    };
+    header(1, last, 2);
+    header(last, 1, last - array_sectors);
 }
 
 }  // namespace sim

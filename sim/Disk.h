@@ -61,24 +61,35 @@ private:
 
 // Linux <linux/hdreg.h> HDIO_GET_IDENTITY: the 512-byte identify block (struct hd_driveid).
 constexpr unsigned long kHdioGetIdentity = 0x030D;
-// The identify block of a drive: the serial number in words 10-19 (bytes 20-39), ASCII,
-// space filled, as the kernel hands it out.
+// The strings of an ATA identify block (ATA8-ACS 7.16.7), each space filled.
+struct AtaIdentity {
+    std::string serial;    // words 10-19
+    std::string firmware;  // words 23-26
+    std::string model;     // words 27-46
+};
+// The identify block as the kernel hands it out: the strings in reading order (the old
+// IDE driver and libata both swap the bytes of each word back). Empty strings stay zero.
+std::array<std::uint8_t, kSectorSize> identify_block(const AtaIdentity& identity);
 std::array<std::uint8_t, kSectorSize> identify_block(const std::string& serial);
 
-// /dev/hdX: the disk's bytes; the identify request is answered when there is a serial
-// number and fails with EINVAL otherwise.
+// A block device (/dev/hdX, /dev/sdX...): the disk's bytes; the identify request is
+// answered when the drive has identify data and fails with EINVAL otherwise.
 class IdeDiskNode : public Node {
 public:
-    IdeDiskNode(std::shared_ptr<const DiskImage> image, std::optional<std::string> serial)
-        : image_(std::move(image)), serial_(std::move(serial)) {}
+    IdeDiskNode(std::shared_ptr<const DiskImage> image, std::optional<AtaIdentity> identity)
+        : image_(std::move(image)), identity_(std::move(identity)) {}
     long read(std::uint64_t offset, void* buffer, std::size_t count) override;
     long long size() const override;
     int ioctl(unsigned long request, void* argument) override;
 
 private:
     std::shared_ptr<const DiskImage> image_;
-    std::optional<std::string> serial_;
+    std::optional<AtaIdentity> identity_;
 };
+
+// Serves `image` as /dev/<name>, answering identify with `identity` when given.
+void add_block_device(Machine& machine, const std::string& name, std::shared_ptr<const DiskImage> image,
+                      std::optional<AtaIdentity> identity);
 
 // Serves `image` as /dev/hd<letter>.
 void add_ide_disk(Machine& machine, char letter, std::shared_ptr<const DiskImage> image,
@@ -119,6 +130,84 @@ private:
     int slot_ = 0;
     std::uint32_t next_cylinder_ = 0;
 };
+
+// --- disks of a current kernel: /sys/block and the device tree behind it ----------------
+
+// Files and symbolic links of a piece of sysfs, by absolute path ("/sys/..."). Installed
+// into a machine, or saved into a capture directory as real files and relative links.
+struct SysfsTree {
+    std::map<std::string, std::string> files;
+    std::map<std::string, std::string> links;  // path -> absolute target
+    std::vector<std::string> directories;
+
+    void install(Machine& machine) const;
+    bool save(const std::string& capture_directory, std::string& error) const;
+};
+
+// A disk where a current kernel shows it: /sys/block/<name> linked into the device tree
+// under its controller's PCI function, as the kernel lays it out.
+struct SysfsDisk {
+    enum class Bus { Ata, Scsi, Usb, Nvme, Virtio };
+    Bus bus = Bus::Ata;
+    std::string name;              // sda, nvme0n1, vda, sr0
+    std::string pci;               // the controller: "0000:00:1f.2"
+    std::uint32_t pci_class = 0;   // base, subclass, interface: 0x010601
+    std::string driver;            // the host adapter's driver: "ahci", "ata_piix", "mpt3sas"
+    int ata_port = 1;              // Ata: the kernel's port number N of ataN
+    int host = 0, channel = 0, target = 0, lun = 0;  // the SCSI address (not Nvme, Virtio)
+    int scsi_type = 0;             // SPC peripheral type: 0 disk, 5 CD/DVD
+    std::string vendor, model, firmware, serial;
+    std::string controller;        // Nvme: "nvme0"; Virtio: "virtio2"
+    std::uint64_t sectors = 0;     // of 512 bytes
+    unsigned logical_block_size = 512;
+};
+void describe_disk(SysfsTree& tree, const SysfsDisk& disk);
+// An ATA port of a controller (with or without a disk on it).
+void describe_ata_port(SysfsTree& tree, const std::string& pci, int port);
+
+// A disk partitioned the way tools have done it since about 2009: partitions on 1 MiB
+// boundaries, extended boot records linked by their second entries.
+class AlignedLayout {
+public:
+    static constexpr std::uint32_t kMiB = 2048;  // sectors
+    explicit AlignedLayout(SparseDisk& disk) : disk_(disk) {}
+    // Sizes in MiB. A primary partition in the next slot.
+    AlignedLayout& primary(std::uint8_t type, std::uint32_t mib);
+    // An extended partition of `type` holding logical partitions of the given types and
+    // sizes; each extended boot record sits 1 MiB before its partition.
+    AlignedLayout& extended(std::uint8_t type, const std::vector<std::pair<std::uint8_t, std::uint32_t>>& logicals);
+
+private:
+    SparseDisk& disk_;
+    int slot_ = 0;
+    std::uint32_t next_ = kMiB;
+};
+
+// A GPT disk (UEFI 2.9 5.3): protective MBR, primary header and entries at LBA 1 and 2,
+// their backup at the end of the disk. Partitions on 1 MiB boundaries.
+class GptLayout {
+public:
+    explicit GptLayout(SparseDisk& disk, unsigned sector_size = 512) : disk_(disk), sector_(sector_size) {}
+    // The type GUID as text ("0FC63DAF-8483-4772-8E79-3D69D8477DE4"), size in MiB, at
+    // entry `index` (the next free one when negative).
+    GptLayout& add(const std::string& type, std::uint32_t mib, int index = -1);
+    // Writes both tables; nothing is on the disk before.
+    void write();
+
+private:
+    struct Entry {
+        std::string type;
+        std::uint64_t first, last;
+        int index;
+    };
+    SparseDisk& disk_;
+    unsigned sector_;
+    std::uint64_t next_ = 0;
+    int next_index_ = 0;
+    std::vector<Entry> entries_;
+};
+
+std::uint32_t crc32(const std::uint8_t* bytes, std::size_t count);
 
 }  // namespace sim
 

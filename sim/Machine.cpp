@@ -70,6 +70,9 @@ private:
     const PhysicalMemory& memory_;
 };
 
+// Where the kernel lists the PCI functions it found; served from the machine's PCI bus.
+constexpr char kPciDevices[] = "/sys/bus/pci/devices";
+
 std::string parent_of(const std::string& path) {
     auto slash = path.find_last_of('/');
     if (slash == std::string::npos || slash == 0) return "/";
@@ -85,6 +88,52 @@ std::string without_trailing_slash(std::string path) {
 
 // --- files -------------------------------------------------------------------------------
 
+void FileTree::add_link(const std::string& path, const std::string& target) {
+    std::string link = without_trailing_slash(path);
+    links_[link] = target;
+    add_directory(parent_of(link));
+}
+
+std::string FileTree::resolve(const std::string& path) const {
+    std::vector<std::string> resolved;
+    std::vector<std::string> pending;  // components still to walk, the next one last
+    auto push_components = [&pending](const std::string& text) {
+        std::vector<std::string> parts;
+        std::size_t start = 0;
+        while (start <= text.size()) {
+            std::size_t slash = text.find('/', start);
+            if (slash == std::string::npos) slash = text.size();
+            if (slash > start) parts.push_back(text.substr(start, slash - start));
+            start = slash + 1;
+        }
+        pending.insert(pending.end(), parts.rbegin(), parts.rend());
+    };
+    auto joined = [&resolved] {
+        std::string out;
+        for (const std::string& part : resolved) out += "/" + part;
+        return out.empty() ? std::string("/") : out;
+    };
+    push_components(path);
+    int links_followed = 0;
+    while (!pending.empty()) {
+        std::string part = pending.back();
+        pending.pop_back();
+        if (part == ".") continue;
+        if (part == "..") {
+            if (!resolved.empty()) resolved.pop_back();
+            continue;
+        }
+        resolved.push_back(part);
+        auto link = links_.find(joined());
+        if (link == links_.end()) continue;
+        if (++links_followed > 40) return "/:too-many-links";  // ELOOP: a path nothing answers to
+        resolved.pop_back();
+        if (!link->second.empty() && link->second[0] == '/') resolved.clear();
+        push_components(link->second);
+    }
+    return joined();
+}
+
 void FileTree::add_snapshot(const std::string& path, std::uint64_t from_microseconds, std::string content) {
     files_[path][from_microseconds] = std::move(content);
     add_directory(parent_of(path));
@@ -98,11 +147,11 @@ void FileTree::add_directory(const std::string& raw) {
 void FileTree::remove(const std::string& path) { files_.erase(path); }
 
 bool FileTree::is_directory(const std::string& path) const {
-    return directories_.count(without_trailing_slash(path)) != 0;
+    return directories_.count(links_.empty() ? without_trailing_slash(path) : resolve(path)) != 0;
 }
 
 std::vector<std::string> FileTree::list(const std::string& raw) const {
-    std::string dir = without_trailing_slash(raw);
+    std::string dir = links_.empty() ? without_trailing_slash(raw) : resolve(raw);
     std::string prefix = dir == "/" ? "/" : dir + "/";
     std::set<std::string> names;
     auto child = [&](const std::string& path) {
@@ -112,11 +161,12 @@ std::vector<std::string> FileTree::list(const std::string& raw) const {
     };
     for (const auto& file : files_) child(file.first);
     for (const auto& directory : directories_) child(directory);
+    for (const auto& link : links_) child(link.first);
     return {names.begin(), names.end()};
 }
 
 const std::string* FileTree::content(const std::string& path, std::uint64_t now) const {
-    auto file = files_.find(path);
+    auto file = files_.find(links_.empty() ? path : resolve(path));
     if (file == files_.end() || file->second.empty()) return nullptr;
     // The latest snapshot that has begun; before the first one the first is shown.
     auto it = file->second.upper_bound(now);
@@ -172,6 +222,10 @@ std::shared_ptr<Node> Machine::open(const std::string& path, int& error) {
         error = EACCES;
         return nullptr;
     }
+    if (hidden_by_kernel(path)) {
+        error = ENOENT;
+        return nullptr;
+    }
     auto device = devices_.find(path);
     if (device != devices_.end()) {
         auto node = device->second();
@@ -180,12 +234,45 @@ std::shared_ptr<Node> Machine::open(const std::string& path, int& error) {
     }
     if (const std::string* content = files.content(path, clock.now_us))
         return std::make_shared<BytesNode>(*content);
+    if (path.compare(0, sizeof kPciDevices - 1, kPciDevices) == 0 && path.size() == sizeof kPciDevices + 19 &&
+        path.compare(path.size() - 7, 7, "/config") == 0) {
+        if (const ConfigSpace* config = pci.sysfs_config(path.substr(sizeof kPciDevices, 12))) {
+            const auto& bytes = config->bytes();
+            return std::make_shared<BytesNode>(std::string(bytes.begin(), bytes.end()));
+        }
+    }
     error = files.is_directory(path) ? EISDIR : ENOENT;
     return nullptr;
 }
 
+// A classic kernel has no /sys/block to offer, a current one no /proc/ide (gone since
+// 5.14), whatever files a capture holds.
+bool Machine::hidden_by_kernel(const std::string& path) const {
+    auto under = [&path](const std::string& root) {
+        return path.compare(0, root.size(), root) == 0 && (path.size() == root.size() || path[root.size()] == '/');
+    };
+    return kernel == Kernel::Current ? under("/proc/ide") : under("/sys/block");
+}
+
 bool Machine::directory_exists(const std::string& path) const {
-    return files.is_directory(path) && !files.is_denied(without_trailing_slash(path));
+    std::string dir = without_trailing_slash(path);
+    if (files.is_denied(dir) || hidden_by_kernel(dir)) return false;
+    if (files.is_directory(path)) return true;
+    if (dir == kPciDevices) return true;
+    if (dir.compare(0, sizeof kPciDevices - 1, kPciDevices) == 0 && dir.size() == sizeof kPciDevices + 12)
+        return pci.sysfs_config(dir.substr(sizeof kPciDevices)) != nullptr;
+    return false;
+}
+
+std::vector<std::string> Machine::list_directory(const std::string& path) const {
+    std::vector<std::string> names = files.list(path);
+    std::string dir = without_trailing_slash(path);
+    std::vector<std::string> extra;
+    if (dir == kPciDevices) extra = pci.sysfs_names();
+    else if (dir.compare(0, sizeof kPciDevices - 1, kPciDevices) == 0 && directory_exists(dir)) extra = {"config"};
+    std::set<std::string> all(names.begin(), names.end());
+    all.insert(extra.begin(), extra.end());
+    return {all.begin(), all.end()};
 }
 
 void Machine::record(Access::Kind kind, const std::string& path, int fd, std::uint64_t offset) {

@@ -71,6 +71,10 @@ public:
     void add(const std::string& path, std::string content) { add_snapshot(path, 0, std::move(content)); }
     void add_snapshot(const std::string& path, std::uint64_t from_microseconds, std::string content);
     void add_directory(const std::string& path);
+    // A symbolic link, as sysfs is made of: `target` is absolute or relative to the link's
+    // directory. Every path given to the tree is resolved through its links component by
+    // component, ".." included, as the kernel resolves a path.
+    void add_link(const std::string& path, const std::string& target);
     // Makes an existing or future file fail to open with EACCES.
     void deny(const std::string& path) { denied_.insert(path); }
     void remove(const std::string& path);
@@ -78,7 +82,11 @@ public:
     bool is_directory(const std::string& path) const;
     // Names of the files and directories directly inside a directory, sorted.
     std::vector<std::string> list(const std::string& path) const;
-    bool is_denied(const std::string& path) const { return denied_.count(path) != 0; }
+    bool is_denied(const std::string& path) const {
+        return denied_.count(path) != 0 || (!links_.empty() && denied_.count(resolve(path)) != 0);
+    }
+    // The path with its links followed and "." and ".." taken away.
+    std::string resolve(const std::string& path) const;
     // Content at the given time, or null when there is no such file.
     const std::string* content(const std::string& path, std::uint64_t now_microseconds) const;
 
@@ -86,6 +94,7 @@ private:
     std::map<std::string, std::map<std::uint64_t, std::string>> files_;
     std::set<std::string> directories_;
     std::set<std::string> denied_;
+    std::map<std::string, std::string> links_;
 };
 
 // x86 I/O ports. Unmapped ports read as all ones, as on a real bus.
@@ -166,6 +175,9 @@ public:
     // Opens a device or file; null with `error` set to an errno value when there is none.
     std::shared_ptr<Node> open(const std::string& path, int& error);
     bool directory_exists(const std::string& path) const;
+    // The names in a directory, sorted: the file tree's, and the kernel's PCI functions
+    // under /sys/bus/pci/devices.
+    std::vector<std::string> list_directory(const std::string& path) const;
 
     // Called before every read, with the path read; a test's way to act in the middle of a
     // library call (for instance to call the library again from "inside" it).
@@ -179,6 +191,7 @@ public:
     std::vector<std::string> still_open() const;
 
 private:
+    bool hidden_by_kernel(const std::string& path) const;
     std::map<std::string, DeviceFactory> devices_;
     mutable std::mutex log_mutex_;
     std::vector<Access> log_;

@@ -1,8 +1,10 @@
 #include "sim/Pci.h"
 
 #include <cctype>
+#include <cstdio>
 
 #include "sim/Machine.h"
+#include "sim/loader.h"
 
 namespace sim {
 
@@ -43,6 +45,7 @@ PciBus::PciBus(Ports& ports) {
             return port == kAddressPort && width == 4 ? address_ : 0xFFFFFFFFu;
         },
         [this](std::uint16_t port, int width, std::uint32_t value) {
+            ++port_accesses;
             if (port == kAddressPort && width == 4) address_ = value;
         });
     // The configuration space is read-only to the library: writes are ignored.
@@ -50,6 +53,7 @@ PciBus::PciBus(Ports& ports) {
 }
 
 std::uint32_t PciBus::read_data(std::uint16_t port, int width) {
+    ++port_accesses;
     if (!(address_ & 0x80000000u)) return 0xFFFFFFFFu;
     int bus = static_cast<int>(address_ >> 16 & 0xFF);
     int device = static_cast<int>(address_ >> 11 & 0x1F);
@@ -68,6 +72,46 @@ void PciBus::add(int bus, int device, int function, ConfigSpace config) {
 }
 
 void PciBus::remove(int bus, int device, int function) { functions_.erase(key(bus, device, function)); }
+
+bool PciBus::kernel_lists(int bus, int device, int function) const {
+    auto first = functions_.find(key(bus, device, 0));
+    if (first == functions_.end()) return false;
+    auto vendor = [](const ConfigSpace& c) { return c.read_dword(0) & 0xFFFF; };
+    if (vendor(first->second) == 0xFFFF || vendor(first->second) == 0) return false;
+    if (function == 0) return true;
+    auto it = functions_.find(key(bus, device, function));
+    if (it == functions_.end() || vendor(it->second) == 0xFFFF || vendor(it->second) == 0) return false;
+    return (first->second.read_dword(12) >> 16 & 0x80) != 0;  // header type, bit 7
+}
+
+std::vector<std::string> PciBus::sysfs_names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : functions_) {
+        int bus = static_cast<int>(entry.first >> 8), device = static_cast<int>(entry.first >> 3 & 0x1F),
+            function = static_cast<int>(entry.first & 7);
+        if (!kernel_lists(bus, device, function)) continue;
+        char name[32];
+        std::snprintf(name, sizeof name, "0000:%02x:%02x.%x", bus, device, function);
+        names.push_back(name);
+    }
+    return names;  // the keys are in bus, device, function order, and so are the names
+}
+
+const ConfigSpace* PciBus::sysfs_config(const std::string& name) const {
+    int bus = 0, device = 0, function = 0;
+    if (name.size() != 12 || name.compare(0, 5, "0000:") != 0 || !parse_pci_name(name.substr(5), bus, device, function))
+        return nullptr;
+    if (!kernel_lists(bus, device, function)) return nullptr;
+    return &functions_.find(key(bus, device, function))->second;
+}
+
+bool save_pci_function(const std::string& capture_directory, int bus, int device, int function,
+                       const ConfigSpace& config) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%02x:%02x.%x", bus & 0xFF, device & 0x1F, function & 7);
+    const auto& bytes = config.bytes();
+    return write_file(capture_directory + "/pci/" + name, std::string(bytes.begin(), bytes.end()));
+}
 
 bool parse_pci_name(const std::string& name, int& bus, int& device, int& function) {
     auto hex = [&](std::size_t from, std::size_t count, int& out) {

@@ -59,6 +59,16 @@ public:
 
     // Configuration reads through the data port, per bus number.
     std::array<std::uint64_t, 256> reads_per_bus{};
+    // Every access to the configuration ports: address writes and data reads.
+    std::uint64_t port_accesses = 0;
+
+    // The kernel's view, served under /sys/bus/pci/devices: the functions its slot scan
+    // finds (function 0, and functions 1-7 of a device whose function 0 has the
+    // multi-function bit), named "0000:BB:DD.F", in name order.
+    std::vector<std::string> sysfs_names() const;
+    // The configuration space behind ".../0000:BB:DD.F/config", or null when the kernel
+    // would list no such function.
+    const ConfigSpace* sysfs_config(const std::string& name) const;
 
 private:
     static std::uint32_t key(int bus, int device, int function) {
@@ -66,10 +76,15 @@ private:
                static_cast<std::uint32_t>(function);
     }
     std::uint32_t read_data(std::uint16_t port, int width);
+    bool kernel_lists(int bus, int device, int function) const;
 
     std::uint32_t address_ = 0;
     std::map<std::uint32_t, ConfigSpace> functions_;
 };
+
+// Writes a function's configuration space into a capture directory as pci/BB:DD.F.
+bool save_pci_function(const std::string& capture_directory, int bus, int device, int function,
+                       const ConfigSpace& config);
 
 // "BB:DD.F" (hexadecimal, as the sysfs directory names without their domain) to numbers.
 bool parse_pci_name(const std::string& name, int& bus, int& device, int& function);

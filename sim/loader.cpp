@@ -126,6 +126,58 @@ bool load_disks(const fs::path& dir, Machine& machine, std::string& error) {
     return true;
 }
 
+// sys/...: files of the kernel's sysfs (/sys/block and the device tree behind it), served
+// under /sys with their symbolic links kept; a link names its target as sysfs does,
+// relative to its own directory.
+bool load_sys(const fs::path& dir, Machine& machine, std::string& error) {
+    fs::path root = dir / "sys";
+    std::error_code ec;
+    if (!fs::is_directory(root, ec)) return true;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        std::string target = "/sys/" + it->path().lexically_relative(root).generic_string();
+        if (it->is_symlink(ec)) {
+            machine.files.add_link(target, fs::read_symlink(it->path(), ec).generic_string());
+        } else if (it->is_directory(ec)) {
+            machine.files.add_directory(target);
+        } else if (auto content = read_file(it->path().string())) {
+            machine.files.add(target, *content);
+        } else {
+            error = "cannot read " + it->path().string();
+            return false;
+        }
+    }
+    if (ec) error = "sys/: " + ec.message();
+    return !ec;
+}
+
+// dev/NAME.img for the disks of a current kernel (sda, nvme0n1, vda...), served as
+// /dev/NAME, with dev/NAME.identify: the 512-byte identify block of an ATA disk, as
+// HDIO_GET_IDENTITY returns it, when the disk answers it.
+bool load_block_devices(const fs::path& dir, Machine& machine, std::string& error) {
+    std::error_code ec;
+    if (!fs::is_directory(dir / "dev", ec)) return true;
+    for (const auto& entry : fs::directory_iterator(dir / "dev", ec)) {
+        if (entry.path().extension() != ".img") continue;
+        std::string name = entry.path().stem().string();
+        if (name.size() == 3 && name.compare(0, 2, "hd") == 0) continue;  // the classic drives
+        auto image = FileDisk::open(entry.path().string(), error);
+        if (!image) return false;
+        std::optional<AtaIdentity> identity;
+        if (auto block = read_file((dir / "dev" / (name + ".identify")).string())) {
+            if (block->size() != kSectorSize) {
+                error = "dev/" + name + ".identify: an identify block is 512 bytes";
+                return false;
+            }
+            auto field = [&block](std::size_t offset, std::size_t length) { return block->substr(offset, length); };
+            identity = AtaIdentity{field(20, 20), field(46, 8), field(54, 40)};
+        }
+        add_block_device(machine, name, image, identity);
+    }
+    if (ec) error = "dev/: " + ec.message();
+    return !ec;
+}
+
 // kernel: the kernel the captured machine ran, as blank-separated words: "classic" or
 // "current" (the interfaces it offers; classic when the file is absent), "lockdown", and
 // "ram-end ADDRESS" (reads of /dev/mem from ADDRESS on fail).
@@ -174,7 +226,8 @@ std::unique_ptr<Machine> load_machine(const std::string& directory, std::string&
     }
     auto machine = std::make_unique<Machine>();
     fs::path dir(directory);
-    for (auto loader : {load_kernel, load_smbios, load_proc, load_pci, load_disks, load_ipmi, load_programs})
+    for (auto loader : {load_kernel, load_smbios, load_proc, load_pci, load_disks, load_ipmi, load_programs,
+                        load_sys, load_block_devices})
         if (!loader(dir, *machine, error)) return nullptr;
     return machine;
 }

@@ -210,7 +210,7 @@ bool list_directory(const char* path, std::vector<std::string>& names) {
         errno = machine->files.is_directory(path) ? EACCES : ENOENT;
         return false;
     }
-    names = machine->files.list(path);
+    names = machine->list_directory(path);
     return true;
 }
 

@@ -4,10 +4,15 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
+#include "storage/ptable.h"
 #include "storage/storage.h"
+#include "storage/sysblock.h"
 
 namespace {
 
@@ -20,32 +25,6 @@ constexpr unsigned long long kTableOffset = 0x1BE;
 constexpr int kPrimarySlots = 4;
 constexpr int kRecordEntries = sizeof(PartitionInformation::partition) / sizeof(PARTITION);
 constexpr unsigned char kExtendedLba = 0x0F;
-
-struct TypeText {
-    unsigned char type;
-    const char* text;
-};
-
-// File-system texts of primary entries (master boot record).
-const TypeText kPrimaryTypes[] = {
-    {0x07, "HPFS/NTFS"},
-    {0x0B, "Win95 FAT32"},
-    {0x82, "Linux swap"},
-    {0x83, "Linux"},
-};
-
-// File-system texts of logical partitions (first entry of an extended boot record).
-const TypeText kLogicalTypes[] = {
-    {0x06, "FAT 16"},      {0x0B, "Win95 FAT32"},      {0x0C, "Win95 FAT32 (LBA)"}, {0x0E, "Win95 FAT16 (LBA)"},
-    {0x16, "Hidden FAT16"}, {0x17, "Hidden HPFS/NTFS"}, {0x82, "Linux swap"},        {0x83, "Linux"},
-};
-
-template <std::size_t N>
-const char* TextOf(const TypeText (&table)[N], unsigned char type) {
-    for (const TypeText& row : table)
-        if (row.type == type) return row.text;
-    return nullptr;
-}
 
 // Reads the 16-byte entry at `offset` of the disk; false when it cannot be read whole.
 bool ReadEntry(int fd, unsigned long long offset, partition& entry) {
@@ -110,7 +89,7 @@ int get_logic_info_from_ext(int fd, partition ext, PartitionInformation* PI, int
         partition logical;
         if (offset + 2 * sizeof(partition) > disk_bytes || !ReadEntry(fd, offset, logical)) break;
         ++nr_logic_part;
-        if (const char* text = TextOf(kLogicalTypes, logical.sys_ind))
+        if (const char* text = LogicalTypeText(logical.sys_ind))
             Report(PI->partition[(*nr_part)++], dev, nr_logic_part + kPrimarySlots, logical, text);
 
         unsigned long long sectors = 0;
@@ -124,11 +103,66 @@ int get_logic_info_from_ext(int fd, partition ext, PartitionInformation* PI, int
     return nr_logic_part;
 }
 
+namespace {
+
+// The disk's logical sector size, in which its tables count; 512 when not given.
+unsigned SectorSize(const std::string& name) {
+    std::string path = "/sys/block/" + name + "/queue/logical_block_size";
+    char text[16] = {};
+    int fd = platform::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return 512;
+    long n = platform::read(fd, text, sizeof text - 1);
+    platform::close(fd);
+    unsigned long size = n > 0 ? std::strtoul(text, nullptr, 10) : 0;
+    return size >= 512 && size <= 65536 && size % 512 == 0 ? static_cast<unsigned>(size) : 512;
+}
+
+// The tables of a disk of a current kernel, read as the kernel reads them.
+void WalkTables(const BlockDisk& disk, PartitionInformation* PI, int& nr_part) {
+    std::string device = "/dev/" + disk.name;
+    int fd = platform::open(device.c_str(), O_RDONLY);
+    if (fd < 0) return;
+    long long end = platform::lseek(fd, 0, SEEK_END);
+    unsigned long long bytes = end > 0 ? static_cast<unsigned long long>(end) : disk.sectors * kSectorSize;
+    DiskReader read = [fd](unsigned long long offset, void* buffer, std::size_t count) {
+        if (platform::lseek(fd, static_cast<long long>(offset), SEEK_SET) != static_cast<long long>(offset))
+            return false;
+        std::size_t done = 0;
+        while (done < count) {
+            long n = platform::read(fd, static_cast<char*>(buffer) + done, count - done);
+            if (n <= 0) return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    };
+    unsigned sector = SectorSize(disk.name);
+    for (const TablePartition& p : ReadPartitionTable(read, bytes, sector)) {
+        if (nr_part == kRecordEntries) break;
+        const char* text = PartitionTypeText(p);
+        if (!text) continue;
+        PARTITION& out = PI->partition[nr_part++];
+        std::memset(out.description, 0, sizeof out.description);
+        std::snprintf(out.description, sizeof out.description, "%s", PartitionPath(disk.name, p.number).c_str());
+        lltostr(out.size, p.sectors * sector);
+        std::memset(out.FileSystem, 0, sizeof out.FileSystem);
+        std::snprintf(out.FileSystem, sizeof out.FileSystem, "%s", text);
+    }
+    platform::close(fd);
+}
+
+}  // namespace
+
 void GetAllPartitionInfo(PartitionInformation* PI) {
     int nr_part = 0;
     StorageInformation drives;
     std::memset(&drives, 0, sizeof drives);
-    GetStorageInfo(&drives);
+    std::vector<BlockDisk> disks;
+    GetStorageInfo(&drives, disks);
+    if (!disks.empty()) {
+        for (const BlockDisk& disk : disks) WalkTables(disk, PI, nr_part);
+        PI->quantity = nr_part;
+        return;
+    }
 
     for (int i = 0; i < drives.quantityIDE && nr_part < kRecordEntries; ++i) {
         char dev[16];
@@ -138,7 +172,7 @@ void GetAllPartitionInfo(PartitionInformation* PI) {
         for (int slot = 0; slot < kPrimarySlots && nr_part < kRecordEntries; ++slot) {
             partition entry;
             if (!ReadEntry(fd, kTableOffset + sizeof(partition) * slot, entry) || entry.sys_ind == 0) continue;
-            if (const char* text = TextOf(kPrimaryTypes, entry.sys_ind))
+            if (const char* text = PrimaryTypeText(entry.sys_ind))
                 Report(PI->partition[nr_part++], dev, slot + 1, entry, text);
             // Only the LBA extended type is followed; 0x05 and 0x85 are neither listed nor walked.
             if (entry.sys_ind == kExtendedLba) get_logic_info_from_ext(fd, entry, PI, &nr_part, dev);

@@ -1,5 +1,7 @@
-// The partitions of the IDE disks: the four primary entries of each master boot record and
-// the logical partitions of an extended partition of type 0x0F.
+// The partitions of the disks. Disks found through /proc/ide are walked the classic way:
+// the four primary entries of each master boot record and the logical partitions of an
+// extended partition of type 0x0F, found by cylinder arithmetic. Disks found through
+// /sys/block are read as the kernel reads them (storage/ptable.h).
 #ifndef QARVEL_STORAGE_PARTITION_H
 #define QARVEL_STORAGE_PARTITION_H
 

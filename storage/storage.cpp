@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "storage/sysblock.h"
 
 const char* const IdePositionText[kIdePositions] = {"Primary Master", "Primary Slave", "Secondry Master",
                                                     "Secondry Slave"};
@@ -69,13 +70,36 @@ void lltostr(char* str, unsigned long long dig) {
     str[count] = '\0';
 }
 
-void GetStorageInfo(StorageInformation* SI) {
-    int count = 0;
-    if (!platform::directory_exists("/proc/ide")) {
-        std::printf("No ide devices.");
-        SI->quantityIDE = 0;
-        return;
+namespace {
+
+const char* g_source = nullptr;
+
+template <std::size_t N>
+void SetText(char (&field)[N], const std::string& text) {
+    std::memset(field, 0, N);
+    std::snprintf(field, N, "%s", text.c_str());
+}
+
+void FillFromSysBlock(StorageInformation* SI, const std::vector<BlockDisk>& disks) {
+    int ide = 0, others = 0;
+    for (const BlockDisk& disk : disks) {
+        DriveInfo& entry = SI->driveArray[ide + others];
+        (disk.ide ? ide : others)++;
+        SetText(entry.type, "hdd");
+        lltostr(entry.size, disk.sectors * 512ULL);
+        SetText(entry.model, disk.model);
+        SetText(entry.ControllerType, disk.ControllerType);
+        SetText(entry.ControllerNo, disk.ControllerNo);
+        SetText(entry.SerialNo, disk.serial);
+        SetText(entry.FirmwareVersion, disk.firmware);
     }
+    SI->quantityIDE = ide;
+    SI->quantitySCSI = others;
+}
+
+// The classic walk of the four IDE positions under /proc/ide.
+void FillFromProcIde(StorageInformation* SI) {
+    int count = 0;
     for (int position = 0; position < kIdePositions; ++position) {
         char channel[32], drive[48], device[16];
         std::snprintf(channel, sizeof channel, "/proc/ide/ide%d/", position / 2);
@@ -107,4 +131,33 @@ void GetStorageInfo(StorageInformation* SI) {
         ++count;
     }
     SI->quantityIDE = count;
+}
+
+}  // namespace
+
+const char* DiskSourceName() { return g_source; }
+
+void GetStorageInfo(StorageInformation* SI) {
+    std::vector<BlockDisk> disks;
+    GetStorageInfo(SI, disks);
+}
+
+void GetStorageInfo(StorageInformation* SI, std::vector<BlockDisk>& disks) {
+    disks.clear();
+    if (platform::directory_exists("/proc/ide")) {
+        g_source = "/proc/ide";
+        FillFromProcIde(SI);
+        return;
+    }
+    g_source = ListBlockDisks(disks) ? "/sys/block" : nullptr;
+    constexpr std::size_t kEntries = sizeof SI->driveArray / sizeof SI->driveArray[0];
+    if (disks.size() > kEntries) disks.resize(kEntries);
+    if (!disks.empty()) {
+        FillFromSysBlock(SI, disks);
+        return;
+    }
+    // The message goes to the agent's own output: a line of its own.
+    std::printf("No ide devices.\n");
+    SI->quantityIDE = 0;
+    if (g_source) SI->quantitySCSI = 0;
 }

@@ -150,7 +150,7 @@ TEST(CapturedMachine, WithoutProcIdeThereAreNoDrivesAndNoPartitions) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(get_info(INFO_STORAGE, &drives->record), 0);
     EXPECT_EQ(get_info(INFO_PARTITION, &partitions->record), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "No ide devices.No ide devices.");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "No ide devices.\nNo ide devices.\n");
     EXPECT_EQ(get_info(INFO_PCI_DEVICE, &devices->record), 0);
     EXPECT_EQ(drives->record.quantityIDE, 0);
     EXPECT_EQ(partitions->record.quantity, 0);

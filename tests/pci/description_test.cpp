@@ -60,7 +60,7 @@ TEST_F(PciDescription, ClassAndSubclassTexts) {
     EXPECT_STREQ(One(Class(0x0C, 0x03, 0x10)).type, "Universal Serial Bus");
     EXPECT_STREQ(One(Class(0x0C, 0x03, 0x20)).type, "USB2 host controller");
     // An interface the table does not list for USB leaves the text empty.
-    EXPECT_STREQ(One(Class(0x0C, 0x03, 0x30)).type, "");
+    EXPECT_STREQ(One(Class(0x0C, 0x03, 0x50)).type, "");
 
     // The interface matters only where the table names one.
     DEV ide = One(Class(0x01, 0x01, 0x8A));
@@ -74,9 +74,32 @@ TEST_F(PciDescription, ClassAndSubclassTexts) {
     // A subclass text belongs to its own base class: 0x0B/0x10 is Alpha, 0x0D/0x10 is RF.
     EXPECT_STREQ(One(Class(0x0B, 0x10, 0x00)).type, "Alpha");
     EXPECT_STREQ(One(Class(0x0D, 0x10, 0x00)).type, "RF controller");
-    // SATA (0x01/0x06) is not in the table.
-    EXPECT_STREQ(One(Class(0x01, 0x06, 0x01)).type, "");
     EXPECT_STREQ(One(Class(0x12, 0x00, 0x00)).model, "Unknown");
+}
+
+TEST_F(PciDescription, SubclassesOfTodaysMachines) {
+    EXPECT_STREQ(One(Class(0x01, 0x06, 0x01)).type, "SATA controller (AHCI 1.0)");
+    EXPECT_STREQ(One(Class(0x01, 0x06, 0x00)).type, "SATA controller");
+    EXPECT_STREQ(One(Class(0x01, 0x07, 0x00)).type, "Serial Attached SCSI controller");
+    DEV nvme = One(Class(0x01, 0x08, 0x02));
+    EXPECT_STREQ(nvme.model, "Mass storage controller");
+    EXPECT_STREQ(nvme.type, "NVM Express controller");
+    EXPECT_STREQ(One(Class(0x01, 0x08, 0x00)).type, "Non-volatile memory controller");
+    EXPECT_STREQ(One(Class(0x0C, 0x03, 0x30)).type, "USB3 host controller (xHCI)");
+    EXPECT_STREQ(One(Class(0x0C, 0x00, 0x10)).type, "IEEE 1394 following the 1394 OpenHCI specification");
+    EXPECT_STREQ(One(Class(0x04, 0x03, 0x00)).type, "High Definition Audio controller");
+    EXPECT_STREQ(One(Class(0x02, 0x07, 0x00)).type, "InfiniBand controller");
+    EXPECT_STREQ(One(Class(0x08, 0x06, 0x00)).type, "IOMMU");
+    EXPECT_STREQ(One(Class(0x08, 0x02, 0x03)).type, "High Performance Event Timer");
+    // The new classes keep the model texts they always had.
+    DEV accelerator = One(Class(0x12, 0x00, 0x00));
+    EXPECT_STREQ(accelerator.model, "Unknown");
+    EXPECT_STREQ(accelerator.type, "Processing accelerator");
+    // Texts of earlier rows are unchanged by the new ones: an interface-less row of a
+    // subclass still answers for every interface, 0x80 still gets "other" where no row is.
+    EXPECT_STREQ(One(Class(0x08, 0x02, 0x00)).type, "Generic 8254 system timer");
+    EXPECT_STREQ(One(Class(0x01, 0x00, 0x11)).type, "SCSI bus controller");
+    EXPECT_STREQ(One(Class(0x12, 0x80, 0x00)).type, "other");
 }
 
 TEST_F(PciDescription, ClassesBeyondTheTableAreUnknown) {
@@ -87,6 +110,7 @@ TEST_F(PciDescription, ClassesBeyondTheTableAreUnknown) {
     // 0xFF/0x80: the "other" of subclass 0x80 still applies; no table text overwrites it.
     EXPECT_STREQ(One(Class(0xFF, 0x80, 0x00)).type, "other");
     EXPECT_STREQ(One(Class(0x13, 0x00, 0x00)).model, "");
+    EXPECT_STREQ(One(Class(0x14, 0x00, 0x00)).type, "");
 }
 
 TEST_F(PciDescription, TextsLongerThanTheirFieldAreCut) {
@@ -99,13 +123,14 @@ TEST_F(PciDescription, TextsLongerThanTheirFieldAreCut) {
 
 TEST_F(PciDescription, PositionInterruptBaseAddressAndRevision) {
     machine->pci.add(2, 31, 7, Class(0x02, 0x00, 0x00).interrupt(0xFF, 1).bar(0, 0xFEBC0000).revision(0xA3));
+    machine->pci.add(2, 31, 0, Class(0x02, 0x00, 0x00).header_type(0x80));
     machine->pci.add(0, 0, 0, Class(0x06, 0x00, 0x00).interrupt(0x00, 0).bar(0, 0x0000E001));
     machine->pci.add(0, 29, 0, Class(0x0C, 0x03, 0x00).interrupt(0x17, 1).bar(0, 0));
     auto info = Describe();
-    ASSERT_EQ(info->quantity, 3);
+    ASSERT_EQ(info->quantity, 4);
     const DEV& host = info->dev[0];
     const DEV& usb = info->dev[1];
-    const DEV& nic = info->dev[2];
+    const DEV& nic = info->dev[3];
     EXPECT_STREQ(host.desc, "bus:0, dev:0, func:0");
     EXPECT_STREQ(usb.desc, "bus:0, dev:29, func:0");
     EXPECT_STREQ(nic.desc, "bus:2, dev:31, func:7");
@@ -120,10 +145,11 @@ TEST_F(PciDescription, PositionInterruptBaseAddressAndRevision) {
     EXPECT_EQ(nic.MemBase, 0);
     EXPECT_EQ(nic.DMAChannel, 0);
     EXPECT_EQ(nic.Duplex, 0);
-    EXPECT_EQ(info->dev[3].desc[0], '\0');
+    EXPECT_EQ(info->dev[4].desc[0], '\0');
 }
 
 TEST_F(PciDescription, MoreFunctionsThanTheRecordHoldsDescribesTheFirst64AtOnce) {
+    machine->files.deny("/sys/bus/pci/devices");  // the port scan
     for (int i = 0; i < 70; ++i) machine->pci.add(i / 32, i % 32, 0, Class(0x02, 0x00, 0x00));
     auto info = Describe();
     EXPECT_EQ(info->quantity, 64);
@@ -136,12 +162,13 @@ TEST_F(PciDescription, MoreFunctionsThanTheRecordHoldsDescribesTheFirst64AtOnce)
     EXPECT_EQ(machine->ports.level, 0);
 }
 
-TEST_F(PciDescription, WithoutPortPrivilegeTheRecordIsEmpty) {
+TEST_F(PciDescription, WithoutPortPrivilegeOrSysfsTheRecordIsEmpty) {
     machine->pci.add(0, 0, 0, Class(0x06, 0x00, 0x00));
     machine->ports.grant_iopl = false;
+    machine->files.deny("/sys/bus/pci/devices");
     auto info = std::make_unique<DeviceInformation>();
     std::memset(info.get(), 0x5A, sizeof *info);
-    EXPECT_EQ(GetPciInfo(info.get()), 0);
+    EXPECT_EQ(GetPciInfo(info.get()), -1);  // nothing could be looked at
     EXPECT_EQ(info->quantity, 0);
     EXPECT_EQ(info->dev[0].desc[0], 0x5A);  // no entry written
     EXPECT_EQ(machine->ports.violations, 0);

@@ -283,7 +283,7 @@ TEST_F(PartitionWalk, TheRecordHoldsTwentySixEntries) {
 TEST_F(PartitionWalk, WithoutIdeDisksNothingIsOpened) {
     testing::internal::CaptureStdout();
     auto entries = Walk();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "No ide devices.");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "No ide devices.\n");
     EXPECT_EQ(quantity, 0);
     sim::add_ide_proc(*machine, 'c', "cdrom", "DVD", 0);
     Walk();

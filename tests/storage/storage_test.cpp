@@ -111,7 +111,7 @@ TEST_F(IdeDrives, LongTextsStayInsideTheirFields) {
 TEST_F(IdeDrives, WithoutProcIdeNothingIsListed) {
     testing::internal::CaptureStdout();
     auto info = Inventory();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "No ide devices.");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "No ide devices.\n");
     EXPECT_EQ(info->quantityIDE, 0);
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "api/exports.h"
+#include "sim/loader.h"
 
 namespace qtest {
 
@@ -34,6 +35,14 @@ void MachineTest::SetUp() {
 }
 
 void MachineTest::TearDown() { ResetLibrary(); }
+
+void MachineTest::UseCapture(const char* directory) {
+    std::string error;
+    std::shared_ptr<sim::Machine> loaded = sim::load_machine(directory, error);
+    ASSERT_TRUE(loaded) << error;
+    machine = loaded;
+    sim::use(machine);
+}
 
 void MachineTest::Publish(const sim::SmbiosTable& table, const sim::EntryPoint& entry) {
     sim::place_smbios(*machine, table, entry);

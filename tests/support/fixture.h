@@ -21,6 +21,8 @@ protected:
 
     // Publishes `table` behind an entry point (SMBIOS 2.7 at 0xF0800 unless told otherwise).
     void Publish(const sim::SmbiosTable& table, const sim::EntryPoint& entry = {});
+    // Serves the machine of a capture directory instead of the test's own.
+    void UseCapture(const char* directory);
 
     std::shared_ptr<sim::Machine> machine;
 };

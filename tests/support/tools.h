@@ -43,6 +43,7 @@ struct SfdiskPartition {
     int number;
     std::uint64_t start, size;  // sectors
     unsigned type;
+    std::string type_text;  // as printed: "83", or a GPT type GUID
 };
 
 // The partitions of a disk image as sfdisk reads it (it follows the links of the extended
@@ -68,6 +69,10 @@ inline std::vector<SfdiskPartition> SfdiskDump(const std::string& image) {
                         &size, &p.type) == 4) {
             p.start = start;
             p.size = size;
+            std::size_t type = line.find("type=");
+            p.type_text = line.substr(type + 5, line.find(',', type) == std::string::npos
+                                                    ? std::string::npos
+                                                    : line.find(',', type) - type - 5);
             result.push_back(p);
         }
     }

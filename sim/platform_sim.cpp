@@ -326,11 +326,7 @@ long run_command(const char* command, char* output, std::size_t size) {
         bool written = ::write(fd, printed.data(), printed.size()) == static_cast<ssize_t>(printed.size());
         ::close(fd);
         if (written) {
-            // Appended piece by piece: GCC 12 at -O3 misreads "(" + substr as overlapping copies.
-            std::string shell = "(";
-            shell.append(line, bar + 1, std::string::npos);
-            shell.append(") < ");
-            shell.append(input);
+            std::string shell = "(" + line.substr(bar + 1) + ") < " + input;
             if (FILE* pipe = ::popen(shell.c_str(), "r")) {
                 char chunk[512];
                 std::size_t n;

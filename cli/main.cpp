@@ -1,6 +1,11 @@
 // qarvel: loads a Qarvel library with dlopen, as the management agent does, calls its
 // exports by name and prints every record they fill.
 #include <dlfcn.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +17,9 @@
 #ifndef QARVEL_DEFAULT_LIBRARY
 #define QARVEL_DEFAULT_LIBRARY "Qarvel-sim.so"
 #endif
+#ifndef QARVEL_SIM_LIBRARY
+#define QARVEL_SIM_LIBRARY "Qarvel-sim.so"
+#endif
 
 namespace {
 
@@ -20,7 +28,8 @@ void usage(std::FILE* out) {
                  "usage: qarvel [--library PATH] [--machine DIR] [COMMAND...]\n"
                  "  Without a command, prints every record the library fills.\n"
                  "  --library PATH  the library to load (default: %s)\n"
-                 "  --machine DIR   the captured machine a simulated library serves (sets QARVEL_MACHINE)\n"
+                 "  --machine DIR   the captured machine a simulated library serves (sets QARVEL_MACHINE;\n"
+                 "                  the library defaults to %s)\n"
                  "Commands, run in the order given in one process:\n"
                  "  threshold ENTITY TYPE WHICH VALUE\n"
                  "                  sets one threshold of every sensor of an IPMI entity and sensor type\n"
@@ -34,14 +43,40 @@ void usage(std::FILE* out) {
                  "  watchdog reset  restarts the countdown\n"
                  "  watchdog stop   stops the watchdog\n"
                  "  watchdog show   prints its action, initial and present countdown (ms)\n"
-                 "The exit status is 1 when a call of a command failed.\n",
-                 QARVEL_DEFAULT_LIBRARY);
+                 "The exit status is 1 when a call failed, the library lacks an export the report calls,\n"
+                 "or the capture directory has a file the simulated library refused; 2 when the command\n"
+                 "line cannot be read.\n",
+                 QARVEL_DEFAULT_LIBRARY, QARVEL_SIM_LIBRARY);
 }
+
+// The capture problems the simulated library reports on a descriptor it is given.
+class LoadStatus {
+public:
+    LoadStatus() : fd_(::memfd_create("qarvel-sim-status", MFD_CLOEXEC)) {
+        if (fd_ >= 0) setenv("QARVEL_SIM_STATUS_FD", std::to_string(fd_).c_str(), 1);
+    }
+    ~LoadStatus() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    // The number of capture files the library refused.
+    long errors() const {
+        char text[256] = {};
+        if (fd_ < 0 || ::pread(fd_, text, sizeof text - 1, 0) <= 0) return 0;
+        long total = 0;
+        for (const char* at = text; (at = std::strstr(at, "errors ")) != nullptr; at += 7)
+            total += std::strtol(at + 7, nullptr, 10);
+        return total;
+    }
+
+private:
+    int fd_;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string library_path = QARVEL_DEFAULT_LIBRARY;
+    std::string library_path;
+    const char* machine = nullptr;
     int first_command = argc;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -49,12 +84,17 @@ int main(int argc, char** argv) {
             first_command = i;  // the rest of the line is commands
             break;
         }
-        if ((arg == "--library" || arg == "--machine") && i + 1 < argc) {
+        if (arg == "--library" || arg == "--machine") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                std::fprintf(stderr, "qarvel: %s needs a %s\n", arg.c_str(),
+                             arg == "--library" ? "library path" : "machine directory");
+                return 2;
+            }
             const char* value = argv[++i];
             if (arg == "--library")
                 library_path = value;
             else
-                setenv("QARVEL_MACHINE", value, 1);
+                machine = value;
         } else if (arg == "--help" || arg == "-h") {
             usage(stdout);
             return 0;
@@ -65,6 +105,21 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (machine) {
+        struct stat st;
+        const char* why = ::stat(machine, &st) != 0 ? std::strerror(errno)
+                          : !S_ISDIR(st.st_mode)    ? "not a directory"
+                                                    : nullptr;
+        if (why) {
+            std::fprintf(stderr, "qarvel: --machine %s: %s\n", machine, why);
+            return 1;
+        }
+        setenv("QARVEL_MACHINE", machine, 1);
+        if (library_path.empty()) library_path = QARVEL_SIM_LIBRARY;
+    }
+    if (library_path.empty()) library_path = QARVEL_DEFAULT_LIBRARY;
+
+    LoadStatus load_status;
     void* handle = dlopen(library_path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         std::fprintf(stderr, "qarvel: cannot load %s: %s\n", library_path.c_str(), dlerror());
@@ -72,11 +127,26 @@ int main(int argc, char** argv) {
     }
     cli::Library library(handle);
     cli::Printer out(stdout);
-    if (first_command < argc) return cli::run_commands(library, out, argc - first_command, argv + first_command);
-    std::printf("# qarvel report\n");
-    cli::report_inventory(library, out);
-    cli::report_devices(library, out);
-    cli::report_usage(library, out);
-    cli::report_ipmi(library, out);
-    return 0;
+    int status = 0;
+    if (first_command < argc) {
+        status = cli::run_commands(library, out, argc - first_command, argv + first_command);
+    } else {
+        std::printf("# qarvel report\n");
+        cli::report_inventory(library, out);
+        cli::report_devices(library, out);
+        cli::report_usage(library, out);
+        cli::report_ipmi(library, out);
+        if (out.missed() > 0) {
+            std::fprintf(stderr, "qarvel: %s lacks %d of the exports the report calls\n", library_path.c_str(),
+                         out.missed());
+            status = 1;
+        }
+    }
+    std::fflush(stdout);
+    if (long rejected = load_status.errors(); rejected > 0) {
+        std::fprintf(stderr, "qarvel: %ld problem%s in the capture %s (listed above)\n", rejected,
+                     rejected == 1 ? "" : "s", machine ? machine : "");
+        if (status == 0) status = 1;
+    }
+    return status;
 }

@@ -13,7 +13,10 @@ void Printer::section(const std::string& title) {
 
 void Printer::result(const std::string& call, int value) { std::fprintf(out_, "%s=%d\n", call.c_str(), value); }
 
-void Printer::missing(const char* symbol) { std::fprintf(out_, "%s: not exported by this library\n", symbol); }
+void Printer::missing(const char* symbol) {
+    ++missed_;
+    std::fprintf(out_, "%s: not exported by this library\n", symbol);
+}
 
 void Printer::text_field(const std::string& name, const char* text, std::size_t size) {
     std::fprintf(out_, "%s%s=", prefix_.c_str(), name.c_str());

@@ -44,10 +44,14 @@ public:
     // Prefix for the fields of one array entry, e.g. "cpu[0].".
     void prefix(const std::string& p) { prefix_ = p; }
 
+    // How many exports the library lacked.
+    int missed() const { return missed_; }
+
 private:
     void text_field(const std::string& name, const char* text, std::size_t size);
     std::FILE* out_;
     std::string prefix_;
+    int missed_ = 0;
 };
 
 // One report per family of exports.

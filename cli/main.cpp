@@ -25,11 +25,12 @@ namespace {
 
 void usage(std::FILE* out) {
     std::fprintf(out,
-                 "usage: qarvel [--library PATH] [--machine DIR] [COMMAND...]\n"
+                 "usage: qarvel [--library PATH] [--machine DIR] [--json] [COMMAND...]\n"
                  "  Without a command, prints every record the library fills.\n"
                  "  --library PATH  the library to load (default: %s)\n"
                  "  --machine DIR   the captured machine a simulated library serves (sets QARVEL_MACHINE;\n"
                  "                  the library defaults to %s)\n"
+                 "  --json          the report, or what the commands printed, as one JSON document\n"
                  "Commands, run in the order given in one process:\n"
                  "  threshold ENTITY TYPE WHICH VALUE\n"
                  "                  sets one threshold of every sensor of an IPMI entity and sensor type\n"
@@ -77,6 +78,7 @@ private:
 int main(int argc, char** argv) {
     std::string library_path;
     const char* machine = nullptr;
+    bool json = false;
     int first_command = argc;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -95,6 +97,8 @@ int main(int argc, char** argv) {
                 library_path = value;
             else
                 machine = value;
+        } else if (arg == "--json") {
+            json = true;
         } else if (arg == "--help" || arg == "-h") {
             usage(stdout);
             return 0;
@@ -126,12 +130,24 @@ int main(int argc, char** argv) {
         return 1;
     }
     cli::Library library(handle);
-    cli::Printer out(stdout);
+    // The JSON document alone goes to standard output: whatever the library prints there
+    // itself goes to standard error instead.
+    std::FILE* document = stdout;
+    if (json) {
+        std::fflush(stdout);
+        int fd = ::dup(STDOUT_FILENO);
+        document = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+        if (!document || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+            std::fprintf(stderr, "qarvel: cannot set standard output aside: %s\n", std::strerror(errno));
+            return 1;
+        }
+    }
+    cli::Printer out(document, json ? cli::Printer::Format::Json : cli::Printer::Format::Text);
     int status = 0;
     if (first_command < argc) {
         status = cli::run_commands(library, out, argc - first_command, argv + first_command);
     } else {
-        std::printf("# qarvel report\n");
+        if (!json) std::printf("# qarvel report\n");
         cli::report_inventory(library, out);
         cli::report_devices(library, out);
         cli::report_usage(library, out);
@@ -142,6 +158,8 @@ int main(int argc, char** argv) {
             status = 1;
         }
     }
+    out.finish();
+    std::fflush(document);
     std::fflush(stdout);
     if (long rejected = load_status.errors(); rejected > 0) {
         std::fprintf(stderr, "qarvel: %ld problem%s in the capture %s (listed above)\n", rejected,

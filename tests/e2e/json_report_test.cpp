@@ -118,6 +118,8 @@ TEST(JsonReport, RecordsAreObjectsAndEntriesArrays) {
     line("voltage[1].sti.UpperCriticalThresholdValue",
          by_title["IPMI voltages"]["record"]["voltage"][1]["sti"]["UpperCriticalThresholdValue"]);
     line("timeOutValue", by_title["watchdog"]["record"]["timeOutValue"]);
+    line("product.AssetTag", by_title["FRU"]["record"]["product"]["AssetTag"]);
+    EXPECT_EQ(by_title["FRU"]["record"]["board"]["ProductName"], "HG-S2D220");
     EXPECT_TRUE(by_title["IPMI voltages"]["record"]["voltage"][1]["sti"]["UpperCriticalThresholdValue"].is_number());
     EXPECT_TRUE(by_title["processors"]["record"]["cpu"].is_array());
     EXPECT_EQ(by_title["IPMI temperatures"]["calls"][0]["call"], "GetIpmiInfo(INFO_TEMPERATURE)");

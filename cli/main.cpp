@@ -20,6 +20,12 @@
 #ifndef QARVEL_SIM_LIBRARY
 #define QARVEL_SIM_LIBRARY "Qarvel-sim.so"
 #endif
+#ifndef QARVEL_CAPTURE
+#define QARVEL_CAPTURE "qarvel-capture"
+#endif
+#ifndef QARVEL_SIM_CAPTURE
+#define QARVEL_SIM_CAPTURE ""
+#endif
 
 namespace {
 
@@ -44,6 +50,9 @@ void usage(std::FILE* out) {
                  "  watchdog reset  restarts the countdown\n"
                  "  watchdog stop   stops the watchdog\n"
                  "  watchdog show   prints its action, initial and present countdown (ms)\n"
+                 "  capture DIR     writes a capture of the machine into the new directory DIR (as root on a\n"
+                 "                  real machine; replay it with --machine DIR); only read requests reach\n"
+                 "                  the BMC, and DIR/MANIFEST lists what could not be read\n"
                  "The exit status is 1 when a call failed, the library lacks an export the report calls,\n"
                  "or the capture directory has a file the simulated library refused; 2 when the command\n"
                  "line cannot be read.\n",
@@ -72,6 +81,27 @@ public:
 private:
     int fd_;
 };
+
+// capture DIR: runs the capture program that reads the same machine as the library would: the
+// simulated one for the simulated library (with --machine, that capture), the real one else.
+int capture(int count, char** words, const char* machine, const std::string& library_path) {
+    if (count != 1 || words[0][0] == '\0') {
+        std::fprintf(stderr, "qarvel: expected: capture DIR\n");
+        return 2;
+    }
+    const bool simulated = machine || (library_path.empty() ? std::string(QARVEL_DEFAULT_LIBRARY)
+                                                            : library_path) == QARVEL_SIM_LIBRARY;
+    const char* program = simulated ? QARVEL_SIM_CAPTURE : QARVEL_CAPTURE;
+    if (!*program) {
+        std::fprintf(stderr, "qarvel: this installation captures real machines only\n");
+        return 2;
+    }
+    if (machine) setenv("QARVEL_MACHINE", machine, 1);
+    char* arguments[] = {const_cast<char*>(program), words[0], nullptr};
+    ::execv(program, arguments);
+    std::fprintf(stderr, "qarvel: cannot run %s: %s\n", program, std::strerror(errno));
+    return 1;
+}
 
 }  // namespace
 
@@ -108,6 +138,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+
+    if (first_command < argc && std::strcmp(argv[first_command], "capture") == 0)
+        return capture(argc - first_command - 1, argv + first_command + 1, machine, library_path);
 
     if (machine) {
         struct stat st;

@@ -19,7 +19,8 @@ struct Outcome {
     std::string out, err;
 };
 
-// Runs `prefix qarvel arguments` through the shell.
+// Runs `prefix qarvel arguments` through the shell (a prefix may set variables or change
+// the user).
 inline Outcome RunQarvel(const std::string& arguments, const std::string& prefix = "") {
     Outcome run;
     std::string err_file =

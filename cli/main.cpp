@@ -91,15 +91,29 @@ int capture(int count, char** words, const char* machine, const std::string& lib
     }
     const bool simulated = machine || (library_path.empty() ? std::string(QARVEL_DEFAULT_LIBRARY)
                                                             : library_path) == QARVEL_SIM_LIBRARY;
-    const char* program = simulated ? QARVEL_SIM_CAPTURE : QARVEL_CAPTURE;
-    if (!*program) {
+    std::string program = simulated ? QARVEL_SIM_CAPTURE : QARVEL_CAPTURE;
+    if (program.empty()) {
         std::fprintf(stderr, "qarvel: this installation captures real machines only\n");
         return 2;
     }
+    if (!simulated) {
+        // The capture program beside the library, else beside qarvel, else where it was built.
+        char self[4096] = {};
+        ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+        std::string own = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : "";
+        for (const std::string& beside : {library_path, own}) {
+            std::size_t slash = beside.rfind('/');
+            std::string candidate = (slash == std::string::npos ? "." : beside.substr(0, slash)) + "/qarvel-capture";
+            if (!beside.empty() && ::access(candidate.c_str(), X_OK) == 0) {
+                program = candidate;
+                break;
+            }
+        }
+    }
     if (machine) setenv("QARVEL_MACHINE", machine, 1);
-    char* arguments[] = {const_cast<char*>(program), words[0], nullptr};
-    ::execv(program, arguments);
-    std::fprintf(stderr, "qarvel: cannot run %s: %s\n", program, std::strerror(errno));
+    char* arguments[] = {const_cast<char*>(program.c_str()), words[0], nullptr};
+    ::execv(program.c_str(), arguments);
+    std::fprintf(stderr, "qarvel: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
     return 1;
 }
 

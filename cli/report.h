@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "api/types.h"
 
@@ -24,9 +25,13 @@ private:
     void* handle_;
 };
 
+// The report as it is made: one list of entries (sections, calls with their results, exports
+// the library lacks, fields), written as FIELD=value lines while it is made, or as one JSON
+// document at the end. Whatever a report adds appears in both.
 class Printer {
 public:
-    explicit Printer(std::FILE* out) : out_(out) {}
+    enum class Format { Text, Json };
+    explicit Printer(std::FILE* out, Format format = Format::Text) : out_(out), format_(format) {}
 
     void section(const std::string& title);
     void result(const std::string& call, int value);
@@ -44,10 +49,31 @@ public:
     // Prefix for the fields of one array entry, e.g. "cpu[0].".
     void prefix(const std::string& p) { prefix_ = p; }
 
+    // How many exports the library lacked.
+    int missed() const { return missed_; }
+
+    // Writes the JSON document of everything reported (nothing in text form, where each
+    // entry was written as it came).
+    void finish();
+
+    // One entry of the report. A field's name is its whole path ("cpu[0].cache[1].speed").
+    struct Entry {
+        enum Kind { Section, Result, Missing, Text, Integer, Real } kind;
+        std::string name;  // title, call, symbol or field path
+        std::string text;  // a text field's value, escaped
+        long integer = 0;  // a result or an integer field
+        double real = 0;
+    };
+    const std::vector<Entry>& entries() const { return entries_; }
+
 private:
     void text_field(const std::string& name, const char* text, std::size_t size);
+    void add(Entry entry);
     std::FILE* out_;
+    Format format_;
     std::string prefix_;
+    int missed_ = 0;
+    std::vector<Entry> entries_;
 };
 
 // One report per family of exports.
@@ -55,6 +81,7 @@ void report_inventory(const Library& library, Printer& out);
 void report_devices(const Library& library, Printer& out);
 void report_usage(const Library& library, Printer& out);
 void report_ipmi(const Library& library, Printer& out);
+void report_fru(const Library& library, Printer& out);
 
 // Records printed by more than one report: every field, entries up to the count.
 void print(Printer& out, const SensorThresholdInfo& t);  // as "sti." fields

@@ -286,9 +286,11 @@ std::shared_ptr<Node> mainline_device(std::shared_ptr<Bmc> bmc);
 // ipmi/forward, described in sim/README.md. A directory with none of them has no BMC.
 bool load_ipmi(const std::filesystem::path& dir, Machine& machine, std::string& error);
 bool write_ipmi(const std::string& dir, const Bmc& bmc);
-// bmc.conf: the text for a BMC, and reading one into it (false with `error` set).
+// bmc.conf: the text for a BMC, and reading one into it. Every line that cannot be read adds
+// "LINE: reason" to `errors` and is left out; the others apply. False when one was left out.
 std::string bmc_conf(const Bmc& bmc);
-bool read_bmc_conf(const std::string& text, Bmc& bmc, std::string& error);
+bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& errors);
+bool read_bmc_conf(const std::string& text, Bmc& bmc, std::string& error);  // the first error
 
 }  // namespace sim
 

@@ -20,11 +20,12 @@ std::uint8_t Checksum(const std::vector<std::uint8_t>& bytes) {
 // Version, a length byte filled in below, the area's fixed bytes, the fields, the end
 // marker, padding to a multiple of 8 less the checksum byte, and the checksum.
 std::vector<std::uint8_t> Area(const std::vector<std::uint8_t>& fixed, const std::vector<FruField>& fields) {
+    // Byte by byte: GCC 12 at -O3 misreads an insert into the two-byte start as out of bounds.
     std::vector<std::uint8_t> area = {kFormatVersion, 0};
-    area.insert(area.end(), fixed.begin(), fixed.end());
+    for (std::uint8_t b : fixed) area.push_back(b);
     for (const FruField& f : fields) {
         area.push_back(f.type_length);
-        area.insert(area.end(), f.bytes.begin(), f.bytes.end());
+        for (std::uint8_t b : f.bytes) area.push_back(b);
     }
     area.push_back(kEndOfFields);
     while ((area.size() + 1) % 8 != 0) area.push_back(0);

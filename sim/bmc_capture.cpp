@@ -2,7 +2,9 @@
 // ipmi/forward (sim/README.md).
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <sstream>
 
 #include "sim/Bmc.h"
@@ -17,13 +19,21 @@ namespace {
 
 constexpr std::size_t kSdrHeader = 5;
 
-bool Number(const std::string& token, unsigned long max, unsigned long& out) {
-    if (token.empty()) return false;
+// A number in decimal or 0x-hexadecimal up to `max`. A number beyond it leaves the reason in
+// `range`, so the message names the value rather than the line.
+bool Number(const std::string& token, unsigned long max, unsigned long& out, std::string& range) {
+    if (token.empty() || token[0] == '-' || token[0] == '+') return false;
     char* end = nullptr;
     errno = 0;
-    unsigned long value = std::strtoul(token.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || token[0] == '-' || value > max) return false;
-    out = value;
+    unsigned long long value = std::strtoull(token.c_str(), &end, 0);
+    if (*end != '\0') return false;
+    if (errno == ERANGE || value > max) {
+        char limit[24];
+        std::snprintf(limit, sizeof limit, max > 9 ? "0x%lX" : "%lu", max);
+        range = escaped(token) + " is out of range (0 to " + limit + ")";
+        return false;
+    }
+    out = static_cast<unsigned long>(value);
     return true;
 }
 
@@ -35,11 +45,11 @@ bool Flag(const std::string& token, const char* yes, const char* no, bool& out) 
 
 // "MAJOR.MINOR" with a one-digit minor (IPMI version) or two hex digits (firmware, BCD).
 bool Version(const std::string& token, unsigned long major_max, std::size_t minor_digits, unsigned long& major,
-             unsigned long& minor) {
+             unsigned long& minor, std::string& range) {
     auto dot = token.find('.');
     if (dot == std::string::npos || token.size() - dot - 1 != minor_digits) return false;
-    return Number(token.substr(0, dot), major_max, major) &&
-           Number("0x" + token.substr(dot + 1), minor_digits == 1 ? 9 : 0xFF, minor);
+    return Number(token.substr(0, dot), major_max, major, range) &&
+           Number("0x" + token.substr(dot + 1), minor_digits == 1 ? 9 : 0xFF, minor, range);
 }
 
 std::string Hex(unsigned long value, int digits) {
@@ -57,7 +67,9 @@ bool ForwardAddress(const std::string& text, std::string& host, std::uint16_t& p
     host = line.substr(0, colon);
     if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     unsigned long value = 0;
-    if (host.find_first_of(" \t") != std::string::npos || !Number(line.substr(colon + 1), 0xFFFF, value) || value == 0)
+    std::string range;
+    if (host.find_first_of(" \t") != std::string::npos || !Number(line.substr(colon + 1), 0xFFFF, value, range) ||
+        value == 0)
         return false;
     port = static_cast<std::uint16_t>(value);
     return true;
@@ -65,7 +77,8 @@ bool ForwardAddress(const std::string& text, std::string& host, std::uint16_t& p
 
 }  // namespace
 
-bool read_bmc_conf(const std::string& text, Bmc& bmc, std::string& error) {
+bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& errors) {
+    const std::size_t errors_before = errors.size();
     std::istringstream lines(text);
     std::string line;
     for (int number = 1; std::getline(lines, line); ++number) {
@@ -75,76 +88,129 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::string& error) {
         for (std::string word; words >> word;) w.push_back(word);
         if (w.empty()) continue;
 
+        std::string range;  // set by a number beyond its range
         auto fail = [&](const std::string& what) {
-            error = std::to_string(number) + ": " + what;
-            return false;
+            errors.push_back(std::to_string(number) + ": " + (range.empty() ? what : range));
         };
         const std::string& key = w[0];
         unsigned long value = 0, major = 0, minor = 0;
         bool flag = false;
         if (key == "sensor") {
-            if (w.size() < 4 || w.size() % 2 != 0 || !Number(w[1], 0xFF, value))
-                return fail("expected: sensor NUMBER reading BYTE state BITS");
-            BmcSensor& sensor = bmc.sensors[static_cast<std::uint8_t>(value)];
-            for (std::size_t i = 2; i < w.size(); i += 2) {
-                unsigned long setting = 0;
-                if (w[i] == "reading" && Number(w[i + 1], 0xFF, setting))
-                    sensor.reading = static_cast<std::uint8_t>(setting);
-                else if (w[i] == "state" && Number(w[i + 1], 0x7FFF, setting))
-                    sensor.state = static_cast<std::uint16_t>(setting);
-                else
-                    return fail("bad sensor setting '" + w[i] + " " + w[i + 1] + "'");
+            if (w.size() < 4 || w.size() % 2 != 0 || !Number(w[1], 0xFF, value, range)) {
+                fail("expected: sensor NUMBER reading BYTE state BITS");
+                continue;
             }
+            BmcSensor sensor = bmc.sensors.count(static_cast<std::uint8_t>(value))
+                                   ? bmc.sensors.at(static_cast<std::uint8_t>(value))
+                                   : BmcSensor{};
+            bool good = true;
+            for (std::size_t i = 2; good && i < w.size(); i += 2) {
+                unsigned long setting = 0;
+                if (w[i] == "reading" && Number(w[i + 1], 0xFF, setting, range))
+                    sensor.reading = static_cast<std::uint8_t>(setting);
+                else if (w[i] == "state" && Number(w[i + 1], 0x7FFF, setting, range))
+                    sensor.state = static_cast<std::uint16_t>(setting);
+                else if (!range.empty())
+                    good = false, range = escaped(w[i]) + " " + range +
+                                          (w[i] == "state" ? " (bit 15, the top bit of the fourth byte, is no state)" : ""),
+                    fail("");
+                else
+                    good = false, fail("bad sensor setting \"" + escaped(w[i] + " " + w[i + 1]) + "\"");
+            }
+            if (good) bmc.sensors[static_cast<std::uint8_t>(value)] = sensor;
+            continue;
+        }
+        if (key == "thresholds") {
+            std::array<std::uint8_t, 6> raw{};
+            unsigned long readable = 0;
+            bool good = w.size() == 11 && Number(w[1], 0xFF, value, range) && w[2] == "readable" &&
+                        Number(w[3], 0x3F, readable, range) && w[4] == "values";
+            for (std::size_t i = 0; good && i < 6; ++i) {
+                unsigned long byte = 0;
+                good = Number(w[5 + i], 0xFF, byte, range);
+                raw[i] = static_cast<std::uint8_t>(byte);
+            }
+            if (!good) {
+                fail("expected: thresholds NUMBER readable MASK values LNC LC LNR UNC UC UNR");
+                continue;
+            }
+            BmcSensor& sensor = bmc.sensors[static_cast<std::uint8_t>(value)];
+            sensor.threshold_based = true;
+            sensor.readable = static_cast<std::uint8_t>(readable);
+            sensor.thresholds = raw;
             continue;
         }
         if (key == "channel") {
             unsigned long medium = 0, protocol = 0;
-            if (w.size() != 6 || !Number(w[1], 7, value) || value == 0 || w[2] != "medium" ||
-                !Number(w[3], 0x7F, medium) || w[4] != "protocol" || !Number(w[5], 0x1F, protocol))
-                return fail("expected: channel 1-7 medium TYPE protocol TYPE");
+            if (w.size() != 6 || !Number(w[1], 7, value, range) || value == 0 || w[2] != "medium" ||
+                !Number(w[3], 0x7F, medium, range) || w[4] != "protocol" || !Number(w[5], 0x1F, protocol, range)) {
+                fail("expected: channel 1-7 medium TYPE protocol TYPE");
+                continue;
+            }
             bmc.channels[static_cast<std::uint8_t>(value)] = {static_cast<std::uint8_t>(medium),
                                                               static_cast<std::uint8_t>(protocol)};
             continue;
         }
         if (key == "user") {
-            if (w.size() != 4 || !Number(w[1], bmc.user_slots, value) || value == 0 || w[2] != "name" ||
-                w[3].size() > 16)
-                return fail("expected: user ID name NAME (at most 16 characters)");
+            if (w.size() != 4 || !Number(w[1], bmc.user_slots, value, range) || value == 0 || w[2] != "name" ||
+                w[3].size() > 16) {
+                fail("expected: user ID name NAME (ID 1 to " + std::to_string(bmc.user_slots) +
+                     ", NAME at most 16 characters)");
+                continue;
+            }
             bmc.users[static_cast<std::uint8_t>(value)].name = w[3];
             continue;
         }
-        if (w.size() != 2) return fail("expected: " + key + " VALUE");
-        if (key == "device-id" && Number(w[1], 0xFF, value))
+        static const char* const kSettings[] = {"device-id", "device-revision", "firmware", "update-in-progress",
+                                                "ipmi-version", "manufacturer", "product", "kcs", "smic",
+                                                "fru-read-limit", "answer-limit", "whole-records",
+                                                "reservation-lifetime"};
+        if (std::find(std::begin(kSettings), std::end(kSettings), key) == std::end(kSettings)) {
+            fail("unknown setting \"" + escaped(key) + "\"");
+            continue;
+        }
+        if (w.size() != 2) {
+            fail("expected: " + key + " VALUE");
+            continue;
+        }
+        if (key == "device-id" && Number(w[1], 0xFF, value, range))
             bmc.device.device_id = static_cast<std::uint8_t>(value);
-        else if (key == "device-revision" && Number(w[1], 0xFF, value))
+        else if (key == "device-revision" && Number(w[1], 0xFF, value, range))
             bmc.device.revision = static_cast<std::uint8_t>(value);
-        else if (key == "firmware" && Version(w[1], 0x7F, 2, major, minor)) {
+        else if (key == "firmware" && Version(w[1], 0x7F, 2, major, minor, range)) {
             bmc.device.firmware1 = static_cast<std::uint8_t>((bmc.device.firmware1 & 0x80) | major);
             bmc.device.firmware2 = static_cast<std::uint8_t>(minor);
         } else if (key == "update-in-progress" && Flag(w[1], "yes", "no", flag))
             bmc.device.firmware1 = static_cast<std::uint8_t>((bmc.device.firmware1 & 0x7F) | (flag ? 0x80 : 0));
-        else if (key == "ipmi-version" && Version(w[1], 9, 1, major, minor))
+        else if (key == "ipmi-version" && Version(w[1], 9, 1, major, minor, range))
             bmc.device.ipmi_version = static_cast<std::uint8_t>(minor << 4 | major);
-        else if (key == "manufacturer" && Number(w[1], 0xFFFFFF, value))
+        else if (key == "manufacturer" && Number(w[1], 0xFFFFFF, value, range))
             bmc.device.manufacturer = static_cast<std::uint32_t>(value);
-        else if (key == "product" && Number(w[1], 0xFFFF, value))
+        else if (key == "product" && Number(w[1], 0xFFFF, value, range))
             bmc.device.product = static_cast<std::uint16_t>(value);
         else if (key == "kcs" && Flag(w[1], "present", "absent", flag))
             bmc.kcs_present = flag;
         else if (key == "smic" && Flag(w[1], "present", "absent", flag))
             bmc.smic_present = flag;
-        else if (key == "fru-read-limit" && Number(w[1], 0xFF, value) && value > 0)
+        else if (key == "fru-read-limit" && Number(w[1], 0xFF, value, range) && value > 0)
             bmc.fru_read_limit = value;
-        else if (key == "answer-limit" && Number(w[1], 256, value) && value > 0)
+        else if (key == "answer-limit" && Number(w[1], 256, value, range) && value > 0)
             bmc.answer_limit = value;
         else if (key == "whole-records" && Flag(w[1], "refused", "given", flag))
             bmc.refuse_whole_records = flag;
-        else if (key == "reservation-lifetime" && Number(w[1], 0xFFFF, value))
+        else if (key == "reservation-lifetime" && Number(w[1], 0xFFFF, value, range))
             bmc.reservation_lifetime = value;
         else
-            return fail("unknown setting '" + key + " " + w[1] + "'");
+            fail("bad value \"" + escaped(w[1]) + "\" for " + key);
     }
-    return true;
+    return errors.size() == errors_before;
+}
+
+bool read_bmc_conf(const std::string& text, Bmc& bmc, std::string& error) {
+    std::vector<std::string> errors;
+    if (read_bmc_conf(text, bmc, errors)) return true;
+    error = errors.front();
+    return false;
 }
 
 std::string bmc_conf(const Bmc& bmc) {
@@ -173,57 +239,66 @@ std::string bmc_conf(const Bmc& bmc) {
             << Hex(channel.protocol, 2) << "\n";
     for (const auto& [id, user] : bmc.users)
         if (!user.name.empty()) out << "user " << static_cast<unsigned>(id) << " name " << user.name << "\n";
-    for (const auto& [number, sensor] : bmc.sensors)
+    for (const auto& [number, sensor] : bmc.sensors) {
         out << "sensor " << Hex(number, 2) << " reading " << Hex(sensor.reading, 2) << " state "
             << Hex(sensor.state, 4) << "\n";
+        if (!sensor.threshold_based) continue;
+        out << "thresholds " << Hex(number, 2) << " readable " << Hex(sensor.readable, 2) << " values";
+        for (std::uint8_t t : sensor.thresholds) out << " " << Hex(t, 2);
+        out << "\n";
+    }
     return out.str();
 }
 
 bool load_ipmi(const fs::path& dir, Machine& machine, std::string& error) {
-    auto sdr = read_file((dir / "ipmi" / "sdr.bin").string());
-    auto fru = read_file((dir / "ipmi" / "fru0.bin").string());
-    auto conf = read_file((dir / "ipmi" / "bmc.conf").string());
-    auto forward = read_file((dir / "ipmi" / "forward").string());
-    if (!sdr && !fru && !conf && !forward) return true;  // a machine without a BMC
+    std::optional<std::string> sdr, fru, conf, forward;
+    std::vector<std::string> errors;
+    for (auto [name, bytes] : {std::pair{"ipmi/sdr.bin", &sdr}, {"ipmi/fru0.bin", &fru}, {"ipmi/bmc.conf", &conf},
+                               {"ipmi/forward", &forward}}) {
+        std::string why;
+        if (!read_capture_part(dir, name, *bytes, why)) errors.push_back(why);
+    }
+    if (!sdr && !fru && !conf && !forward && errors.empty()) return true;  // a machine without a BMC
 
     auto bmc = std::make_shared<Bmc>();
     if (forward) {
         std::string host;
         std::uint16_t port = 0;
-        if (!ForwardAddress(*forward, host, port)) {
-            error = "ipmi/forward: expected HOST:PORT";
-            return false;
-        }
-        bmc->forward_to(host, port);
+        if (ForwardAddress(*forward, host, port))
+            bmc->forward_to(host, port);
+        else
+            errors.push_back("ipmi/forward:1: expected HOST:PORT");
     }
-    if (fru) {
-        if (fru->size() > 0xFFFF) {
-            error = "ipmi/fru0.bin: larger than the 65535 bytes a FRU device can hold";
-            return false;
-        }
+    if (fru && fru->size() > 0xFFFF) {
+        errors.push_back("ipmi/fru0.bin: " + std::to_string(fru->size()) +
+                         " bytes, more than the 65535 a FRU device can hold");
+    } else if (fru) {
         bmc->fru0.assign(fru->begin(), fru->end());
     }
     if (sdr) {
+        // The records before one that is cut short are served.
         const std::string& bytes = *sdr;
         std::size_t at = 0;
         while (at < bytes.size()) {
             std::size_t size =
                 at + kSdrHeader <= bytes.size() ? kSdrHeader + static_cast<unsigned char>(bytes[at + 4]) : 0;
             if (size == 0 || at + size > bytes.size()) {
-                error = "ipmi/sdr.bin: the record at offset " + std::to_string(at) + " is cut short";
-                return false;
+                errors.push_back("ipmi/sdr.bin: the record at offset " + std::to_string(at) + " is cut short");
+                break;
             }
             bmc->add_record_bytes(std::vector<std::uint8_t>(bytes.begin() + static_cast<long>(at),
                                                             bytes.begin() + static_cast<long>(at + size)));
             at += size;
         }
     }
-    if (conf && !read_bmc_conf(*conf, *bmc, error)) {
-        error = "ipmi/bmc.conf:" + error;
-        return false;
+    if (conf) {
+        std::vector<std::string> lines;
+        read_bmc_conf(*conf, *bmc, lines);
+        for (const std::string& line : lines) errors.push_back("ipmi/bmc.conf:" + line);
     }
     install_bmc(machine, bmc);
-    return true;
+    for (const std::string& e : errors) error += (error.empty() ? "" : "\n") + e;
+    return errors.empty();
 }
 
 bool write_ipmi(const std::string& dir, const Bmc& bmc) {

@@ -1,6 +1,13 @@
 #include "sim/loader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -31,10 +38,77 @@ bool write_file(const std::string& path, const std::string& bytes) {
     return static_cast<bool>(out);
 }
 
+std::optional<std::string> read_capture_file(const std::string& path, std::string& error) {
+    error.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) error = std::strerror(errno);
+        return std::nullopt;
+    }
+    std::string bytes;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        error = "a directory where a file belongs";
+    } else {
+        char chunk[65536];
+        for (;;) {
+            ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) error = std::strerror(errno);
+            if (n <= 0) break;
+            bytes.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (!error.empty()) return std::nullopt;
+    return bytes;
+}
+
+bool read_capture_part(const fs::path& dir, const std::string& name, std::optional<std::string>& bytes,
+                       std::string& error) {
+    std::string why;
+    bytes = read_capture_file((dir / name).string(), why);
+    if (why.empty()) return true;
+    error = name + ": " + why;
+    return false;
+}
+
+std::string escaped(const std::string& text, std::size_t limit) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i == limit) return out + "...";
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
 namespace {
 
+// A directory of the capture: false when it is absent; an error when it is there but no
+// directory.
+bool capture_directory(const fs::path& dir, const std::string& name, LoadProblems& problems) {
+    struct stat st;
+    if (::stat((dir / name).c_str(), &st) != 0) {
+        if (errno != ENOENT) problems.errors.push_back(name + "/: " + std::strerror(errno));
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        problems.errors.push_back(name + ": a file where a directory belongs");
+        return false;
+    }
+    return true;
+}
+
 bool load_smbios(const fs::path& dir, Machine& machine, std::string& error) {
-    auto dump = read_file((dir / "smbios.bin").string());
+    std::optional<std::string> dump;
+    if (!read_capture_part(dir, "smbios.bin", dump, error)) return false;
     if (!dump) return true;  // a machine without SMBIOS
     std::vector<std::uint8_t> bytes(dump->begin(), dump->end());
     if (!place_dump(machine, bytes, error)) {
@@ -44,63 +118,91 @@ bool load_smbios(const fs::path& dir, Machine& machine, std::string& error) {
     return true;
 }
 
+// "T" of a snapshot name: seconds as a plain decimal number (no sign, exponent, infinity),
+// in microseconds, counted without floating point.
+bool snapshot_time(const std::string& text, std::uint64_t& microseconds) {
+    std::size_t dot = text.find('.');
+    std::string whole = text.substr(0, dot), fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+    auto digits = [](const std::string& t) {
+        return t.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (whole.empty() || !digits(whole) || !digits(fraction) || (dot != std::string::npos && fraction.empty()))
+        return false;
+    whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size() - 1));
+    if (whole.size() > 9) return false;  // past 31 years of simulated time
+    fraction = (fraction + "000000").substr(0, 6);
+    microseconds = std::stoull(whole) * 1000000u + std::stoull(fraction);
+    return true;
+}
+
 // Every file under proc/ is served under /proc. A name ending in "@T" is a snapshot of the
 // file that the machine shows from T seconds of simulated time on.
-bool load_proc(const fs::path& dir, Machine& machine, std::string& error) {
-    fs::path root = dir / "proc";
+void load_proc_tree(const fs::path& root, const std::string& relative, Machine& machine, LoadProblems& problems) {
     std::error_code ec;
-    if (!fs::is_directory(root, ec)) return true;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-        std::string target = "/proc/" + fs::relative(it->path(), root).generic_string();
-        if (it->is_directory()) {
+    fs::directory_iterator it(root / relative, ec);
+    if (ec) {
+        problems.errors.push_back("proc/" + relative + ": " + ec.message());
+        return;
+    }
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = relative + it->path().filename().string();
+        std::string target = "/proc/" + name;
+        std::error_code type_error;
+        if (it->is_directory(type_error)) {
             machine.files.add_directory(target);
+            load_proc_tree(root, name + "/", machine, problems);
             continue;
         }
         std::uint64_t from = 0;
         auto at = target.rfind('@');
         if (at != std::string::npos && target.find('/', at) == std::string::npos) {
-            char* end = nullptr;
-            double seconds = std::strtod(target.c_str() + at + 1, &end);
-            if (end == target.c_str() + at + 1 || *end != '\0' || seconds < 0) {
-                error = "bad snapshot time in " + it->path().string();
-                return false;
+            if (!snapshot_time(target.substr(at + 1), from)) {
+                problems.errors.push_back("proc/" + escaped(name) +
+                                          ": the time after @ is not a number of seconds such as 1 or 0.5");
+                continue;
             }
-            from = static_cast<std::uint64_t>(seconds * 1e6 + 0.5);
             target.resize(at);
         }
-        auto content = read_file(it->path().string());
+        std::string why;
+        auto content = read_capture_file(it->path().string(), why);
         if (!content) {
-            error = "cannot read " + it->path().string();
-            return false;
+            problems.errors.push_back("proc/" + escaped(name) + ": " + (why.empty() ? "vanished" : why));
+            continue;
         }
         machine.files.add_snapshot(target, from, *content);
     }
-    return true;
+    if (ec) problems.errors.push_back("proc/" + relative + ": " + ec.message());
+}
+
+void load_proc(const fs::path& dir, Machine& machine, LoadProblems& problems) {
+    if (capture_directory(dir, "proc", problems)) load_proc_tree(dir / "proc", "", machine, problems);
 }
 
 // pci/BB:DD.F: one function's configuration space, as /sys/bus/pci/devices/*/config gives
 // it (64 bytes unprivileged, 256 or 4096 as root).
-bool load_pci(const fs::path& dir, Machine& machine, std::string& error) {
-    fs::path root = dir / "pci";
+void load_pci(const fs::path& dir, Machine& machine, LoadProblems& problems) {
+    if (!capture_directory(dir, "pci", problems)) return;
     std::error_code ec;
-    if (!fs::is_directory(root, ec)) return true;
-    for (const auto& entry : fs::directory_iterator(root, ec)) {
-        std::string name = entry.path().filename().string();
+    for (fs::directory_iterator it(dir / "pci", ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::string name = it->path().filename().string();
         int bus = 0, device = 0, function = 0;
         if (!parse_pci_name(name, bus, device, function)) {
-            error = "pci/" + name + ": not a BB:DD.F name";
-            return false;
+            problems.warnings.push_back("pci/" + escaped(name) + ": skipped, not a BB:DD.F name of a function");
+            continue;
         }
-        auto config = read_file(entry.path().string());
-        if (!config || config->size() < 64 || config->size() > 4096) {
-            error = "pci/" + name + ": a configuration space is 64 to 4096 bytes";
-            return false;
+        std::string why;
+        auto config = read_capture_file(it->path().string(), why);
+        if (!config) {
+            problems.errors.push_back("pci/" + name + ": " + (why.empty() ? "vanished" : why));
+        } else if (config->size() < 64 || config->size() > 4096) {
+            problems.errors.push_back("pci/" + name + ": " + std::to_string(config->size()) +
+                                      " bytes; a configuration space is 64 to 4096 bytes");
+        } else {
+            machine.pci.add(bus, device, function,
+                            ConfigSpace(std::vector<std::uint8_t>(config->begin(), config->end())));
         }
-        machine.pci.add(bus, device, function, ConfigSpace(std::vector<std::uint8_t>(config->begin(), config->end())));
     }
-    if (ec) error = "pci/: " + ec.message();
-    return !ec;
+    if (ec) problems.errors.push_back("pci/: " + ec.message());
 }
 
 // dev/hdX.img and dev/hdX.serial: the disk served as /dev/hdX (read lazily, so a sparse
@@ -110,7 +212,8 @@ bool load_disks(const fs::path& dir, Machine& machine, std::string& error) {
         std::string base = (dir / "dev" / (std::string("hd") + letter)).string();
         std::error_code ec;
         bool has_image = fs::exists(base + ".img", ec);
-        auto serial = read_file(base + ".serial");
+        std::optional<std::string> serial;
+        if (!read_capture_part(dir, std::string("dev/hd") + letter + ".serial", serial, error)) return false;
         if (!has_image && !serial) continue;
         std::shared_ptr<const DiskImage> image = std::make_shared<SparseDisk>(0);
         if (has_image) {
@@ -182,7 +285,8 @@ bool load_block_devices(const fs::path& dir, Machine& machine, std::string& erro
 // "current" (the interfaces it offers; classic when the file is absent), "lockdown", and
 // "ram-end ADDRESS" (reads of /dev/mem from ADDRESS on fail).
 bool load_kernel(const fs::path& dir, Machine& machine, std::string& error) {
-    auto text = read_file((dir / "kernel").string());
+    std::optional<std::string> text;
+    if (!read_capture_part(dir, "kernel", text, error)) return false;
     if (!text) return true;
     std::istringstream words(*text);
     std::string word;
@@ -204,32 +308,64 @@ bool load_kernel(const fs::path& dir, Machine& machine, std::string& error) {
             }
             machine.memory.limit = address;
         } else {
-            error = "kernel: unknown word \"" + word.substr(0, 40) + "\"";
+            error = "kernel: unknown word \"" + escaped(word) + "\"";
             return false;
         }
     }
     return true;
 }
 
-bool load_programs(const fs::path& dir, Machine& machine, std::string&) {
-    if (auto free_output = read_file((dir / "free.txt").string())) machine.programs["free"] = *free_output;
+bool load_programs(const fs::path& dir, Machine& machine, std::string& error) {
+    std::optional<std::string> free_output;
+    if (!read_capture_part(dir, "free.txt", free_output, error)) return false;
+    if (free_output) machine.programs["free"] = *free_output;
     return true;
 }
 
 }  // namespace
 
-std::unique_ptr<Machine> load_machine(const std::string& directory, std::string& error) {
+std::unique_ptr<Machine> load_machine(const std::string& directory, LoadProblems& problems) {
+    struct stat st;
+    if (directory.empty()) {
+        problems.errors.push_back("no machine directory named");
+        return nullptr;
+    }
+    if (::stat(directory.c_str(), &st) != 0) {
+        problems.errors.push_back(directory + ": " + std::strerror(errno));
+        return nullptr;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        problems.errors.push_back(directory + ": not a directory");
+        return nullptr;
+    }
     std::error_code ec;
-    if (!fs::is_directory(directory, ec)) {
-        error = "no machine directory " + directory;
+    fs::directory_iterator listing(directory, ec);
+    if (ec) {
+        problems.errors.push_back(directory + ": " + ec.message() + " (cannot list the machine directory)");
         return nullptr;
     }
     auto machine = std::make_unique<Machine>();
     fs::path dir(directory);
-    for (auto loader : {load_kernel, load_smbios, load_proc, load_pci, load_disks, load_ipmi, load_programs,
-                        load_sys, load_block_devices})
-        if (!loader(dir, *machine, error)) return nullptr;
+    // Each loader reads its own files and loads what it can of them; false when it refused
+    // something, each problem on a line of its error. Its failure leaves the others alone.
+    for (auto loader : {load_kernel, load_smbios, load_disks, load_ipmi, load_programs, load_sys,
+                         load_block_devices}) {
+        std::string error;
+        if (loader(dir, *machine, error)) continue;
+        std::istringstream lines(error);
+        for (std::string line; std::getline(lines, line);) problems.errors.push_back(line);
+    }
+    load_proc(dir, *machine, problems);
+    load_pci(dir, *machine, problems);
     return machine;
+}
+
+std::unique_ptr<Machine> load_machine(const std::string& directory, std::string& error) {
+    LoadProblems problems;
+    auto machine = load_machine(directory, problems);
+    if (problems.errors.empty()) return machine;
+    error = problems.errors.front();
+    return nullptr;
 }
 
 }  // namespace sim

@@ -2,6 +2,7 @@
 #ifndef QARVEL_SIM_LOADER_H
 #define QARVEL_SIM_LOADER_H
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,8 +12,31 @@ namespace sim {
 
 class Machine;
 
-// Null with `error` set when the directory cannot be used.
+// What loading a capture directory found wrong. An error is a capture file that could not
+// be read or parsed ("ipmi/bmc.conf:3: reason"): what it describes is left out, the rest of
+// the machine is loaded. A warning is a file that is no capture file, skipped.
+struct LoadProblems {
+    std::vector<std::string> errors;
+    std::vector<std::string> warnings;
+};
+
+// Every part of the machine that can be loaded; null (with an error) only when the directory
+// itself cannot be used.
+std::unique_ptr<Machine> load_machine(const std::string& directory, LoadProblems& problems);
+// Null with `error` set when the directory cannot be used or any capture file is rejected.
 std::unique_ptr<Machine> load_machine(const std::string& directory, std::string& error);
+
+// A capture file's bytes. An absent file gives nullopt with `error` empty; a file that exists
+// but cannot be read gives nullopt with `error` naming the reason.
+std::optional<std::string> read_capture_file(const std::string& path, std::string& error);
+// The same for the file `name` of the capture directory `dir`: false with `error` set to
+// "name: reason" when it exists and cannot be read.
+bool read_capture_part(const std::filesystem::path& dir, const std::string& name, std::optional<std::string>& bytes,
+                       std::string& error);
+
+// A piece of a capture file fit for a message: bytes outside printable ASCII (and the
+// backslash) as \xNN, cut after `limit` characters with "..." added.
+std::string escaped(const std::string& text, std::size_t limit = 40);
 
 // Whole-file helpers shared by the loaders and the machine generators.
 std::optional<std::string> read_file(const std::string& path);

@@ -28,15 +28,33 @@ namespace {
 std::mutex machine_mutex;
 std::shared_ptr<Machine> the_machine;
 
+// Every problem of the capture on standard error; the number of errors also on the
+// descriptor named by QARVEL_SIM_STATUS_FD, where qarvel learns that its capture was refused.
+void report_load_problems(const std::string& dir, const LoadProblems& problems) {
+    for (const std::string& warning : problems.warnings)
+        std::fprintf(stderr, "qarvel-sim: warning: %s: %s\n", dir.c_str(), warning.c_str());
+    for (const std::string& error : problems.errors)
+        std::fprintf(stderr, "qarvel-sim: %s: %s\n", dir.c_str(), error.c_str());
+    const char* fd_text = std::getenv("QARVEL_SIM_STATUS_FD");
+    if (!fd_text || !*fd_text) return;
+    char* end = nullptr;
+    long fd = std::strtol(fd_text, &end, 10);
+    if (*end != '\0' || fd < 0 || fd > 1 << 20) return;
+    char line[48];
+    int n = std::snprintf(line, sizeof line, "errors %zu\n", problems.errors.size());
+    if (::write(static_cast<int>(fd), line, static_cast<std::size_t>(n)) < 0) return;
+}
+
 std::shared_ptr<Machine> current_shared() {
     std::lock_guard<std::mutex> lock(machine_mutex);
     if (!the_machine) {
         const char* env = std::getenv("QARVEL_MACHINE");
         std::string dir = env && *env ? env : QARVEL_SAMPLE_MACHINE;
-        std::string error;
-        std::shared_ptr<Machine> loaded = load_machine(dir, error);
+        LoadProblems problems;
+        std::shared_ptr<Machine> loaded = load_machine(dir, problems);
+        report_load_problems(dir, problems);
         if (!loaded) {
-            std::fprintf(stderr, "qarvel-sim: %s; serving an empty machine\n", error.c_str());
+            std::fprintf(stderr, "qarvel-sim: serving an empty machine\n");
             loaded = std::make_shared<Machine>();
         }
         // What a process did to the BMC, kept for whoever looks after it has ended.

@@ -1,5 +1,9 @@
 #include "tests/support/fixture.h"
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include <cstring>
 
 #include "api/exports.h"
@@ -49,6 +53,14 @@ void MachineTest::Publish(const sim::SmbiosTable& table, const sim::EntryPoint& 
 }
 
 std::string DataPath(const std::string& relative) { return std::string(QARVEL_TEST_DATA) + "/" + relative; }
+
+std::string TempDir(const std::string& name) {
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("qarvel-" + name + "-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir.string();
+}
 
 sim::SmbiosTable IdentityTable() {
     sim::SmbiosTable t;

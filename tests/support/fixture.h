@@ -33,6 +33,9 @@ void ResetLibrary();
 // Path of a file under tests/data.
 std::string DataPath(const std::string& relative);
 
+// A fresh, empty directory under the temporary directory, unique to this process and `name`.
+std::string TempDir(const std::string& name);
+
 // A small, complete identity: BIOS, system and one base board.
 sim::SmbiosTable IdentityTable();
 

@@ -1,0 +1,70 @@
+// qarvel-capture: writes a capture directory (sim/README.md) of the machine it runs on,
+// through the library's own core and the platform it is linked with. Each subsystem is one
+// function that asks the core for its bytes and writes them; what it cannot read goes into
+// the MANIFEST with the reason, and the other subsystems go on.
+#ifndef QARVEL_CAPTURE_CAPTURE_H
+#define QARVEL_CAPTURE_CAPTURE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace capture {
+
+// The capture directory. Every write stays inside it: names are relative and hold no "..".
+class Output {
+public:
+    explicit Output(std::string root) : root_(std::move(root)) {}
+    // Writes a whole file; false with `error` set when it cannot.
+    bool write(const std::string& name, const std::string& bytes, std::string& error);
+    bool write(const std::string& name, const std::vector<std::uint8_t>& bytes, std::string& error) {
+        return write(name, std::string(bytes.begin(), bytes.end()), error);
+    }
+    // A sparse file of `size` bytes holding `pieces` (offset, bytes) and holes elsewhere.
+    bool write_sparse(const std::string& name, std::uint64_t size,
+                      const std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>>& pieces,
+                      std::string& error);
+    const std::string& root() const { return root_; }
+
+private:
+    bool path_of(const std::string& name, std::string& path, std::string& error) const;
+    std::string root_;
+};
+
+// What the MANIFEST says: which source answered for each subsystem, and every part that
+// could not be read, with the reason.
+class Manifest {
+public:
+    void source(const std::string& subsystem, const std::string& method) { sources_.push_back({subsystem, method}); }
+    void missing(const std::string& part, const std::string& reason) { missing_.push_back({part, reason}); }
+    const std::vector<std::pair<std::string, std::string>>& missing() const { return missing_; }
+    std::string text(const std::string& version, const std::string& time) const;
+
+private:
+    std::vector<std::pair<std::string, std::string>> sources_, missing_;
+};
+
+struct Capture {
+    Output& out;
+    Manifest& manifest;
+    // Writes a file or records why it could not be.
+    void write(const std::string& name, const std::string& bytes);
+    void write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        write(name, std::string(bytes.begin(), bytes.end()));
+    }
+};
+
+// One function per subsystem (and the processor times first, so that the snapshots start at
+// the beginning of the capture).
+void capture_load(Capture& c);    // proc/stat, proc/stat@1, free.txt
+void capture_smbios(Capture& c);  // smbios.bin
+void capture_pci(Capture& c);     // pci/BB:DD.F
+void capture_disks(Capture& c);   // proc/ide/..., dev/hdX.img, dev/hdX.serial
+void capture_ipmi(Capture& c);    // ipmi/sdr.bin, ipmi/fru0.bin, ipmi/bmc.conf
+
+// A file read whole through the platform; false with `error` set.
+bool read_platform_file(const std::string& path, std::string& bytes, std::string& error);
+
+}  // namespace capture
+
+#endif

@@ -1,0 +1,159 @@
+// Capture on the simulated machine: what reaches the BMC, what is written where, and what
+// the MANIFEST says when a part cannot be read.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "api/exports.h"
+#include "capture/capture.h"
+#include "sim/Bmc.h"
+#include "sim/Disk.h"
+#include "sim/Machine.h"
+#include "sim/loader.h"
+#include "tests/support/fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Capturing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qtest::ResetLibrary();
+        std::string error;
+        machine = sim::load_machine(QARVEL_SAMPLE_MACHINE, error);
+        ASSERT_NE(machine, nullptr) << error;
+        sim::use(machine);
+        dir = qtest::TempDir("capture");
+    }
+    void TearDown() override {
+        qtest::ResetLibrary();
+        fs::remove_all(dir);
+    }
+
+    std::string Run() {
+        capture::Output out(dir);
+        capture::Manifest manifest;
+        capture::Capture c{out, manifest};
+        for (auto part : {capture::capture_load, capture::capture_smbios, capture::capture_pci,
+                          capture::capture_disks, capture::capture_ipmi})
+            part(c);
+        return manifest.text("test", "now");
+    }
+    std::string File(const std::string& name) { return sim::read_file(dir + "/" + name).value_or("<absent>"); }
+
+    std::shared_ptr<sim::Machine> machine;
+    std::string dir;
+};
+
+TEST_F(Capturing, OnlyReadRequestsReachTheBmc) {
+    Run();
+    // netFn, command of every request capture may send: Get Device ID, Get Channel Info, Get
+    // User Name, Get Sensor Reading, Get Sensor Thresholds, Get FRU Inventory Area Info, Read
+    // FRU Data, Reserve SDR Repository, Get SDR.
+    const std::set<std::pair<int, int>> reads = {{0x06, 0x01}, {0x06, 0x42}, {0x06, 0x46}, {0x04, 0x2D}, {0x04, 0x27},
+                                                 {0x0A, 0x10}, {0x0A, 0x11}, {0x0A, 0x22}, {0x0A, 0x23}};
+    auto log = machine->bmc->log();
+    EXPECT_GT(log.size(), 50u);
+    for (const sim::BmcRequest& q : log)
+        EXPECT_TRUE(reads.count({q.netfn, q.cmd})) << std::hex << int(q.netfn) << " " << int(q.cmd);
+    EXPECT_TRUE(machine->bmc->watchdog.expiries.empty());
+}
+
+TEST_F(Capturing, TheBmcStateIsTakenAsItIsNow) {
+    // Thresholds and states changed on the BMC since its repository was written.
+    machine->bmc->sensors.at(0x10).thresholds = {0xB0, 0xA0, 0x00, 0xE0, 0xE8, 0x00};
+    machine->bmc->sensors.at(0x10).state = 0x0102;
+    machine->bmc->sensors.at(0x10).reading = 0x42;
+    Run();
+    std::string conf = File("ipmi/bmc.conf");
+    EXPECT_NE(conf.find("\nsensor 0x10 reading 0x42 state 0x0102\n"), std::string::npos) << conf;
+    EXPECT_NE(conf.find("\nthresholds 0x10 readable 0x1B values 0xB0 0xA0 0x00 0xE0 0xE8 0x00\n"), std::string::npos)
+        << conf;
+
+    // Replayed, the BMC is the one captured.
+    std::string error;
+    auto replay = sim::load_machine(dir, error);
+    ASSERT_NE(replay, nullptr) << error;
+    EXPECT_EQ(replay->bmc->records(), machine->bmc->records());
+    EXPECT_EQ(replay->bmc->fru0, machine->bmc->fru0);
+    EXPECT_EQ(replay->bmc->device.firmware2, machine->bmc->device.firmware2);
+    ASSERT_EQ(replay->bmc->channels.size(), machine->bmc->channels.size());
+    for (const auto& [number, channel] : machine->bmc->channels) {
+        EXPECT_EQ(replay->bmc->channels.at(number).medium, channel.medium);
+        EXPECT_EQ(replay->bmc->channels.at(number).protocol, channel.protocol);
+    }
+    EXPECT_EQ(replay->bmc->users.at(2).name, "ADMIN");
+    for (const auto& [number, sensor] : machine->bmc->sensors) {
+        const sim::BmcSensor& back = replay->bmc->sensors.at(number);
+        EXPECT_EQ(back.reading, sensor.reading) << int(number);
+        EXPECT_EQ(back.state, sensor.state) << int(number);
+        if (sensor.threshold_based) {
+            EXPECT_EQ(back.thresholds, sensor.thresholds) << int(number);
+        }
+    }
+}
+
+TEST_F(Capturing, APartThatCannotBeReadIsListedAndTheRestKept) {
+    machine->bmc->fail_command(0x0A, 0x11, 0xC3);  // Read FRU Data times out
+    machine->files.deny("/dev/mem");
+    machine->files.deny("/proc/ide/ide0/hdb/model");
+    std::string manifest = Run();
+    EXPECT_NE(manifest.find("missing ipmi/fru0.bin: Read FRU Data refused at offset 0\n"), std::string::npos)
+        << manifest;
+    EXPECT_NE(manifest.find("missing smbios.bin: /dev/mem: Permission denied\n"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("missing proc/ide/ide0/hdb/model: /proc/ide/ide0/hdb/model: Permission denied\n"),
+              std::string::npos)
+        << manifest;
+    EXPECT_EQ(File("proc/ide/ide0/hdb/model"), "<absent>");
+    EXPECT_NE(File("proc/ide/ide0/hdb/media"), "<absent>");
+    EXPECT_NE(File("pci/00:1f.2"), "<absent>");
+    EXPECT_NE(manifest.find("source ipmi /dev/ipmi\n"), std::string::npos) << manifest;
+    EXPECT_EQ(File("ipmi/fru0.bin"), "<absent>");
+    EXPECT_EQ(File("smbios.bin"), "<absent>");
+    EXPECT_NE(File("ipmi/sdr.bin"), "<absent>");
+    EXPECT_NE(File("ipmi/bmc.conf"), "<absent>");
+    EXPECT_NE(File("proc/stat@1"), "<absent>");
+    EXPECT_NE(File("proc/ide/ide0/hda/model"), "<absent>");
+    EXPECT_NE(File("dev/hda.serial"), "<absent>");
+}
+
+TEST_F(Capturing, WithoutPortPrivilegeTheBmcAndPciAreListedAsMissing) {
+    machine->lockdown = true;  // /dev/mem and iopl refused
+    std::string manifest = Run();
+    EXPECT_NE(manifest.find("missing smbios.bin: /dev/mem: Operation not permitted\n"), std::string::npos)
+        << manifest;
+    EXPECT_NE(manifest.find("missing pci/: no I/O port privilege"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("missing ipmi/: no BMC answers through /dev/ipmi\n"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("source load /proc/stat\n"), std::string::npos) << manifest;
+    EXPECT_NE(File("free.txt"), "<absent>");
+}
+
+TEST_F(Capturing, DiskImagesHoldOnlyTheBootRecords) {
+    Run();
+    std::string error;
+    auto image = sim::FileDisk::open(dir + "/dev/hda.img", error);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->size(), 40020664320ULL);
+    struct stat64 st;
+    ASSERT_EQ(::stat64((dir + "/dev/hda.img").c_str(), &st), 0);
+    EXPECT_LT(static_cast<long long>(st.st_blocks) * 512, 1 << 20);  // sparse: a few sectors
+    EXPECT_EQ(File("dev/hda.serial"), sim::read_file(QARVEL_SAMPLE_MACHINE "/dev/hda.serial").value_or(""));
+}
+
+TEST(CaptureOutput, WritesStayInsideTheDirectory) {
+    std::string dir = qtest::TempDir("capture-output");
+    capture::Output out(dir + "/inner");
+    std::string error;
+    for (const char* outside : {"../escape", "/tmp/escape", "a/../../escape", "", ".", "a/./b"})
+        EXPECT_FALSE(out.write(outside, std::string("x"), error)) << outside;
+    EXPECT_FALSE(fs::exists(dir + "/escape"));
+    EXPECT_TRUE(out.write("a/b/c", std::string("x"), error)) << error;
+    EXPECT_EQ(sim::read_file(dir + "/inner/a/b/c").value_or(""), "x");
+    fs::remove_all(dir);
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+// qarvel capture DIR, then qarvel --machine DIR: the replay gives the report of the machine
+// that was captured.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/e2e/qarvel_run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string TempName(const std::string& name) {
+    std::string dir = fs::temp_directory_path() / ("qarvel-e2e-" + name + "-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    return dir;
+}
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void ExpectRoundTrip(const std::string& machine) {
+    std::string dir = TempName("replay");
+    e2e::Outcome capture = e2e::RunQarvel("--machine " + machine + " capture " + dir);
+    ASSERT_EQ(capture.status, 0) << capture.err;
+    e2e::Outcome original = e2e::RunQarvel("--machine " + machine);
+    e2e::Outcome replay = e2e::RunQarvel("--machine " + dir);
+    EXPECT_EQ(replay.status, original.status) << replay.err;
+    EXPECT_EQ(replay.err, "");
+    EXPECT_EQ(replay.out, original.out) << Read(dir + "/MANIFEST");
+    std::string manifest = Read(dir + "/MANIFEST");
+    EXPECT_NE(manifest.find("version 1.0\n"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("\ntime 20"), std::string::npos) << manifest;
+    fs::remove_all(dir);
+}
+
+TEST(CaptureReplay, TheSampleServerComesBackIdentical) { ExpectRoundTrip(QARVEL_SAMPLE_MACHINE); }
+
+TEST(CaptureReplay, TheCurrentServerComesBackIdentical) { ExpectRoundTrip(QARVEL_CURRENT_MACHINE); }
+
+TEST(CaptureReplay, TheBmcTranscriptHoldsReadRequestsOnly) {
+    std::string dir = TempName("transcript");
+    std::string transcript = dir + ".log";
+    e2e::Outcome capture =
+        e2e::RunQarvel("--machine " QARVEL_SAMPLE_MACHINE " capture " + dir, "QARVEL_BMC_TRANSCRIPT=" + transcript);
+    ASSERT_EQ(capture.status, 0) << capture.err;
+    std::istringstream lines(Read(transcript));
+    int requests = 0;
+    for (std::string line; std::getline(lines, line); ++requests) {
+        const std::string request = line.substr(0, 5);  // "NF CC"
+        EXPECT_TRUE(request == "06 01" || request == "06 42" || request == "06 46" || request == "04 2D" ||
+                    request == "04 27" || request == "0A 10" || request == "0A 11" || request == "0A 22" ||
+                    request == "0A 23")
+            << line;
+    }
+    EXPECT_GT(requests, 50);
+    fs::remove_all(dir);
+    fs::remove(transcript);
+}
+
+TEST(CaptureReplay, ADirectoryInUseOrNoneIsRefused) {
+    e2e::Outcome run = e2e::RunQarvel("capture " QARVEL_SAMPLE_MACHINE);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("is not an empty directory"), std::string::npos) << run.err;
+    run = e2e::RunQarvel("capture");
+    EXPECT_EQ(run.status, 2);
+    run = e2e::RunQarvel("capture ''");
+    EXPECT_EQ(run.status, 2);
+}
+
+}  // namespace

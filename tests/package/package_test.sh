@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the Debian package of a build tree, lists its contents and checks that every file
+# an agent, a caller or a user needs is in it, at the path where it is looked for.
+# Usage: package_test.sh BUILD_DIR LIBRARY_DIR INCLUDE_DIR PKGCONFIG_DIR BIN_DIR
+set -euo pipefail
+build=$1 libdir=$2 includedir=$3 pkgconfigdir=$4 bindir=$5
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+(cd "$build" && cpack -G DEB -B "$work" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
+deb=$(ls "$work"/*.deb)
+dpkg-deb -c "$deb" | awk '{ print $NF }' | sed 's|^\./|/|' >"$work/contents"
+
+status=0
+for file in "$libdir/Qarvel.so" "$libdir/wdstop" "$libdir/Qarvel-sim.so" "$libdir/qarvel-capture" \
+            "$includedir/Qarvel.h" "$includedir/types.h" "$pkgconfigdir/qarvel.pc" "$bindir/qarvel"; do
+    grep -qxF "$file" "$work/contents" || { echo "missing from the package: $file"; status=1; }
+done
+
+# Every file the package lists is really in it, with content, and the pkg-config file names
+# the directories the package fills.
+mkdir "$work/root"
+dpkg-deb -x "$deb" "$work/root"
+while read -r path; do
+    case "$path" in */) continue ;; esac
+    [ -e "$work/root$path" ] || { echo "listed but not extracted: $path"; status=1; }
+done <"$work/contents"
+for file in "$libdir/Qarvel.so" "$libdir/wdstop" "$bindir/qarvel"; do
+    [ -s "$work/root$file" ] || { echo "empty: $file"; status=1; }
+done
+pc="$work/root$pkgconfigdir/qarvel.pc"
+if [ -f "$pc" ]; then
+    prefix=$(sed -n 's/^prefix=//p' "$pc")
+    inc=$(sed -n 's/^includedir=//p' "$pc")
+    inc=${inc//\$\{prefix\}/$prefix}
+    [ -f "$work/root$inc/Qarvel.h" ] || { echo "qarvel.pc: its includedir $inc holds no Qarvel.h"; status=1; }
+    grep -qx "libdir=$libdir" "$pc" || { echo "qarvel.pc: libdir is not $libdir"; status=1; }
+fi
+dpkg-deb -f "$deb" Architecture
+exit $status

@@ -32,6 +32,12 @@ int StopWatchDogTimer(void);
 int GetWatchDogTimer(unsigned char* timerAcion, int* timeOutValue, int* presentTimerOutValue);
 int GetBMCVersion(unsigned char* majorFirmwareRevision, unsigned char* minorFirmwareRevision);
 
+/* Which method answered the last read of a subsystem (SOURCE_SMBIOS...): its short name,
+ * such as "sysfs", "/dev/mem" or "/dev/ipmi0", copied into name (size bytes, always
+ * NUL-terminated). -1 for an unknown subsystem, a name that does not fit, or when nothing has
+ * answered yet. The records never depend on it. */
+int GetSourceName(int subsystem, char* name, int size);
+
 /* Load */
 int GetCpuUsageRate(int interval, LPVOID buffer);
 int GetMemUsageRate(void);

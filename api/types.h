@@ -35,6 +35,12 @@ typedef unsigned long* PULONG;
 #define INFO_TEMPERATURE  0x8000000UL  /* TemperatureInformation */
 #define INFO_SYSTEM       0x10000000UL /* SysInformation */
 
+/* Subsystems whose source GetSourceName names: which of the kernel's interfaces answered. */
+#define SOURCE_SMBIOS 0
+#define SOURCE_IPMI   1
+#define SOURCE_PCI    2
+#define SOURCE_DISK   3
+
 /* Thresholds of one IPMI sensor in engineering units. */
 typedef struct {
     int DeviceID;   /* IPMI entity ID */

@@ -51,13 +51,10 @@ def release_build(build, arch):
     tree = os.path.join(system_dir(build), "release-" + arch)
     if not os.path.exists(os.path.join(tree, "CMakeCache.txt")):
         flags = ["-DCMAKE_C_FLAGS=-m32", "-DCMAKE_CXX_FLAGS=-m32"] if arch == "i386" else []
-        run(["cmake", "-S", SOURCE, "-B", tree, "-DCMAKE_BUILD_TYPE=Release",
-             # -O2: GCC 12's -O3 warns falsely on a vector insert in the simulator.
-             "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG", "-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG",
-             "-DQARVEL_TESTS=OFF", "-DWDSTOP_LIBRARY=/qarvel/%s/Qarvel.so" % arch] + flags,
+        run(["cmake", "-S", SOURCE, "-B", tree, "-DCMAKE_BUILD_TYPE=Release", "-DQARVEL_TESTS=OFF", "-DWDSTOP_LIBRARY=/qarvel/%s/Qarvel.so" % arch] + flags,
             stdout=subprocess.DEVNULL)
     run(["cmake", "--build", tree, "-j%d" % os.cpu_count(), "--target",
-         "Qarvel", "Qarvel-sim", "qarvel", "wdstop", "sample-server"], stdout=subprocess.DEVNULL)
+         "Qarvel", "Qarvel-sim", "qarvel", "qarvel-capture", "wdstop", "sample-server"], stdout=subprocess.DEVNULL)
     return tree
 
 
@@ -117,7 +114,7 @@ def prepare(build):
     with open(os.path.join(root, "commands"), "w") as out:
         out.write("\n".join(COMMANDS) + "\n")
     for arch, tree in trees.items():
-        for name in ("qarvel", "Qarvel.so", "wdstop"):
+        for name in ("qarvel", "qarvel-capture", "Qarvel.so", "wdstop"):
             program = os.path.join(tree, name)
             copy_into(root, program, "/qarvel/%s/%s" % (arch, name))
             for library in shared_libraries(program):

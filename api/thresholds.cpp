@@ -4,6 +4,7 @@
 
 #include "IPMI/IPMIsupport.h"
 #include "api/exports.h"
+#include "api/state.h"
 
 int NoEnterGetThreshold = 0;
 int NoEnterSetThreshold = 0;
@@ -23,10 +24,10 @@ int PrepareSensorNumbers(IPMIsupport& ipmi, int& RecordCount) {
 }
 
 // The discovered sensors of one entity and sensor type, both narrowed to a byte.
-int MatchingSensors(int deviceID, int sensorType, SensorNumberInfo& sni) {
+int MatchingSensors(IPMIsupport& ipmi, int deviceID, int sensorType, SensorNumberInfo& sni) {
     int RecordCount = 0;
-    if (PrepareSensorNumbers(*pIPMI, RecordCount) != 0) return -1;
-    return pIPMI->GetSensorNumberInfo(static_cast<unsigned char>(deviceID), static_cast<unsigned char>(sensorType),
+    if (PrepareSensorNumbers(ipmi, RecordCount) != 0) return -1;
+    return ipmi.GetSensorNumberInfo(static_cast<unsigned char>(deviceID), static_cast<unsigned char>(sensorType),
                                       RecordCount, sni) == 0
                ? 0
                : -1;
@@ -37,16 +38,18 @@ SensorThresholdInfo& NextEntry(SensorThresholdInformation& record) { return reco
 }  // namespace
 
 extern "C" int GetAllThresholdInfo(LPVOID buffer) {
-    if (!IsIpmiSupport() || !buffer) return -1;
+    qarvel::IpmiSession session;
+    IPMIsupport* ipmi = session.Ready();
+    if (!ipmi || !buffer) return -1;
     auto& record = *static_cast<SensorThresholdInformation*>(buffer);
     std::memset(&record, 0, sizeof record);
     int RecordCount = 0;
-    if (PrepareSensorNumbers(*pIPMI, RecordCount) != 0) return -1;
+    if (PrepareSensorNumbers(*ipmi, RecordCount) != 0) return -1;
     const int tried = RecordCount < kMostEntries ? RecordCount : kMostEntries;
     for (int i = 0; i < tried; ++i) {
         SensorThresholdInfoRaw stir = {};
         SensorThresholdInfoConverted stic = {};
-        if (pIPMI->GetThreshold(i, stir, stic) != 0) continue;
+        if (ipmi->GetThreshold(i, stir, stic) != 0) continue;
         GetSensorThreshold(stir, stic, NextEntry(record));
     }
     return 0;
@@ -55,16 +58,18 @@ extern "C" int GetAllThresholdInfo(LPVOID buffer) {
 extern "C" int GetThresholdInfo(int deviceID, int sensorType, LPVOID buffer) {
     BusyFlag busy(NoEnterGetThreshold);
     if (!busy) return 1;
-    if (!IsIpmiSupport() || !buffer) return -1;
+    qarvel::IpmiSession session;
+    IPMIsupport* ipmi = session.Ready();
+    if (!ipmi || !buffer) return -1;
     auto& record = *static_cast<SensorThresholdInformation*>(buffer);
     std::memset(&record, 0, sizeof record);
     SensorNumberInfo sni = {};
-    if (MatchingSensors(deviceID, sensorType, sni) != 0) return -1;
+    if (MatchingSensors(*ipmi, deviceID, sensorType, sni) != 0) return -1;
     const int tried = sni.quantity < kMostEntries ? sni.quantity : kMostEntries;
     for (int i = 0; i < tried; ++i) {
         SensorThresholdInfoRaw stir = {};
         SensorThresholdInfoConverted stic = {};
-        if (pIPMI->GetThreshold(sni.sensorOrder[i], stir, stic) != 0) continue;
+        if (ipmi->GetThreshold(sni.sensorOrder[i], stir, stic) != 0) continue;
         SensorThresholdInfo& entry = NextEntry(record);
         GetSensorThreshold(stir, stic, entry);
         // The caller's own numbers, as asked.
@@ -77,9 +82,11 @@ extern "C" int GetThresholdInfo(int deviceID, int sensorType, LPVOID buffer) {
 extern "C" int SetThresholdInfo(int deviceID, int sensorType, int thresholdFlag, double thresholdValue) {
     BusyFlag busy(NoEnterSetThreshold);
     if (!busy) return 1;
-    if (!IsIpmiSupport()) return -1;
+    qarvel::IpmiSession session;
+    IPMIsupport* ipmi = session.Ready();
+    if (!ipmi) return -1;
     SensorNumberInfo sni = {};
-    if (MatchingSensors(deviceID, sensorType, sni) != 0) return -1;
+    if (MatchingSensors(*ipmi, deviceID, sensorType, sni) != 0) return -1;
     const int count = sni.quantity < kMostEntries ? sni.quantity : kMostEntries;
     // Sensor by sensor; the first failure ends the run and the sensors already written keep
     // their new threshold.
@@ -87,16 +94,16 @@ extern "C" int SetThresholdInfo(int deviceID, int sensorType, int thresholdFlag,
         const int order = sni.sensorOrder[i];
         SensorThresholdInfoRaw stir = {};
         SensorThresholdInfoConverted stic = {};
-        if (pIPMI->GetThreshold(order, stir, stic) != 0) return -1;
+        if (ipmi->GetThreshold(order, stir, stic) != 0) return -1;
         // The factors are asked for by a one-byte position: past it they would be another
         // sensor's, and the value would be converted wrongly.
         if (order > 0xFF) return -1;
         SensorFormulaParameter sfp = {};
-        pIPMI->GetSensorFormulaParameter(static_cast<unsigned char>(order), sfp);
+        ipmi->GetSensorFormulaParameter(static_cast<unsigned char>(order), sfp);
         unsigned char raw = 0;
-        if (pIPMI->GetValueConversion(sfp, raw, thresholdValue) != 0) return -1;
-        if (pIPMI->SetThresholdOrder(stir, thresholdFlag, raw) != 0) return -1;
-        if (pIPMI->SetSensorThreshold(sni.sensorNumber[i], stir) != 0) return -1;
+        if (ipmi->GetValueConversion(sfp, raw, thresholdValue) != 0) return -1;
+        if (ipmi->SetThresholdOrder(stir, thresholdFlag, raw) != 0) return -1;
+        if (ipmi->SetSensorThreshold(sni.sensorNumber[i], stir) != 0) return -1;
     }
     return 0;
 }

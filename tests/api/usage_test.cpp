@@ -7,6 +7,7 @@
 #include <string>
 
 #include "api/exports.h"
+#include "api/state.h"
 #include "sim/SmbiosStructures.h"
 #include "tests/support/fixture.h"
 
@@ -147,19 +148,19 @@ TEST_F(Usage, OnlyTheFirstReadingPrimes) {
     machine->files.add("/proc/stat", Stat({"10 0 0 10", "20 0 0 20"}));
     EXPECT_EQ(RetrieveCpuTime(0), 0);
     EXPECT_EQ(ExecuteFirstTime, 1);
-    EXPECT_EQ(UserTime[0], 0);
+    EXPECT_EQ(qarvel::State().UserTime[0], 0);
     machine->files.add("/proc/stat", Stat({"15 1 2 13", "20 0 0 20"}));
     EXPECT_EQ(RetrieveCpuTime(0), 0);
-    EXPECT_EQ(UserTime[0], 5);
-    EXPECT_EQ(NiceTime[0], 1);
-    EXPECT_EQ(SysTime[0], 2);
-    EXPECT_EQ(IdleTime[0], 3);
+    EXPECT_EQ(qarvel::State().UserTime[0], 5);
+    EXPECT_EQ(qarvel::State().NiceTime[0], 1);
+    EXPECT_EQ(qarvel::State().SysTime[0], 2);
+    EXPECT_EQ(qarvel::State().IdleTime[0], 3);
     // Positions 4i .. 4i+3 of the one run of 32 times.
-    EXPECT_EQ(cp_old[0][0], 15);
-    EXPECT_EQ(cp_old[0][3], 13);
+    EXPECT_EQ(qarvel::State().cp_old[0][0], 15);
+    EXPECT_EQ(qarvel::State().cp_old[0][3], 13);
     EXPECT_EQ(RetrieveCpuTime(1), 0);
-    EXPECT_EQ(cp_old[0][4], 20);
-    EXPECT_EQ(cp_time[0][7], 20);
+    EXPECT_EQ(qarvel::State().cp_old[0][4], 20);
+    EXPECT_EQ(qarvel::State().cp_time[0][7], 20);
     // A line with a single counter is not a reading.
     machine->files.add("/proc/stat", "cpu0 7\n");
     EXPECT_EQ(RetrieveCpuTime(0), -1);

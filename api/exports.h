@@ -22,6 +22,9 @@ extern "C" int ExecuteFirstTime;  // 0 until the first reading: that one only pr
 // One reading of processor nr_cpu from /proc/stat: 0, or -1. The caller holds the usage
 // lock, or is alone.
 int RetrieveCpuTime(int nr_cpu);
+// The used-memory percentage from what the `free` pipeline printed (the total and the used
+// amount, a line each): 0 to 100, 0 when the text is not two such numbers.
+int MemUsageFromPipeline(const char* output);
 // Populated processors of the SMBIOS table; 0 without a table.
 int GetCpuQuantity(void);
 

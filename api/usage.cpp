@@ -151,6 +151,17 @@ extern "C" int GetCpuUsageRate(int interval, LPVOID buffer) {
     return 0;
 }
 
+int MemUsageFromPipeline(const char* output) {
+    if (!output) return 0;
+    const char* second = std::strchr(output, '\n');
+    long long total = 0, used = 0;
+    if (!ReadNumber(output, total) || !second || !ReadNumber(second + 1, used) || total <= 0) return 0;
+    float rate = static_cast<float>(static_cast<double>(used) * 100.0 / static_cast<double>(total));
+    if (!(rate > 0)) return 0;
+    if (rate > 100) return 100;
+    return static_cast<int>(rate);
+}
+
 extern "C" int GetMemUsageRate(void) {
     // The two numbers come back through a pipe: no file is written anywhere.
     char output[512] = {};
@@ -158,11 +169,5 @@ extern "C" int GetMemUsageRate(void) {
         std::printf("File is not exist!\n");
         return 0;
     }
-    const char* second = std::strchr(output, '\n');
-    long long total = 0, used = 0;
-    if (!ReadNumber(output, total) || !second || !ReadNumber(second + 1, used) || total <= 0) return 0;
-    float rate = static_cast<float>(used * 100.0 / static_cast<double>(total));
-    if (!(rate > 0)) return 0;
-    if (rate > 100) return 100;
-    return static_cast<int>(rate);
+    return MemUsageFromPipeline(output);
 }

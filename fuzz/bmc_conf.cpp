@@ -2,17 +2,9 @@
 #include "fuzz/fuzz.h"
 #include "sim/Bmc.h"
 
-namespace {
-
-void Decode(const std::uint8_t* data, std::size_t size) {
+void fuzz::Decode(const std::uint8_t* data, std::size_t size) {
     sim::Bmc bmc;
     std::string error;
     sim::read_bmc_conf(fuzz::Text(data, size), bmc, error);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Decode(data, size);
-    return 0;
-}

@@ -3,17 +3,9 @@
 #include "api/exports.h"
 #include "fuzz/fuzz.h"
 
-namespace {
-
-void Decode(const std::uint8_t* data, std::size_t size) {
+void fuzz::Decode(const std::uint8_t* data, std::size_t size) {
     const std::string text = fuzz::Text(data, size);  // the pipe's bytes end in a NUL
     const int rate = MemUsageFromPipeline(text.c_str());
     if (rate < 0 || rate > 100) __builtin_trap();
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Decode(data, size);
-    return 0;
-}

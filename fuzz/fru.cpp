@@ -4,9 +4,7 @@
 #include "fuzz/fuzz.h"
 #include "sim/Bmc.h"
 
-namespace {
-
-void Decode(const std::uint8_t* data, std::size_t size) {
+void fuzz::Decode(const std::uint8_t* data, std::size_t size) {
     auto machine = fuzz::FreshMachine();
     auto bmc = std::make_shared<sim::Bmc>();
     bmc->fru0.assign(data, data + (size < 0xFFFF ? size : 0xFFFF));
@@ -29,9 +27,3 @@ void Decode(const std::uint8_t* data, std::size_t size) {
     facade.fru.GetProductName(name);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Decode(data, size);
-    return 0;
-}

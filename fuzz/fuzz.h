@@ -8,8 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+
+#include <unistd.h>
 
 #include "api/state.h"
 #include "sim/Machine.h"
@@ -36,6 +39,24 @@ inline std::string Text(const std::uint8_t* data, std::size_t size) {
     return std::string(reinterpret_cast<const char*>(data), size);
 }
 
+// A directory of this process for capture files, emptied.
+inline std::filesystem::path ScratchDirectory(const std::string& name) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("qarvel-fuzz-" + name + "-" + std::to_string(::getpid()));
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    std::filesystem::create_directories(dir, ec);
+    return dir;
+}
+
+// The adapter of each target: hands the bytes to the decoder.
+void Decode(const std::uint8_t* data, std::size_t size);
+
 }  // namespace fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::Decode(data, size);
+    return 0;
+}
 
 #endif

@@ -1,8 +1,6 @@
 // The loader of capture directories: the bytes are a list of files, each a byte choosing
 // its name, two bytes of length (little-endian) and its content, written to a directory
 // that load_machine then reads. Every capture file but ipmi/forward (which would connect).
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "fuzz/fuzz.h"
@@ -19,30 +17,19 @@ const char* const kNames[] = {
     "proc/ide/ide0/hda/media", "proc/ide/ide0/hda/model", "proc/ide/ide0/hda/capacity",
 };
 
-const fs::path& Directory() {
-    static const fs::path dir = fs::temp_directory_path() / ("qarvel-fuzz-loader-" + std::to_string(::getpid()));
-    return dir;
-}
+}  // namespace
 
-void Decode(const std::uint8_t* data, std::size_t size) {
-    std::error_code ec;
-    fs::remove_all(Directory(), ec);
-    fs::create_directories(Directory(), ec);
+void fuzz::Decode(const std::uint8_t* data, std::size_t size) {
+    const fs::path dir = fuzz::ScratchDirectory("loader");
     for (std::size_t at = 0; at + 3 <= size;) {
         const char* name = kNames[data[at] % (sizeof kNames / sizeof kNames[0])];
         std::size_t length = data[at + 1] | static_cast<std::size_t>(data[at + 2]) << 8;
         at += 3;
         if (length > size - at) length = size - at;
-        sim::write_file((Directory() / name).string(), fuzz::Text(data + at, length));
+        sim::write_file((dir / name).string(), fuzz::Text(data + at, length));
         at += length;
     }
     std::string error;
-    sim::load_machine(Directory().string(), error);
+    sim::load_machine(dir.string(), error);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Decode(data, size);
-    return 0;
-}

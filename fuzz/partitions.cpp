@@ -28,7 +28,9 @@ private:
     std::vector<std::uint8_t> sectors_;
 };
 
-void Decode(const std::uint8_t* data, std::size_t size) {
+}  // namespace
+
+void fuzz::Decode(const std::uint8_t* data, std::size_t size) {
     auto machine = fuzz::FreshMachine();
     sim::add_ide_proc(*machine, 'a', "disk", "FUZZ DISK", (1ULL << 40) / sim::kSectorSize);
     sim::add_ide_disk(*machine, 'a', std::make_shared<RepeatingDisk>(std::vector<std::uint8_t>(data, data + size)),
@@ -36,9 +38,3 @@ void Decode(const std::uint8_t* data, std::size_t size) {
     fuzz::Ask<PartitionInformation>(GetInfo, INFO_PARTITION);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Decode(data, size);
-    return 0;
-}

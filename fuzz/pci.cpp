@@ -11,7 +11,9 @@ namespace {
 constexpr std::size_t kSpace = 256, kShortest = 64;
 constexpr int kMostDevices = 8;
 
-void Decode(const std::uint8_t* data, std::size_t size) {
+}  // namespace
+
+void fuzz::Decode(const std::uint8_t* data, std::size_t size) {
     auto machine = fuzz::FreshMachine();
     for (int device = 0; device < kMostDevices && static_cast<std::size_t>(device) * kSpace < size; ++device) {
         const std::size_t at = static_cast<std::size_t>(device) * kSpace;
@@ -23,9 +25,3 @@ void Decode(const std::uint8_t* data, std::size_t size) {
     fuzz::Ask<DeviceInformation>(GetInfo, INFO_PCI_DEVICE);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Decode(data, size);
-    return 0;
-}

@@ -4,9 +4,7 @@
 #include "api/Qarvel.h"
 #include "fuzz/fuzz.h"
 
-namespace {
-
-void Decode(const std::uint8_t* data, std::size_t size) {
+void fuzz::Decode(const std::uint8_t* data, std::size_t size) {
     auto machine = fuzz::FreshMachine();
     const std::string all = fuzz::Text(data, size);
     const std::size_t cut = all.find('\0');
@@ -16,9 +14,3 @@ void Decode(const std::uint8_t* data, std::size_t size) {
     GetCpuUsageRate(1, &record);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Decode(data, size);
-    return 0;
-}

@@ -3,26 +3,19 @@
 #include "IPMI/SDR.h"
 #include "fuzz/fuzz.h"
 
-namespace {
-
-void Decode(const std::uint8_t* data, std::size_t size) {
+void fuzz::Decode(const std::uint8_t* data, std::size_t size) {
     unsigned char buffer[256] = {};
     std::memcpy(buffer, data, size < sizeof buffer ? size : sizeof buffer);
     SDR sdr(buffer);
     volatile int sink = 0;
     sink += sdr.GetSensorRecordType() + sdr.GetSensorOwnerID() + sdr.GetSensorOwnerLUN() + sdr.GetSensorNumber() +
-            sdr.GetEntityID() + sdr.GetEntityInstance() + sdr.GetSensorType() + sdr.GetEventType() + sdr.GetThresholdInfo() + sdr.IsInitOK() + sdr.GetUnit1() +
-            sdr.GetBaseUnit() + sdr.GetModifierUnit() + sdr.GetLinearization() + sdr.GetM() + sdr.Gettolerance() +
-            sdr.GetB() + sdr.Getaccuracy() + sdr.GetRExp() + sdr.GetSensorReadingMax() + sdr.GetSensorReadingMin() +
-            sdr.IsAnalog() + sdr.GetValueM() + sdr.GetValueB() + sdr.GetBExpValue() + sdr.GetRExpValue();
+            sdr.GetEntityID() + sdr.GetEntityInstance() + sdr.GetSensorType() + sdr.GetEventType() +
+            sdr.GetThresholdInfo() + sdr.IsInitOK() + sdr.GetUnit1() + sdr.GetBaseUnit() + sdr.GetModifierUnit() +
+            sdr.GetLinearization() + sdr.GetM() + sdr.Gettolerance() + sdr.GetB() + sdr.Getaccuracy() +
+            sdr.GetRExp() + sdr.GetSensorReadingMax() + sdr.GetSensorReadingMin() + sdr.IsAnalog() +
+            sdr.GetValueM() + sdr.GetValueB() + sdr.GetBExpValue() + sdr.GetRExpValue();
     char name[16] = {};
     sdr.GetIDstring(name);
     (void)sink;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Decode(data, size);
-    return 0;
-}

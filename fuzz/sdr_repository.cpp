@@ -12,7 +12,9 @@ namespace {
 
 constexpr std::size_t kHeader = 5;
 
-void Decode(const std::uint8_t* data, std::size_t size) {
+}  // namespace
+
+void fuzz::Decode(const std::uint8_t* data, std::size_t size) {
     auto machine = fuzz::FreshMachine();
     auto bmc = std::make_shared<sim::Bmc>();
     for (std::size_t at = 0; at + kHeader <= size;) {
@@ -33,9 +35,3 @@ void Decode(const std::uint8_t* data, std::size_t size) {
     SetThresholdInfo(entity, type, size > 14 ? data[14] % 6 : 0, 42.0);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Decode(data, size);
-    return 0;
-}

@@ -8,9 +8,7 @@
 #include "fuzz/fuzz.h"
 #include "sim/Smbios.h"
 
-namespace {
-
-void Decode(const std::uint8_t* data, std::size_t size) {
+void fuzz::Decode(const std::uint8_t* data, std::size_t size) {
     auto machine = fuzz::FreshMachine();
     std::string error;
     if (!sim::place_dump(*machine, std::vector<std::uint8_t>(data, data + size), error))
@@ -28,9 +26,3 @@ void Decode(const std::uint8_t* data, std::size_t size) {
     fuzz::Ask<TemperatureInformation>(GetInfo, INFO_TEMPERATURE);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Decode(data, size);
-    return 0;
-}

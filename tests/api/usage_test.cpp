@@ -74,6 +74,25 @@ TEST_F(Usage, CountersThatWrapOrRunBackwardsStayInRange) {
     EXPECT_EQ(record.UsageRate[1], 0);
 }
 
+// Counters that advanced by as much as a long holds: the sums and the idle share must not
+// overflow (the sanitizer build would stop on it), and the rates stay exact where they can.
+TEST_F(Usage, HugeCountersDoNotOverflow) {
+    const std::string big = std::to_string(LONG_MAX);
+    const std::string all = big + " " + big + " " + big + " " + big;
+    const std::string half_idle = big + " 0 0 " + big;
+    const std::string busy = big + " " + big + " " + big + " 0";
+    machine->files.add_snapshot("/proc/stat", 0, Stat({"0 0 0 0", "0 0 0 0", "0 0 0 0", "0 0 0 0"}));
+    machine->files.add_snapshot("/proc/stat", kSecond,
+                                Stat({all.c_str(), half_idle.c_str(), busy.c_str(), ("0 0 0 " + big).c_str()}));
+    CpuUsageRageInformation record = Dirty();
+    ASSERT_EQ(GetCpuUsageRate(1, &record), 0);
+    EXPECT_EQ(record.quantity, 4);
+    EXPECT_EQ(record.UsageRate[0], 75);
+    EXPECT_EQ(record.UsageRate[1], 50);
+    EXPECT_EQ(record.UsageRate[2], 100);
+    EXPECT_EQ(record.UsageRate[3], 0);
+}
+
 TEST_F(Usage, AKernelWithoutProcessorLinesHasNoProcessors) {
     machine->files.add("/proc/stat", "cpu  100 0 50 1000 0 0 0 0 0 0\nintr 1 2 3\n");
     for (int call = 0; call < 2; ++call) {

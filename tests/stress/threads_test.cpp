@@ -75,7 +75,16 @@ struct VoltageReader {
 
 constexpr int kRounds = 200;
 
+// A BMC that takes a little while over each answer, as a real one does: two calls that
+// shared the facade's request and response buffers would overlap inside it.
+void AnswerSlowly(sim::Bmc& bmc) {
+    bmc.tamper = [](const sim::BmcRequest&, sim::BmcResponse&) {
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    };
+}
+
 TEST_F(Threads, SensorReadsBesideEveryThresholdRead) {
+    AnswerSlowly(*machine->bmc);
     const VoltageInformation voltages = Voltages();
     const SensorThresholdInformation thresholds = AllThresholds();
     ASSERT_GT(thresholds.quantity, 0);
@@ -95,6 +104,7 @@ TEST_F(Threads, SensorReadsBesideEveryThresholdRead) {
 }
 
 TEST_F(Threads, SensorReadsBesideThresholdWrites) {
+    AnswerSlowly(*machine->bmc);
     // Once alone first: the value written is the one the BMC holds, so nothing changes.
     const int alone = SetThresholdInfo(kFanEntity, kFanType, kLowerNonCritical, kFanLowerNonCritical);
     ASSERT_EQ(alone, 0);
@@ -111,6 +121,7 @@ TEST_F(Threads, SensorReadsBesideThresholdWrites) {
 }
 
 TEST_F(Threads, SensorReadsBesideRelease) {
+    AnswerSlowly(*machine->bmc);
     const VoltageInformation voltages = Voltages();
     VoltageReader reader{voltages, kRounds};
     std::atomic<int> refused{0};

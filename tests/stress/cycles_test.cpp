@@ -4,13 +4,15 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 
 #include "tests/stress/exports.h"
 
 #ifdef __SANITIZE_ADDRESS__
-#include <sanitizer/allocator_interface.h>
+// The address sanitizer's count of bytes allocated and not freed (its allocator interface).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace {

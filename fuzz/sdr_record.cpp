@@ -8,8 +8,8 @@ void fuzz::Decode(const std::uint8_t* data, std::size_t size) {
     std::memcpy(buffer, data, size < sizeof buffer ? size : sizeof buffer);
     SDR sdr(buffer);
     // Kept, so that no getter is optimised away.
-    volatile int sink = sdr.GetSensorRecordType() + sdr.GetSensorOwnerID() + sdr.GetSensorOwnerLUN() + sdr.GetSensorNumber() +
-            sdr.GetEntityID() + sdr.GetEntityInstance() + sdr.GetSensorType() + sdr.GetEventType() +
+    volatile int sink = sdr.GetSensorRecordType() + sdr.GetSensorOwnerID() + sdr.GetSensorOwnerLUN() +
+            sdr.GetSensorNumber() + sdr.GetEntityID() + sdr.GetEntityInstance() + sdr.GetSensorType() + sdr.GetEventType() +
             sdr.GetThresholdInfo() + sdr.IsInitOK() + sdr.GetUnit1() + sdr.GetBaseUnit() + sdr.GetModifierUnit() +
             sdr.GetLinearization() + sdr.GetM() + sdr.Gettolerance() + sdr.GetB() + sdr.Getaccuracy() +
             sdr.GetRExp() + sdr.GetSensorReadingMax() + sdr.GetSensorReadingMin() + sdr.IsAnalog() +

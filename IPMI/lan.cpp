@@ -80,8 +80,15 @@ int IPMIsupport::SetLANParameter(LANParameter lp) {
     for (const Step& step : steps) {
         unsigned char data[2 + 6] = {lp.channelNumber, step.selector};
         std::memcpy(data + 2, step.data, step.length);
-        // A refused step ends the sequence where it stands.
-        if (Send(TRASPORT_CMD, Set_LAN_parameter, data, 2 + step.length, nullptr) != 0) return -1;
+        // A refused step ends the sequence where it stands; once the set-in-progress lock is
+        // ours it is given back, or every later write would be refused (IPMI 2.0 23.1).
+        if (Send(TRASPORT_CMD, Set_LAN_parameter, data, 2 + step.length, nullptr) != 0) {
+            if (&step != &steps[0]) {
+                const unsigned char complete[3] = {lp.channelNumber, 0x00, 0x00};
+                Send(TRASPORT_CMD, Set_LAN_parameter, complete, 3, nullptr);
+            }
+            return -1;
+        }
     }
     return 0;
 }

@@ -4,50 +4,47 @@
 #include "PCI/description.h"
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
+#include "api/state.h"
 #include "storage/partition.h"
 #include "storage/storage.h"
 
-SmBios* bios = nullptr;
 int NoEntersmBIOS = 0;
-
-SmBios* EnsureSmBios() {
-    if (!bios) bios = new (std::nothrow) SmBios;
-    return bios;
-}
 
 namespace {
 
+using qarvel::SmBiosSession;
+
 // Runs one SMBIOS command: -1 when there is no usable table.
 template <typename Record, typename Fill>
-int RunSmBiosCommand(LPVOID buffer, Fill fill) {
-    SmBios* reader = EnsureSmBios();
+int RunSmBiosCommand(SmBiosSession& session, LPVOID buffer, Fill fill) {
+    SmBios* reader = session.Reader();
     if (!reader || !reader->IsInitOK()) return -1;
     fill(*reader, *static_cast<Record*>(buffer));
     return 0;
 }
 
-int Dispatch(unsigned long command, LPVOID buffer) {
+int Dispatch(SmBiosSession& session, unsigned long command, LPVOID buffer) {
     switch (command) {
         case INFO_BASE_BOARD:
-            return RunSmBiosCommand<BaseBoardInformation>(buffer, FillBaseBoardInformation);
+            return RunSmBiosCommand<BaseBoardInformation>(session, buffer, FillBaseBoardInformation);
         case INFO_SYSTEM:
-            return RunSmBiosCommand<SysInformation>(buffer, FillSysInformation);
+            return RunSmBiosCommand<SysInformation>(session, buffer, FillSysInformation);
         case INFO_PROCESSOR:
-            return RunSmBiosCommand<ProcessorInformation>(buffer, FillProcessorInformation);
+            return RunSmBiosCommand<ProcessorInformation>(session, buffer, FillProcessorInformation);
         case INFO_MEMORY:
-            return RunSmBiosCommand<MemoryInformation>(buffer, FillMemoryInformation);
+            return RunSmBiosCommand<MemoryInformation>(session, buffer, FillMemoryInformation);
         case INFO_IO_PORT:
-            return RunSmBiosCommand<IOInformation>(buffer, FillIOInformation);
+            return RunSmBiosCommand<IOInformation>(session, buffer, FillIOInformation);
         case INFO_POWER_SUPPLY:
-            return RunSmBiosCommand<SystemPowerInformation>(buffer, FillPowerSupplyInformation);
+            return RunSmBiosCommand<SystemPowerInformation>(session, buffer, FillPowerSupplyInformation);
         case INFO_UPS:
-            return RunSmBiosCommand<SystemPowerInformation>(buffer, FillUpsInformation);
+            return RunSmBiosCommand<SystemPowerInformation>(session, buffer, FillUpsInformation);
         case INFO_FAN:
-            return RunSmBiosCommand<FanInformation>(buffer, FillFanInformation);
+            return RunSmBiosCommand<FanInformation>(session, buffer, FillFanInformation);
         case INFO_VOLTAGE:
-            return RunSmBiosCommand<VoltageInformation>(buffer, FillVoltageInformation);
+            return RunSmBiosCommand<VoltageInformation>(session, buffer, FillVoltageInformation);
         case INFO_TEMPERATURE:
-            return RunSmBiosCommand<TemperatureInformation>(buffer, FillTemperatureInformation);
+            return RunSmBiosCommand<TemperatureInformation>(session, buffer, FillTemperatureInformation);
         case INFO_PCI_DEVICE:
             GetPciInfo(static_cast<DeviceInformation*>(buffer));
             return 0;
@@ -69,13 +66,16 @@ extern "C" int GetInfo(unsigned long command, LPVOID buffer) {
     if (!busy) return 1;
     if (!buffer) return -1;
     try {
-        return Dispatch(command, buffer);
+        // The whole command, PCI and disks included, so that release waits for it.
+        SmBiosSession session;
+        return Dispatch(session, command, buffer);
     } catch (...) {
         return -1;  // out of memory: nothing may cross the C boundary
     }
 }
 
 extern "C" int IsSmBiosSupport(void) {
-    SmBios* reader = EnsureSmBios();
+    SmBiosSession session;
+    SmBios* reader = session.Reader();
     return reader ? reader->IsMatchSmBios() : 0;
 }

@@ -1,5 +1,5 @@
-// Process-wide state of the export layer: the lazily created readers and the busy flags.
-// Everything here is zero at load.
+// The export layer's exported data and busy flags (zero at load), and the steps its exports
+// share. The readers and the usage counters live in the process state (api/state.h).
 #ifndef QARVEL_API_EXPORTS_H
 #define QARVEL_API_EXPORTS_H
 
@@ -10,11 +10,6 @@ class IPMIsupport;
 struct SensorThresholdInfoRaw;
 struct SensorThresholdInfoConverted;
 
-extern SmBios* bios;
-extern IPMIsupport* pIPMI;
-// 1 once the facade's sensor discovery has succeeded; cleared by release.
-extern int IPMIGetSensorInfoOK;
-
 // Busy flags: 0 free, 1 while an export of the family runs.
 extern int NoEntersmBIOS;
 extern int NoEnterIPMI;           // GetIpmiInfo, the watchdog exports, GetBMCVersion
@@ -22,21 +17,14 @@ extern int NoEnterWatchDogTimer;  // also set while a watchdog set or read works
 extern int NoEnterGetThreshold;
 extern int NoEnterSetThreshold;
 
-// Processor usage: the latest and the previous cumulative times (four per processor, in
-// one run of 32 longs), the differences between them, and the processor count taken once
-// per process.
-extern long cp_time[4][8];
-extern long cp_old[4][8];
-extern long UserTime[8];
-extern long NiceTime[8];
-extern long SysTime[8];
-extern long IdleTime[8];
 extern "C" int ExecuteFirstTime;  // 0 until the first reading: that one only primes cp_old
-extern int retrieve_all_cpus;     // 1 until the processors have been counted
-extern int quantity;              // processors counted, 0 to 8
 
-// One reading of processor nr_cpu from /proc/stat: 0, or -1.
+// One reading of processor nr_cpu from /proc/stat: 0, or -1. The caller holds the usage
+// lock, or is alone.
 int RetrieveCpuTime(int nr_cpu);
+// The used-memory percentage from what the `free` pipeline printed (the total and the used
+// amount, a line each): 0 to 100, 0 when the text is not two such numbers.
+int MemUsageFromPipeline(const char* output);
 // Populated processors of the SMBIOS table; 0 without a table.
 int GetCpuQuantity(void);
 
@@ -70,12 +58,9 @@ private:
 int GetSensorThreshold(SensorThresholdInfoRaw stir, SensorThresholdInfoConverted stic, SensorThresholdInfo& sti);
 
 // Runs the facade's sensor discovery unless it has already succeeded (IPMIGetSensorInfoOK):
-// 0 when the sensor tables are built, -1 (to be tried again) otherwise.
+// 0 when the sensor tables are built, -1 (to be tried again) otherwise. The caller holds the
+// IPMI session.
 int EnsureSensorInfo(IPMIsupport& ipmi);
-
-// Makes sure the SMBIOS reader exists; null when it could not even be allocated. A reader
-// that found no table stays (its InitOK is 0) until release.
-SmBios* EnsureSmBios();
 
 // The steps of the SMBIOS commands of GetInfo; `buffer` is the command's record.
 void FillBaseBoardInformation(SmBios& reader, BaseBoardInformation& record);

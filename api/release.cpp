@@ -1,14 +1,8 @@
 // release: the library's teardown. The next call that needs a reader builds a new one.
-#include "IPMI/IPMIsupport.h"
-#include "SmBios/SmBios.h"
 #include "api/exports.h"
+#include "api/state.h"
 
 extern "C" int release(void) {
-    delete bios;
-    bios = nullptr;
-    delete pIPMI;
-    pIPMI = nullptr;
-    // The sensor tables went with the facade: the next one must discover its own.
-    IPMIGetSensorInfoOK = 0;
-    return 0;
+    // Waits for the calls that use a reader; none starts until the readers are gone.
+    return qarvel::ResetProcessState(qarvel::Reset::Readers);
 }

@@ -1,20 +1,19 @@
 // GetIpmiInfo, the sensor dispatcher, and the IPMI support query.
 #include <cstring>
-#include <new>
 
 #include "IPMI/IPMIsupport.h"
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
+#include "api/state.h"
 
-IPMIsupport* pIPMI = nullptr;
-int IPMIGetSensorInfoOK = 0;
 int NoEnterIPMI = 0;
 int NoEnterWatchDogTimer = 0;
 
 int EnsureSensorInfo(IPMIsupport& ipmi) {
-    if (IPMIGetSensorInfoOK) return 0;
+    int& done = qarvel::State().IPMIGetSensorInfoOK;
+    if (done) return 0;
     if (ipmi.GetSensorInfo() != 0) return -1;  // tried again on the next call
-    IPMIGetSensorInfoOK = 1;
+    done = 1;
     return 0;
 }
 
@@ -139,18 +138,16 @@ int Dispatch(IPMIsupport& ipmi, unsigned long command, LPVOID buffer) {
 
 }  // namespace
 
-extern "C" int IsIpmiSupport(void) {
-    // A facade whose device would not open stays until release: no second attempt.
-    if (!pIPMI) pIPMI = new (std::nothrow) IPMIsupport;
-    return pIPMI && pIPMI->IsInitOK() ? 1 : 0;
-}
+extern "C" int IsIpmiSupport(void) { return qarvel::IpmiSupported(); }
 
 extern "C" int GetIpmiInfo(unsigned long command, LPVOID buffer) {
     BusyFlag busy(NoEnterIPMI);
     // A watchdog set or read holds both flags; either one means busy.
     if (!busy || BusyFlag::IsSet(NoEnterWatchDogTimer)) return 1;
     if (!buffer) return -1;
-    if (!IsIpmiSupport() || !pIPMI->IsInitOK()) return -1;
-    if (EnsureSensorInfo(*pIPMI) != 0) return -1;
-    return Dispatch(*pIPMI, command, buffer);
+    qarvel::IpmiSession session;  // waits while a threshold export has the facade
+    IPMIsupport* ipmi = session.Ready();
+    if (!ipmi) return -1;
+    if (EnsureSensorInfo(*ipmi) != 0) return -1;
+    return Dispatch(*ipmi, command, buffer);
 }

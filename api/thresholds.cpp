@@ -4,6 +4,7 @@
 
 #include "IPMI/IPMIsupport.h"
 #include "api/exports.h"
+#include "api/state.h"
 
 int NoEnterGetThreshold = 0;
 int NoEnterSetThreshold = 0;
@@ -23,10 +24,10 @@ int PrepareSensorNumbers(IPMIsupport& ipmi, int& RecordCount) {
 }
 
 // The discovered sensors of one entity and sensor type, both narrowed to a byte.
-int MatchingSensors(int deviceID, int sensorType, SensorNumberInfo& sni) {
+int MatchingSensors(IPMIsupport& ipmi, int deviceID, int sensorType, SensorNumberInfo& sni) {
     int RecordCount = 0;
-    if (PrepareSensorNumbers(*pIPMI, RecordCount) != 0) return -1;
-    return pIPMI->GetSensorNumberInfo(static_cast<unsigned char>(deviceID), static_cast<unsigned char>(sensorType),
+    if (PrepareSensorNumbers(ipmi, RecordCount) != 0) return -1;
+    return ipmi.GetSensorNumberInfo(static_cast<unsigned char>(deviceID), static_cast<unsigned char>(sensorType),
                                       RecordCount, sni) == 0
                ? 0
                : -1;
@@ -37,16 +38,18 @@ SensorThresholdInfo& NextEntry(SensorThresholdInformation& record) { return reco
 }  // namespace
 
 extern "C" int GetAllThresholdInfo(LPVOID buffer) {
-    if (!IsIpmiSupport() || !buffer) return -1;
+    qarvel::IpmiSession session;
+    IPMIsupport* ipmi = session.Ready();
+    if (!ipmi || !buffer) return -1;
     auto& record = *static_cast<SensorThresholdInformation*>(buffer);
     std::memset(&record, 0, sizeof record);
     int RecordCount = 0;
-    if (PrepareSensorNumbers(*pIPMI, RecordCount) != 0) return -1;
+    if (PrepareSensorNumbers(*ipmi, RecordCount) != 0) return -1;
     const int tried = RecordCount < kMostEntries ? RecordCount : kMostEntries;
     for (int i = 0; i < tried; ++i) {
         SensorThresholdInfoRaw stir = {};
         SensorThresholdInfoConverted stic = {};
-        if (pIPMI->GetThreshold(i, stir, stic) != 0) continue;
+        if (ipmi->GetThreshold(i, stir, stic) != 0) continue;
         GetSensorThreshold(stir, stic, NextEntry(record));
     }
     return 0;
@@ -55,16 +58,18 @@ extern "C" int GetAllThresholdInfo(LPVOID buffer) {
 extern "C" int GetThresholdInfo(int deviceID, int sensorType, LPVOID buffer) {
     BusyFlag busy(NoEnterGetThreshold);
     if (!busy) return 1;
-    if (!IsIpmiSupport() || !buffer) return -1;
+    qarvel::IpmiSession session;
+    IPMIsupport* ipmi = session.Ready();
+    if (!ipmi || !buffer) return -1;
     auto& record = *static_cast<SensorThresholdInformation*>(buffer);
     std::memset(&record, 0, sizeof record);
     SensorNumberInfo sni = {};
-    if (MatchingSensors(deviceID, sensorType, sni) != 0) return -1;
+    if (MatchingSensors(*ipmi, deviceID, sensorType, sni) != 0) return -1;
     const int tried = sni.quantity < kMostEntries ? sni.quantity : kMostEntries;
     for (int i = 0; i < tried; ++i) {
         SensorThresholdInfoRaw stir = {};
         SensorThresholdInfoConverted stic = {};
-        if (pIPMI->GetThreshold(sni.sensorOrder[i], stir, stic) != 0) continue;
+        if (ipmi->GetThreshold(sni.sensorOrder[i], stir, stic) != 0) continue;
         SensorThresholdInfo& entry = NextEntry(record);
         GetSensorThreshold(stir, stic, entry);
         // The caller's own numbers, as asked.
@@ -81,8 +86,10 @@ extern "C" int SetThresholdInfo(int deviceID, int sensorType, int thresholdFlag,
     if (thresholdFlag < IPMIsupport::THRESHOLD_LOWER_WARNING ||
         thresholdFlag > IPMIsupport::THRESHOLD_UPPER_NON_RECOVERABLE)
         return -1;
-    if (!IsIpmiSupport()) return -1;
+    qarvel::IpmiSession session;
+    IPMIsupport* ipmi = session.Ready();
+    if (!ipmi) return -1;
     SensorNumberInfo sni = {};
-    if (MatchingSensors(deviceID, sensorType, sni) != 0) return -1;
-    return WriteThreshold(*pIPMI, sni, thresholdFlag, thresholdValue);
+    if (MatchingSensors(*ipmi, deviceID, sensorType, sni) != 0) return -1;
+    return WriteThreshold(*ipmi, sni, thresholdFlag, thresholdValue);
 }

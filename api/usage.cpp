@@ -9,19 +9,12 @@
 
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
+#include "api/state.h"
 #include "platform/platform.h"
 
-long cp_time[4][8];
-long cp_old[4][8];
-long UserTime[8];
-long NiceTime[8];
-long SysTime[8];
-long IdleTime[8];
 extern "C" {
 int ExecuteFirstTime = 0;
 }
-int retrieve_all_cpus = 1;
-int quantity = 0;
 
 namespace {
 
@@ -45,6 +38,18 @@ bool ReadNumber(const char* line, long long& value) {
     char* end = nullptr;
     value = std::strtoll(line, &end, 10);
     return end != line;
+}
+
+// 100 less the idle share, truncated, for any four differences: the sums and products are
+// checked, and all four are halved together until they fit, which keeps the ratio.
+int BusyPercent(unsigned long long idle, unsigned long long user, unsigned long long nice, unsigned long long sys) {
+    for (;;) {
+        unsigned long long total = 0, idle100 = 0;
+        bool fits = !__builtin_add_overflow(idle, user, &total) && !__builtin_add_overflow(total, nice, &total) &&
+                    !__builtin_add_overflow(total, sys, &total) && !__builtin_mul_overflow(idle, 100ULL, &idle100);
+        if (fits) return total == 0 ? 0 : static_cast<int>(100 - idle100 / total);
+        idle >>= 1, user >>= 1, nice >>= 1, sys >>= 1;
+    }
 }
 
 }  // namespace
@@ -80,6 +85,9 @@ int RetrieveCpuTime(int nr_cpu) {
         platform::close(fd);
         return -1;
     }
+    qarvel::ProcessState& state = qarvel::State();
+    long (&cp_time)[4][8] = state.cp_time;
+    long (&cp_old)[4][8] = state.cp_old;
     const int first = 4 * nr_cpu;
     for (int k = 0; k < converted; ++k) At(cp_time, first + k) = static_cast<long>(values[k]);
 
@@ -91,10 +99,10 @@ int RetrieveCpuTime(int nr_cpu) {
             return static_cast<long>(static_cast<unsigned long>(At(cp_time, first + k)) -
                                      static_cast<unsigned long>(At(cp_old, first + k)));
         };
-        UserTime[nr_cpu] = since(0);
-        NiceTime[nr_cpu] = since(1);
-        SysTime[nr_cpu] = since(2);
-        IdleTime[nr_cpu] = since(3);
+        state.UserTime[nr_cpu] = since(0);
+        state.NiceTime[nr_cpu] = since(1);
+        state.SysTime[nr_cpu] = since(2);
+        state.IdleTime[nr_cpu] = since(3);
     }
     for (int k = 0; k < 4; ++k) At(cp_old, first + k) = At(cp_time, first + k);
     platform::close(fd);
@@ -102,7 +110,8 @@ int RetrieveCpuTime(int nr_cpu) {
 }
 
 int GetCpuQuantity(void) {
-    SmBios* reader = EnsureSmBios();
+    qarvel::SmBiosSession session;
+    SmBios* reader = session.Reader();
     if (!reader || !reader->IsInitOK()) return 0;
     return reader->GetProcessorQuantity();
 }
@@ -114,10 +123,14 @@ extern "C" int GetCpuUsageRate(int interval, LPVOID buffer) {
     std::memset(record.UsageRate, 0, sizeof record.UsageRate);
     if (interval < 0) return -1;
 
+    // Two calls at once would take each other's samples: the second waits.
+    qarvel::ProcessState& state = qarvel::State();
+    std::lock_guard<std::mutex> lock(state.usageLock);
+    int& quantity = state.quantity;
     // The processors are counted once per process.
-    if (retrieve_all_cpus == 1) {
+    if (state.retrieve_all_cpus == 1) {
         for (int i = 0; i < kMaxCpus && RetrieveCpuTime(i) != -1; ++i) ++quantity;
-        retrieve_all_cpus = 0;
+        state.retrieve_all_cpus = 0;
     }
     // Two fresh samples around the sleep, so the rates cover exactly the caller's interval.
     for (int i = 0; i < quantity; ++i)
@@ -127,15 +140,26 @@ extern "C" int GetCpuUsageRate(int interval, LPVOID buffer) {
         if (RetrieveCpuTime(i) == -1) return -1;
 
     for (int i = 0; i < quantity; ++i) {
-        long long idle = IdleTime[i];
-        long long total = idle + UserTime[i] + NiceTime[i] + SysTime[i];
-        // A processor whose times did not advance (or ran backwards) was not measurably busy.
-        if (total <= 0) continue;
-        long long rate = 100 - idle * 100 / total;
-        record.UsageRate[i] = static_cast<int>(rate < 0 ? 0 : rate > 100 ? 100 : rate);
+        const long idle = state.IdleTime[i], user = state.UserTime[i], nice = state.NiceTime[i],
+                   sys = state.SysTime[i];
+        // A processor whose times did not advance, or ran backwards, was not measurably busy.
+        if (idle < 0 || user < 0 || nice < 0 || sys < 0) continue;
+        record.UsageRate[i] = BusyPercent(static_cast<unsigned long>(idle), static_cast<unsigned long>(user),
+                                          static_cast<unsigned long>(nice), static_cast<unsigned long>(sys));
     }
     record.quantity = quantity;
     return 0;
+}
+
+int MemUsageFromPipeline(const char* output) {
+    if (!output) return 0;
+    const char* second = std::strchr(output, '\n');
+    long long total = 0, used = 0;
+    if (!ReadNumber(output, total) || !second || !ReadNumber(second + 1, used) || total <= 0) return 0;
+    float rate = static_cast<float>(static_cast<double>(used) * 100.0 / static_cast<double>(total));
+    if (!(rate > 0)) return 0;
+    if (rate > 100) return 100;
+    return static_cast<int>(rate);
 }
 
 extern "C" int GetMemUsageRate(void) {
@@ -145,11 +169,5 @@ extern "C" int GetMemUsageRate(void) {
         std::printf("File is not exist!\n");
         return 0;
     }
-    const char* second = std::strchr(output, '\n');
-    long long total = 0, used = 0;
-    if (!ReadNumber(output, total) || !second || !ReadNumber(second + 1, used) || total <= 0) return 0;
-    float rate = static_cast<float>(used * 100.0 / static_cast<double>(total));
-    if (!(rate > 0)) return 0;
-    if (rate > 100) return 100;
-    return static_cast<int>(rate);
+    return MemUsageFromPipeline(output);
 }

@@ -33,6 +33,8 @@ public:
     int ioctl(unsigned long request, void* argument) override {
         if (request != IMB_SEND_MESSAGE) return -ENOTTY;
         if (bmc_->fail_ioctl) return -EIO;
+        if (bmc_->ioctl_fault)
+            if (int error = bmc_->ioctl_fault()) return -error;
         auto* message = static_cast<ipmi_send_message*>(argument);
         if (!message) return -EFAULT;
         const ipmi_request_data& req = message->req;
@@ -82,6 +84,7 @@ BmcResponse Bmc::handle(const BmcRequest& request) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         log_.push_back(request);
+        while (log_.size() > log_limit) log_.pop_front();
         ++received_;
         if (auto it = failing_requests_.find(received_); it != failing_requests_.end()) fault = it->second;
         if (auto it = failing_commands_.find({request.netfn, request.cmd}); it != failing_commands_.end() && !fault)
@@ -116,6 +119,7 @@ BmcResponse Bmc::handle(const BmcRequest& request) {
             response.data.clear();
         }
     }
+    if (tamper) tamper(request, response);
     if (!transcript.empty()) write_transcript(request, response);
     return response;
 }
@@ -144,7 +148,7 @@ void Bmc::write_transcript(const BmcRequest& request, const BmcResponse& respons
 
 std::vector<BmcRequest> Bmc::log() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return log_;
+    return {log_.begin(), log_.end()};
 }
 
 std::size_t Bmc::count(std::uint8_t netfn, std::uint8_t cmd) const {

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -203,8 +204,9 @@ public:
     // (invalid command for an unknown one, length invalid for a short one).
     BmcResponse handle(const BmcRequest& request);
 
-    // --- the request log ---
+    // --- the request log: the latest `log_limit` requests, so a long replay does not grow ---
     std::vector<BmcRequest> log() const;
+    std::size_t log_limit = 65536;
     std::size_t count(std::uint8_t netfn, std::uint8_t cmd) const;
     void clear_log();
 
@@ -217,6 +219,11 @@ public:
     bool fail_ioctl = false;
     // Answers in place of the model when it returns true (garbage, lying lengths...).
     std::function<bool(const BmcRequest&, BmcResponse&)> intercept;
+    // Asked before every send ioctl: an errno value makes that ioctl fail with it (EIO, or
+    // ETIMEDOUT for a request that timed out) and nothing reaches the BMC; 0 lets it through.
+    std::function<int()> ioctl_fault;
+    // Changes an answer after the BMC made it (a short answer, a late completion code...).
+    std::function<void(const BmcRequest&, BmcResponse&)> tamper;
 
 private:
     void register_app_commands();
@@ -267,7 +274,7 @@ private:
     std::shared_ptr<VmLink> link_;
 
     mutable std::mutex mutex_;
-    std::vector<BmcRequest> log_;
+    std::deque<BmcRequest> log_;
     std::size_t received_ = 0;
     std::map<std::pair<std::uint8_t, std::uint8_t>, std::uint8_t> failing_commands_;
     std::map<std::size_t, std::uint8_t> failing_requests_;

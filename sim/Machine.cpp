@@ -277,12 +277,15 @@ std::vector<std::string> Machine::list_directory(const std::string& path) const 
 
 void Machine::record(Access::Kind kind, const std::string& path, int fd, std::uint64_t offset) {
     std::lock_guard<std::mutex> lock(log_mutex_);
+    if (kind == Access::Open && fd >= 0) open_[fd] = path;
+    if (kind == Access::Close) open_.erase(fd);
     log_.push_back({kind, path, fd, offset});
+    while (log_.size() > log_limit) log_.pop_front();
 }
 
 std::vector<Access> Machine::accesses() const {
     std::lock_guard<std::mutex> lock(log_mutex_);
-    return log_;
+    return {log_.begin(), log_.end()};
 }
 
 std::size_t Machine::count(Access::Kind kind, const std::string& path) const {
@@ -293,13 +296,8 @@ std::size_t Machine::count(Access::Kind kind, const std::string& path) const {
 
 std::vector<std::string> Machine::still_open() const {
     std::lock_guard<std::mutex> lock(log_mutex_);
-    std::map<int, std::string> open;
-    for (const Access& a : log_) {
-        if (a.kind == Access::Open && a.fd >= 0) open[a.fd] = a.path;
-        if (a.kind == Access::Close) open.erase(a.fd);
-    }
     std::vector<std::string> paths;
-    for (const auto& entry : open) paths.push_back(entry.second);
+    for (const auto& entry : open_) paths.push_back(entry.second);
     return paths;
 }
 

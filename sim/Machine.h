@@ -8,7 +8,9 @@
 #ifndef QARVEL_SIM_MACHINE_H
 #define QARVEL_SIM_MACHINE_H
 
+#include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -105,9 +107,9 @@ public:
 
     // Whether iopl(3) is granted.
     bool grant_iopl = true;
-    int level = 0;
+    std::atomic<int> level{0};
     // Port accesses made without the I/O privilege (a real process would be killed).
-    int violations = 0;
+    std::atomic<int> violations{0};
 
     void map(std::uint16_t first, std::uint16_t count, Reader reader, Writer writer = nullptr);
     std::uint32_t in(std::uint16_t port, int width);
@@ -123,14 +125,22 @@ private:
     std::vector<Range> ranges_;
 };
 
-// Simulated time: sleeping advances it at once and is recorded.
+// Simulated time: sleeping advances it at once and is recorded. Threads may sleep at once;
+// only the latest kMaxSleeps sleeps are kept, so a long replay does not grow.
 struct Clock {
-    std::uint64_t now_us = 0;
+    static constexpr std::size_t kMaxSleeps = 1024;
+    std::atomic<std::uint64_t> now_us{0};
     std::vector<std::uint64_t> sleeps_us;
     void sleep_us(std::uint64_t microseconds) {
         now_us += microseconds;
+        std::lock_guard<std::mutex> lock(sleeps_mutex_);
+        // Dropped in halves, so the copy happens once per kMaxSleeps sleeps.
+        if (sleeps_us.size() >= 2 * kMaxSleeps) sleeps_us.erase(sleeps_us.begin(), sleeps_us.end() - kMaxSleeps);
         sleeps_us.push_back(microseconds);
     }
+
+private:
+    std::mutex sleeps_mutex_;
 };
 
 // One platform call, as the log keeps it.
@@ -183,18 +193,20 @@ public:
     // library call (for instance to call the library again from "inside" it).
     std::function<void(const std::string& path)> on_read;
 
-    // The access log.
+    // The access log: the latest `log_limit` accesses, so that a long replay does not grow.
     void record(Access::Kind kind, const std::string& path, int fd, std::uint64_t offset = 0);
     std::vector<Access> accesses() const;
     std::size_t count(Access::Kind kind, const std::string& path) const;
-    // Paths opened and not closed again.
+    // Paths opened and not closed again, however long ago they were opened.
     std::vector<std::string> still_open() const;
+    std::size_t log_limit = 65536;
 
 private:
     bool hidden_by_kernel(const std::string& path) const;
     std::map<std::string, DeviceFactory> devices_;
     mutable std::mutex log_mutex_;
-    std::vector<Access> log_;
+    std::deque<Access> log_;
+    std::map<int, std::string> open_;  // by descriptor
 };
 
 // The machine that the simulated platform serves. Loaded on first use from the capture

@@ -24,7 +24,7 @@ void Bmc::register_watchdog_commands() {
                 [this](const BmcRequest& q, BmcResponse& r) { get_watchdog_timer(q, r); });
 }
 
-std::uint64_t Bmc::now_us() const { return clock ? clock->now_us : 0; }
+std::uint64_t Bmc::now_us() const { return clock ? clock->now_us.load() : 0; }
 
 void Bmc::run_watchdog() {
     BmcWatchdog& w = watchdog;

@@ -335,9 +335,23 @@ long run_command(const char* command, char* output, std::size_t size) {
 
     std::size_t bar = line.find('|');
     std::string result;
+    // The rest of a pipeline depends on nothing but its text and its input: the last few
+    // answers are kept, so that a long replay does not start a shell on every call.
+    static std::mutex pipelines_mutex;
+    static std::map<std::pair<std::string, std::string>, std::string> pipelines;
+    const auto key = std::make_pair(line, printed);
+    bool known_pipeline = false;
+    if (bar != std::string::npos) {
+        std::lock_guard<std::mutex> lock(pipelines_mutex);
+        auto it = pipelines.find(key);
+        if (it != pipelines.end()) {
+            result = it->second;
+            known_pipeline = true;
+        }
+    }
     if (bar == std::string::npos) {
         result = printed;
-    } else {
+    } else if (!known_pipeline) {
         char input[] = "/tmp/qarvel-sim-pipe-XXXXXX";
         int fd = ::mkstemp(input);
         if (fd < 0) return -1;
@@ -353,6 +367,9 @@ long run_command(const char* command, char* output, std::size_t size) {
             }
         }
         ::unlink(input);
+        std::lock_guard<std::mutex> lock(pipelines_mutex);
+        if (pipelines.size() >= 16) pipelines.clear();
+        pipelines[key] = result;
     }
     std::size_t stored = std::min(result.size(), size - 1);
     std::memcpy(output, result.data(), stored);

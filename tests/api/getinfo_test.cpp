@@ -8,6 +8,7 @@
 
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
+#include "api/state.h"
 #include "tests/support/fixture.h"
 
 namespace {
@@ -162,7 +163,7 @@ TEST_F(GetInfoFrame, ReleaseMakesTheNextCallBuildANewReader) {
     EXPECT_EQ(IsSmBiosSupport(), 1);
     EXPECT_EQ(machine->count(sim::Access::Open, "/dev/mem"), 1u);
     EXPECT_EQ(release(), 0);
-    EXPECT_EQ(bios, nullptr);
+    EXPECT_EQ(qarvel::State().bios, nullptr);
 
     // The new reader sees the machine as it is now.
     machine->memory.write(0xF0800, "____", 4);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "api/exports.h"
+#include "api/state.h"
 #include "tests/ipmi/fixture.h"
 
 namespace {
@@ -110,7 +111,7 @@ TEST_F(SensorExports, ACommandThatIsNoSensorCommandStillDiscovers) {
     Patterned<SysInformation> system(0x5A);
     EXPECT_EQ(GetIpmiInfo(INFO_SYSTEM, &system.record), 0);
     EXPECT_TRUE(Untouched(system.record.SysProductName, 0x5A));
-    EXPECT_EQ(IPMIGetSensorInfoOK, 1);
+    EXPECT_EQ(qarvel::State().IPMIGetSensorInfoOK, 1);
     const std::size_t walked = bmc->count(kStorageNetFn, kGetSdr);
     EXPECT_EQ(walked, 1u);
     // Once per facade: later calls read the sensors only.
@@ -143,7 +144,7 @@ TEST_F(SensorExports, AFailedDiscoveryIsTriedAgain) {
     Patterned<FanInformation> fans(0x33);
     EXPECT_EQ(GetIpmiInfo(INFO_FAN, &fans.record), -1);
     EXPECT_EQ(fans.record.quantity, 0x33333333);
-    EXPECT_EQ(IPMIGetSensorInfoOK, 0);
+    EXPECT_EQ(qarvel::State().IPMIGetSensorInfoOK, 0);
     EXPECT_EQ(NoEnterIPMI, 0);
     ASSERT_EQ(GetIpmiInfo(INFO_FAN, &fans.record), 0);
     EXPECT_EQ(fans.record.quantity, 2);
@@ -155,8 +156,8 @@ TEST_F(SensorExports, AfterReleaseTheNewFacadeDiscoversAgain) {
     Patterned<FanInformation> fans(0);
     ASSERT_EQ(GetIpmiInfo(INFO_FAN, &fans.record), 0);
     EXPECT_EQ(release(), 0);
-    EXPECT_EQ(pIPMI, nullptr);
-    EXPECT_EQ(IPMIGetSensorInfoOK, 0);
+    EXPECT_EQ(qarvel::State().pIPMI, nullptr);
+    EXPECT_EQ(qarvel::State().IPMIGetSensorInfoOK, 0);
     EXPECT_TRUE(machine->still_open().empty());  // the device went with the facade
     // The BMC gained a fan meanwhile: the new facade sees it.
     AddSensor(Fan(0x31, "FAN2"), 50);
@@ -173,7 +174,7 @@ TEST_F(SensorExports, ThresholdExportsBuildTheTablesGetIpmiInfoUses) {
     std::memset(&thresholds, 0, sizeof thresholds);
     ASSERT_EQ(GetThresholdInfo(29, 4, &thresholds), 0);
     EXPECT_EQ(thresholds.quantity, 1);
-    EXPECT_EQ(IPMIGetSensorInfoOK, 1);
+    EXPECT_EQ(qarvel::State().IPMIGetSensorInfoOK, 1);
     const std::size_t walked = bmc->count(kStorageNetFn, kGetSdr);
     Patterned<FanInformation> fans(0);
     ASSERT_EQ(GetIpmiInfo(INFO_FAN, &fans.record), 0);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "api/exports.h"
+#include "api/state.h"
 #include "tests/ipmi/fixture.h"
 
 namespace {
@@ -35,7 +36,7 @@ TEST_F(ThresholdExports, AllSensorsUpToSixtyFour) {
     EXPECT_EQ(all.SensorThreshold[63].DeviceID, 7);
     EXPECT_DOUBLE_EQ(all.SensorThreshold[63].UpperNonRecoverThresholdValue, 90.0);
     EXPECT_EQ(all.SensorThreshold[0].readableFlag, 0);  // the record was cleared first
-    EXPECT_EQ(IPMIGetSensorInfoOK, 1);
+    EXPECT_EQ(qarvel::State().IPMIGetSensorInfoOK, 1);
 }
 
 TEST_F(ThresholdExports, RecordsThatAreNoSensorsGiveNoEntries) {

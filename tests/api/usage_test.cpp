@@ -7,6 +7,7 @@
 #include <string>
 
 #include "api/exports.h"
+#include "api/state.h"
 #include "sim/SmbiosStructures.h"
 #include "tests/support/fixture.h"
 
@@ -71,6 +72,25 @@ TEST_F(Usage, CountersThatWrapOrRunBackwardsStayInRange) {
     ASSERT_EQ(GetCpuUsageRate(1, &record), 0);
     EXPECT_EQ(record.UsageRate[0], 75);  // 10 idle of 40
     EXPECT_EQ(record.UsageRate[1], 0);
+}
+
+// Counters that advanced by as much as a long holds: the sums and the idle share must not
+// overflow (the sanitizer build would stop on it), and the rates stay exact where they can.
+TEST_F(Usage, HugeCountersDoNotOverflow) {
+    const std::string big = std::to_string(LONG_MAX);
+    const std::string all = big + " " + big + " " + big + " " + big;
+    const std::string half_idle = big + " 0 0 " + big;
+    const std::string busy = big + " " + big + " " + big + " 0";
+    machine->files.add_snapshot("/proc/stat", 0, Stat({"0 0 0 0", "0 0 0 0", "0 0 0 0", "0 0 0 0"}));
+    machine->files.add_snapshot("/proc/stat", kSecond,
+                                Stat({all.c_str(), half_idle.c_str(), busy.c_str(), ("0 0 0 " + big).c_str()}));
+    CpuUsageRageInformation record = Dirty();
+    ASSERT_EQ(GetCpuUsageRate(1, &record), 0);
+    EXPECT_EQ(record.quantity, 4);
+    EXPECT_EQ(record.UsageRate[0], 75);
+    EXPECT_EQ(record.UsageRate[1], 50);
+    EXPECT_EQ(record.UsageRate[2], 100);
+    EXPECT_EQ(record.UsageRate[3], 0);
 }
 
 TEST_F(Usage, AKernelWithoutProcessorLinesHasNoProcessors) {
@@ -147,19 +167,19 @@ TEST_F(Usage, OnlyTheFirstReadingPrimes) {
     machine->files.add("/proc/stat", Stat({"10 0 0 10", "20 0 0 20"}));
     EXPECT_EQ(RetrieveCpuTime(0), 0);
     EXPECT_EQ(ExecuteFirstTime, 1);
-    EXPECT_EQ(UserTime[0], 0);
+    EXPECT_EQ(qarvel::State().UserTime[0], 0);
     machine->files.add("/proc/stat", Stat({"15 1 2 13", "20 0 0 20"}));
     EXPECT_EQ(RetrieveCpuTime(0), 0);
-    EXPECT_EQ(UserTime[0], 5);
-    EXPECT_EQ(NiceTime[0], 1);
-    EXPECT_EQ(SysTime[0], 2);
-    EXPECT_EQ(IdleTime[0], 3);
+    EXPECT_EQ(qarvel::State().UserTime[0], 5);
+    EXPECT_EQ(qarvel::State().NiceTime[0], 1);
+    EXPECT_EQ(qarvel::State().SysTime[0], 2);
+    EXPECT_EQ(qarvel::State().IdleTime[0], 3);
     // Positions 4i .. 4i+3 of the one run of 32 times.
-    EXPECT_EQ(cp_old[0][0], 15);
-    EXPECT_EQ(cp_old[0][3], 13);
+    EXPECT_EQ(qarvel::State().cp_old[0][0], 15);
+    EXPECT_EQ(qarvel::State().cp_old[0][3], 13);
     EXPECT_EQ(RetrieveCpuTime(1), 0);
-    EXPECT_EQ(cp_old[0][4], 20);
-    EXPECT_EQ(cp_time[0][7], 20);
+    EXPECT_EQ(qarvel::State().cp_old[0][4], 20);
+    EXPECT_EQ(qarvel::State().cp_time[0][7], 20);
     // A line with a single counter is not a reading.
     machine->files.add("/proc/stat", "cpu0 7\n");
     EXPECT_EQ(RetrieveCpuTime(0), -1);

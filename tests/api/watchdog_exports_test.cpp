@@ -1,4 +1,5 @@
 // The watchdog exports and GetBMCVersion: what each sends, and what each reports.
+#include <climits>
 #include <vector>
 
 #include "api/exports.h"
@@ -34,6 +35,31 @@ TEST_F(WatchdogExports, ArmingLoadsThenStarts) {
     EXPECT_EQ(SetWatchDogTimer(1, 60000), -1);
     EXPECT_EQ(Commands(*bmc), (std::vector<std::uint8_t>{kSetWatchdog}));
     EXPECT_EQ(NoEnterIPMI + NoEnterWatchDogTimer, 0);
+}
+
+// Only actions 0 to 3 exist (IPMI 2.0 27.6); the rest would reach the BMC as another action
+// (only three bits travel). They, and timeouts outside 10 s to 999 s, are refused whole.
+TEST_F(WatchdogExports, ReservedActionsAndTimeoutsOutOfRangeSendNothing) {
+    struct Case {
+        int action, timeout;
+    };
+    const Case refused[] = {{4, 60000},  {5, 60000},     {6, 60000},      {7, 60000},  {8, 60000}, {9, 60000},
+                            {255, 60000}, {-1, 60000},   {256, 60000},    {INT_MIN, 60000},
+                            {1, 9999},    {1, 999001},   {1, -60000},     {0, INT_MAX}};
+    for (const Case& c : refused) {
+        bmc->clear_log();
+        EXPECT_EQ(SetWatchDogTimer(c.action, c.timeout), -1) << c.action << " " << c.timeout;
+        EXPECT_TRUE(bmc->log().empty()) << c.action << " " << c.timeout;
+        EXPECT_FALSE(bmc->watchdog.loaded);
+    }
+    EXPECT_EQ(NoEnterIPMI + NoEnterWatchDogTimer, 0);
+    // The edges of what exists still go.
+    for (const Case& c : {Case{0, 10000}, Case{3, 999000}}) {
+        bmc->clear_log();
+        EXPECT_EQ(SetWatchDogTimer(c.action, c.timeout), 0);
+        EXPECT_EQ(Commands(*bmc), (std::vector<std::uint8_t>{kSetWatchdog, kResetWatchdog}));
+        EXPECT_EQ(bmc->log()[0].data[1], c.action);
+    }
 }
 
 TEST_F(WatchdogExports, StoppingLoadsNoActionAndDoesNotReset) {

@@ -139,20 +139,29 @@ TEST_F(Lan, ParametersAreWrittenUnderTheLock) {
     EXPECT_EQ(bmc->lan[1].parameters[0x06], (std::vector<std::uint8_t>{255, 255, 255, 0}));
 }
 
-TEST_F(Lan, AFailedStepEndsTheSequenceAndLeavesTheLockTaken) {
+TEST_F(Lan, AFailedStepEndsTheSequenceAndGivesTheLockBack) {
     bmc->channels[1] = {0x04, 0x01};
     IPMIsupport facade;
     LANParameter lp = {1, {10, 0, 0, 2}, {2, 0, 0, 0, 0, 1}, {255, 0, 0, 0}};
     bmc->fail_request(5, sim::completion::kUnspecified);  // step 5, the subnet mask
     EXPECT_EQ(facade.SetLANParameter(lp), -1);
     const auto sent = Requests(kTransportNetFn, kSetLanParameter);
-    ASSERT_EQ(sent.size(), 5u);
+    ASSERT_EQ(sent.size(), 6u);
     EXPECT_EQ(sent[4].data[1], 0x06);
-    EXPECT_EQ(bmc->lan[1].set_in_progress, 1);
-    // So the next attempt finds the lock held: the BMC refuses step 1 and nothing else goes.
+    // Steps 6 to 11 are not sent; the lock that step 1 took is released.
+    EXPECT_EQ(sent[5].data, (std::vector<std::uint8_t>{1, 0x00, 0x00}));
+    EXPECT_EQ(bmc->lan[1].set_in_progress, 0);
+    EXPECT_EQ(bmc->lan[1].commits, 0u);
+    // So the next attempt runs whole.
+    bmc->clear_log();
+    EXPECT_EQ(facade.SetLANParameter(lp), 0);
+    EXPECT_EQ(bmc->log().size(), 12u);
+    // A refused first step took no lock, and none is released.
+    bmc->lan[1].set_in_progress = 1;
     bmc->clear_log();
     EXPECT_EQ(facade.SetLANParameter(lp), -1);
     EXPECT_EQ(bmc->log().size(), 1u);
+    EXPECT_EQ(bmc->lan[1].set_in_progress, 1);
 }
 
 }  // namespace

@@ -4,33 +4,12 @@
 
 #include <filesystem>
 
-#include <cstring>
-
-#include "api/exports.h"
+#include "api/state.h"
 #include "sim/loader.h"
 
 namespace qtest {
 
-void ResetLibrary() {
-    release();
-    NoEntersmBIOS = 0;
-    NoEnterIPMI = 0;
-    NoEnterWatchDogTimer = 0;
-    NoEnterGetThreshold = 0;
-    NoEnterSetThreshold = 0;
-    IPMIGetSensorInfoOK = 0;
-    // The usage state outlives release on purpose (the processors are counted once per
-    // process); a test starts from a freshly loaded library.
-    std::memset(cp_time, 0, sizeof cp_time);
-    std::memset(cp_old, 0, sizeof cp_old);
-    std::memset(UserTime, 0, sizeof UserTime);
-    std::memset(NiceTime, 0, sizeof NiceTime);
-    std::memset(SysTime, 0, sizeof SysTime);
-    std::memset(IdleTime, 0, sizeof IdleTime);
-    ExecuteFirstTime = 0;
-    retrieve_all_cpus = 1;
-    quantity = 0;
-}
+void ResetLibrary() { qarvel::ResetProcessState(qarvel::Reset::Everything); }
 
 void MachineTest::SetUp() {
     machine = std::make_shared<sim::Machine>();

@@ -1,0 +1,96 @@
+// The process state of the export layer and its one reset.
+#include "api/state.h"
+
+#include <cstring>
+#include <new>
+
+#include "IPMI/IPMIsupport.h"
+#include "SmBios/SmBios.h"
+#include "api/exports.h"
+
+namespace qarvel {
+
+namespace {
+
+// How many reader sessions this thread holds: release from inside a call (a simulator hook
+// calling back) would free the objects that call is using.
+thread_local int sessionsHeld = 0;
+
+void Clear(int& flag) { __atomic_store_n(&flag, 0, __ATOMIC_RELEASE); }
+
+}  // namespace
+
+ProcessState& State() {
+    static ProcessState* const state = new ProcessState;
+    return *state;
+}
+
+int ResetProcessState(Reset what) {
+    if (sessionsHeld > 0) return -1;
+    ProcessState& s = State();
+    {
+        std::scoped_lock lock(s.smbiosLock, s.ipmiLock);
+        delete s.bios;
+        s.bios = nullptr;
+        delete s.pIPMI;
+        s.pIPMI = nullptr;
+        s.ipmiReady = -1;
+        // The sensor tables went with the facade: the next one must discover its own.
+        s.IPMIGetSensorInfoOK = 0;
+    }
+    if (what == Reset::Everything) {
+        std::lock_guard<std::mutex> lock(s.usageLock);
+        std::memset(s.cp_time, 0, sizeof s.cp_time);
+        std::memset(s.cp_old, 0, sizeof s.cp_old);
+        std::memset(s.UserTime, 0, sizeof s.UserTime);
+        std::memset(s.NiceTime, 0, sizeof s.NiceTime);
+        std::memset(s.SysTime, 0, sizeof s.SysTime);
+        std::memset(s.IdleTime, 0, sizeof s.IdleTime);
+        s.retrieve_all_cpus = 1;
+        s.quantity = 0;
+        Clear(ExecuteFirstTime);
+        for (int* flag : {&NoEntersmBIOS, &NoEnterIPMI, &NoEnterWatchDogTimer, &NoEnterGetThreshold,
+                          &NoEnterSetThreshold})
+            Clear(*flag);
+    }
+    return 0;
+}
+
+SmBiosSession::SmBiosSession() : lock_(State().smbiosLock) { ++sessionsHeld; }
+
+SmBiosSession::~SmBiosSession() { --sessionsHeld; }
+
+SmBios* SmBiosSession::Reader() {
+    ProcessState& s = State();
+    if (!s.bios) s.bios = new (std::nothrow) SmBios;
+    return s.bios;
+}
+
+IpmiSession::IpmiSession() : lock_(State().ipmiLock) { ++sessionsHeld; }
+
+IpmiSession::~IpmiSession() { --sessionsHeld; }
+
+IPMIsupport* IpmiSession::Facade() {
+    ProcessState& s = State();
+    if (!s.pIPMI) {
+        s.pIPMI = new (std::nothrow) IPMIsupport;
+        // The device is opened and probed once, by the constructor: the answer holds for the
+        // life of the facade.
+        s.ipmiReady = s.pIPMI && s.pIPMI->IsInitOK() ? 1 : 0;
+    }
+    return s.pIPMI;
+}
+
+int IpmiSupported() {
+    const int known = State().ipmiReady.load();
+    if (known >= 0) return known;
+    IpmiSession session;
+    return session.Ready() ? 1 : 0;
+}
+
+IPMIsupport* IpmiSession::Ready() {
+    IPMIsupport* facade = Facade();
+    return facade && facade->IsInitOK() ? facade : nullptr;
+}
+
+}  // namespace qarvel

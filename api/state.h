@@ -1,0 +1,97 @@
+// The export layer's process state: the two readers, the sensor-discovery flag and the
+// processor-usage counters, with the locks that keep threads from using them at once.
+//
+// Every export that touches a reader holds that reader's lock for the whole call, so one
+// BMC request (or SMBIOS walk) never shares its objects with another thread's, and release
+// frees nothing that a running call still uses. The busy flags stay outside: a call answers
+// 1 when its own family is busy, and waits for the lock when another family has it.
+#ifndef QARVEL_API_STATE_H
+#define QARVEL_API_STATE_H
+
+#include <atomic>
+#include <mutex>
+
+class SmBios;
+class IPMIsupport;
+
+namespace qarvel {
+
+struct ProcessState {
+    SmBios* bios = nullptr;
+    IPMIsupport* pIPMI = nullptr;
+    // 1 once the facade's sensor discovery has succeeded; cleared with the facade.
+    int IPMIGetSensorInfoOK = 0;
+    // Whether the facade that exists found its device: -1 while there is none. Read without
+    // the lock, so a watchdog export can answer busy at once while another call holds it.
+    std::atomic<int> ipmiReady{-1};
+
+    // Processor usage: the latest and the previous cumulative times (four per processor, in
+    // one run of 32 longs), the differences between them, and the processor count, taken
+    // once per process.
+    long cp_time[4][8] = {};
+    long cp_old[4][8] = {};
+    long UserTime[8] = {};
+    long NiceTime[8] = {};
+    long SysTime[8] = {};
+    long IdleTime[8] = {};
+    int retrieve_all_cpus = 1;  // 1 until the processors have been counted
+    int quantity = 0;           // processors counted, 0 to 8
+
+    // Recursive: a BMC or file hook of the simulator may call the library again from inside
+    // a call on the same thread.
+    std::recursive_mutex smbiosLock;
+    std::recursive_mutex ipmiLock;
+    std::mutex usageLock;
+};
+
+// The one state of the process, built on first use (also when threads arrive together) and
+// never destroyed, so a call still running at exit finds it intact.
+ProcessState& State();
+
+enum class Reset {
+    Readers,     // what release does: both readers and the discovery flag
+    Everything,  // the library as just loaded: also the usage counters and the busy flags
+};
+// Waits until no call uses a reader, then resets. Readers is refused (-1, nothing freed)
+// on a thread that is itself inside a call holding a reader; otherwise 0.
+int ResetProcessState(Reset what);
+
+// Holds the SMBIOS reader for one call; the reader is built on first need. A reader that
+// found no table stays (its InitOK is 0) until release.
+class SmBiosSession {
+public:
+    SmBiosSession();
+    ~SmBiosSession();
+    SmBiosSession(const SmBiosSession&) = delete;
+    SmBiosSession& operator=(const SmBiosSession&) = delete;
+    // Null only when it could not be allocated.
+    SmBios* Reader();
+
+private:
+    std::lock_guard<std::recursive_mutex> lock_;
+};
+
+// 1 when there is IPMI, else 0: what IsIpmiSupport answers, without waiting for a running
+// call when the facade already exists.
+int IpmiSupported();
+
+// Holds the IPMI facade for one call; the facade is built on first need. A facade whose
+// device would not open stays until release: no second attempt.
+class IpmiSession {
+public:
+    IpmiSession();
+    ~IpmiSession();
+    IpmiSession(const IpmiSession&) = delete;
+    IpmiSession& operator=(const IpmiSession&) = delete;
+    // Null only when it could not be allocated.
+    IPMIsupport* Facade();
+    // The facade when its device is ready, else null.
+    IPMIsupport* Ready();
+
+private:
+    std::lock_guard<std::recursive_mutex> lock_;
+};
+
+}  // namespace qarvel
+
+#endif

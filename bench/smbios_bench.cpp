@@ -25,6 +25,7 @@
 
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
+#include "api/state.h"
 #include "sim/Machine.h"
 #include "sim/Smbios.h"
 #include "sim/SmbiosStructures.h"
@@ -33,6 +34,9 @@
 extern char** environ;
 
 namespace {
+
+// The reader the exports made, for its structure count and visit counter.
+SmBios* Reader() { return qarvel::State().bios; }
 
 using Clock = std::chrono::steady_clock;
 
@@ -127,8 +131,8 @@ void CompareWithDmidecode(const std::vector<std::string>& dumps, int runs) {
         }
         sim::use(machine);
         int failed = SweepOnce();
-        unsigned int structures = bios ? bios->GetStructureCount() : 0;
-        unsigned int bytes = bios ? bios->BiosDataLength : 0;
+        unsigned int structures = Reader() ? Reader()->GetStructureCount() : 0;
+        unsigned int bytes = Reader() ? Reader()->BiosDataLength : 0;
         double read = Time(runs, [] {
             release();
             IsSmBiosSupport();
@@ -162,9 +166,9 @@ void Scaling(int runs) {
         sim::use(machine);
         SweepOnce();
         // Reading visits each structure once; the rest are the commands' lookups.
-        unsigned long long reading = bios ? bios->GetStructureCount() : 0;
-        unsigned long long total = bios ? bios->Visits : 0;
-        unsigned int bytes = bios ? bios->BiosDataLength : 0;
+        unsigned long long reading = Reader() ? Reader()->GetStructureCount() : 0;
+        unsigned long long total = Reader() ? Reader()->Visits : 0;
+        unsigned int bytes = Reader() ? Reader()->BiosDataLength : 0;
         int n = structures > 10000 ? std::max(3, runs / 10) : runs;
         double sweep = Time(n, [] { SweepOnce(); });
         std::printf("%10d %9u %12.1f %16.3f %16llu %16llu\n", structures, bytes, sweep, sweep / structures, reading,

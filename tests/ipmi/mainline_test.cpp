@@ -95,7 +95,7 @@ TEST_F(Mainline, AnAnswerThatNeverComesIsAFailureAfterTheWait) {
     Sensor reader;
     ASSERT_EQ(reader.IsInitOK(), 1);
     bmc->lose_answers = 1;
-    const auto before = machine->clock.now_us;
+    const std::uint64_t before = machine->clock.now_us;
     unsigned char major = 0x77, minor = 0x77;
     EXPECT_EQ(reader.GetDeviceID(&major, &minor), -1);
     EXPECT_EQ(major, 0x77);  // untouched

@@ -8,6 +8,7 @@
 
 #include "IPMI/IPMIsupport.h"
 #include "api/exports.h"
+#include "api/state.h"
 #include "sim/loader.h"
 #include "tests/ipmi/fixture.h"
 
@@ -79,7 +80,7 @@ TEST_F(SampleServerExports, DiscoveryAndOnePollInRequests) {
         Load(kernel);
         ASSERT_EQ(IsIpmiSupport(), 1);
         const sim::Bmc& bmc = *machine->bmc;
-        ASSERT_EQ(EnsureSensorInfo(*pIPMI), 0);
+        ASSERT_EQ(EnsureSensorInfo(*qarvel::State().pIPMI), 0);
         const std::size_t discovery = bmc.log().size();
         const std::size_t records = bmc.records().size();
         // Repository information, one Get SDR per record, no reservation; then per full

@@ -6,6 +6,7 @@
 
 #include "IPMI/IPMIsupport.h"
 #include "api/exports.h"
+#include "api/state.h"
 #include "tests/ipmi/fixture.h"
 
 namespace {
@@ -134,15 +135,15 @@ TEST_F(ThresholdWrite, ThresholdsThatDoNotExistAskNothing) {
     EXPECT_EQ(NoEnterSetThreshold, 0);
     // And directly, after discovery: nothing is sent either.
     ASSERT_EQ(IsIpmiSupport(), 1);
-    ASSERT_EQ(EnsureSensorInfo(*pIPMI), 0);
+    ASSERT_EQ(EnsureSensorInfo(*qarvel::State().pIPMI), 0);
     SensorNumberInfo sni{};
-    ASSERT_EQ(pIPMI->GetSensorNumberInfo(7, 1, 1, sni), 0);
+    ASSERT_EQ(qarvel::State().pIPMI->GetSensorNumberInfo(7, 1, 1, sni), 0);
     ASSERT_EQ(sni.quantity, 1);
     bmc->clear_log();
-    EXPECT_EQ(WriteThreshold(*pIPMI, sni, 6, 30.0), -1);
-    EXPECT_EQ(WriteThreshold(*pIPMI, sni, -1, 30.0), -1);
+    EXPECT_EQ(WriteThreshold(*qarvel::State().pIPMI, sni, 6, 30.0), -1);
+    EXPECT_EQ(WriteThreshold(*qarvel::State().pIPMI, sni, -1, 30.0), -1);
     EXPECT_TRUE(bmc->log().empty());
-    EXPECT_EQ(WriteThreshold(*pIPMI, sni, 5, 99.0), 0);
+    EXPECT_EQ(WriteThreshold(*qarvel::State().pIPMI, sni, 5, 99.0), 0);
     EXPECT_EQ(bmc->sensors[1].thresholds[5], 99);
 }
 

@@ -6,6 +6,7 @@
 
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
+#include "api/state.h"
 #include "sim/SmbiosStructures.h"
 #include "tests/support/fixture.h"
 
@@ -37,9 +38,9 @@ Visits Sweep(int structures) {
     sim::place_smbios(*m, sim::inventory_table(structures), entry);
     Visits v;
     EXPECT_EQ(IsSmBiosSupport(), 1);
-    if (!bios) return v;
-    v.structures = bios->GetStructureCount();
-    v.reading = bios->Visits;
+    if (!qarvel::State().bios) return v;
+    v.structures = qarvel::State().bios->GetStructureCount();
+    v.reading = qarvel::State().bios->Visits;
     Command<BaseBoardInformation>(INFO_BASE_BOARD);
     Command<SysInformation>(INFO_SYSTEM);
     Command<ProcessorInformation>(INFO_PROCESSOR);
@@ -50,7 +51,7 @@ Visits Sweep(int structures) {
     Command<FanInformation>(INFO_FAN);
     Command<VoltageInformation>(INFO_VOLTAGE);
     Command<TemperatureInformation>(INFO_TEMPERATURE);
-    v.sweeping = bios->Visits - v.reading;
+    v.sweeping = qarvel::State().bios->Visits - v.reading;
     return v;
 }
 

@@ -234,6 +234,43 @@ TEST_F(CapturingCurrent, UnderLockdownSysfsAndTheMainlineDriverStillAnswer) {
     EXPECT_EQ(replay->kernel, sim::Kernel::Current);
 }
 
+TEST_F(CapturingCurrent, BlockDisksKeepTheirLinksIdentityAndPartitionTables) {
+    std::string manifest = Run();
+    EXPECT_NE(manifest.find("source disks /sys/block\n"), std::string::npos) << manifest;
+    EXPECT_TRUE(fs::is_symlink(dir + "/sys/block/sda"));
+    EXPECT_EQ(fs::read_symlink(dir + "/sys/block/sda"), fs::read_symlink(QARVEL_CURRENT_MACHINE "/sys/block/sda"));
+    EXPECT_EQ(File("dev/sda.identify"), sim::read_file(QARVEL_CURRENT_MACHINE "/dev/sda.identify").value_or(""));
+    EXPECT_EQ(File("dev/nvme0n1.identify"), "<absent>");  // no ATA identify on NVMe
+    for (const char* name : {"sda", "sdb", "sdc", "sdd", "nvme0n1"}) {
+        const std::string image = dir + "/dev/" + name + ".img";
+        ASSERT_TRUE(fs::exists(image)) << name;
+        EXPECT_EQ(fs::file_size(image), fs::file_size(QARVEL_CURRENT_MACHINE "/dev/" + std::string(name) + ".img"))
+            << name;
+        struct stat64 st;
+        ASSERT_EQ(::stat64(image.c_str(), &st), 0);
+        EXPECT_LT(static_cast<long long>(st.st_blocks) * 512, 2 << 20) << name;  // sparse
+    }
+    // A GPT disk: both headers are there, the backup in the last sector.
+    std::string error;
+    bool gpt = false;
+    for (const char* name : {"sda", "sdb", "sdc", "sdd", "nvme0n1"}) {
+        auto original = sim::FileDisk::open(QARVEL_CURRENT_MACHINE "/dev/" + std::string(name) + ".img", error);
+        auto captured = sim::FileDisk::open(dir + "/dev/" + name + ".img", error);
+        ASSERT_NE(original, nullptr);
+        ASSERT_NE(captured, nullptr);
+        char a[8] = {}, b[8] = {};
+        original->read(512, a, 8);
+        if (std::string(a, 8) != "EFI PART") continue;
+        gpt = true;
+        const std::uint64_t last = original->size() - 512;
+        original->read(last, a, 8);
+        captured->read(last, b, 8);
+        EXPECT_EQ(std::string(a, 8), "EFI PART") << name;
+        EXPECT_EQ(std::string(b, 8), "EFI PART") << name;
+    }
+    EXPECT_TRUE(gpt);
+}
+
 TEST(CaptureOutput, WritesStayInsideTheDirectory) {
     std::string dir = qtest::TempDir("capture-output");
     capture::Output out(dir + "/inner");

@@ -24,6 +24,10 @@ public:
     bool write_sparse(const std::string& name, std::uint64_t size,
                       const std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>>& pieces,
                       std::string& error);
+    // An (empty) directory.
+    bool write_directory(const std::string& name, std::string& error);
+    // A symbolic link named `name` holding `target` as written (sysfs links are relative).
+    bool write_link(const std::string& name, const std::string& target, std::string& error);
     const std::string& root() const { return root_; }
 
 private:
@@ -57,6 +61,7 @@ struct Capture {
 // One function per subsystem (and the processor times first, so that the snapshots start at
 // the beginning of the capture).
 void capture_load(Capture& c);    // proc/stat, proc/stat@1, free.txt
+void capture_kernel(Capture& c);  // kernel
 void capture_smbios(Capture& c);  // smbios.bin
 void capture_pci(Capture& c);     // pci/BB:DD.F
 void capture_disks(Capture& c);   // proc/ide/..., dev/hdX.img, dev/hdX.serial

@@ -1,21 +1,29 @@
-// The IDE drives: the kernel's /proc/ide tree, and for each disk a sparse image holding the
-// sectors with partition tables (master and extended boot records) and its serial number.
+// The disks. On a classic kernel the /proc/ide tree, and for each disk a sparse image holding
+// the sectors with partition tables (master and extended boot records) and its serial
+// number. On a current kernel the /sys/block files the library reads (links kept, so paths
+// with ".." resolve as on the machine), each disk's identify block where it answers, and a
+// sparse image holding the sectors the partition walk reads (boot records, GPT headers and
+// entry arrays, primary and backup).
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "capture/capture.h"
 #include "platform/platform.h"
+#include "storage/storage.h"
+#include "storage/sysblock.h"
 
 namespace capture {
 
 namespace {
 
-constexpr std::uint64_t kSector = 512;
 constexpr std::size_t kTable = 0x1BE;  // the four 16-byte entries of a boot record
 constexpr unsigned long kGetIdentity = 0x030D;  // HDIO_GET_IDENTITY
 constexpr std::size_t kIdentify = 512, kSerialOffset = 20, kSerialLength = 20;
@@ -37,6 +45,12 @@ Entry EntryAt(const std::vector<std::uint8_t>& sector, int slot) {
 }
 
 bool Extended(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
+
+std::uint64_t Le(const std::vector<std::uint8_t>& bytes, std::size_t at, int count) {
+    std::uint64_t value = 0;
+    for (int i = count - 1; i >= 0; --i) value = value << 8 | (at + i < bytes.size() ? bytes[at + i] : 0);
+    return value;
+}
 
 // The /proc/ide tree, file by file, through the platform.
 void CopyTree(Capture& c, const std::string& path, std::vector<std::string>& drives) {
@@ -60,9 +74,17 @@ void CopyTree(Capture& c, const std::string& path, std::vector<std::string>& dri
     }
 }
 
-// The disk's boot records: the master boot record, then every extended boot record, found
-// both by the links on disk and by the cylinder arithmetic that the partition walk uses.
-void CaptureImage(Capture& c, int fd, const std::string& name) {
+// How the partition walk of each kernel finds its sectors.
+enum class Walk {
+    Classic,  // boot records, by their links and by cylinders; 512-byte sectors
+    Current,  // boot records by their links, and the GPT headers and entry arrays
+};
+
+constexpr std::uint64_t kMostEntryArray = 1 << 20;  // as the GPT walk reads at most
+
+// The disk's partition tables: the master boot record, then every extended boot record,
+// and on a current kernel the GPT (UEFI 2.9 5.3.2).
+void CaptureImage(Capture& c, int fd, const std::string& name, Walk walk, std::uint64_t sector = 512) {
     long long end = platform::lseek(fd, 0, SEEK_END);
     if (end < 0) {
         c.manifest.missing("dev/" + name + ".img", std::string("size unknown: ") + std::strerror(errno));
@@ -71,12 +93,12 @@ void CaptureImage(Capture& c, int fd, const std::string& name) {
     const std::uint64_t size = static_cast<std::uint64_t>(end);
     std::map<std::uint64_t, std::vector<std::uint8_t>> sectors;
     auto read_sector = [&](std::uint64_t lba) -> const std::vector<std::uint8_t>* {
-        if ((lba + 1) * kSector > size) return nullptr;
+        if ((lba + 1) * sector > size) return nullptr;
         if (auto it = sectors.find(lba); it != sectors.end()) return &it->second;
         std::vector<std::uint8_t>& bytes = sectors[lba];
-        bytes.assign(kSector, 0);
-        if (platform::lseek(fd, static_cast<long long>(lba * kSector), SEEK_SET) >= 0 &&
-            platform::read(fd, bytes.data(), kSector) == static_cast<long>(kSector))
+        bytes.assign(sector, 0);
+        if (platform::lseek(fd, static_cast<long long>(lba * sector), SEEK_SET) >= 0 &&
+            platform::read(fd, bytes.data(), sector) == static_cast<long>(sector))
             return &bytes;
         sectors.erase(lba);
         return nullptr;
@@ -87,7 +109,39 @@ void CaptureImage(Capture& c, int fd, const std::string& name) {
         return;
     }
     const std::vector<std::uint8_t> master = *mbr;
-    for (int slot = 0; slot < 4; ++slot) {
+    if (walk == Walk::Current) {
+        // Every extended entry of the master record starts a chain; each record links to
+        // the next by its first extended entry, relative to the chain's start.
+        for (int slot = 0; slot < 4; ++slot) {
+            Entry ext = EntryAt(master, slot);
+            if (!Extended(ext.type) || ext.size == 0) continue;
+            std::uint64_t at = ext.start;
+            for (int records = 0; records < kMostRecords; ++records) {
+                const std::vector<std::uint8_t>* ebr = read_sector(at);
+                if (!ebr || (*ebr)[510] != 0x55 || (*ebr)[511] != 0xAA) break;
+                const std::vector<std::uint8_t> record = *ebr;
+                bool linked = false;
+                for (int s = 0; s < 4 && !linked; ++s) {
+                    Entry link = EntryAt(record, s);
+                    if (Extended(link.type) && link.size != 0) at = ext.start + link.start, linked = true;
+                }
+                if (!linked) break;
+            }
+        }
+        // Both headers (LBA 1, the one the primary names, the last sector) and their arrays.
+        const std::uint64_t last = size / sector - 1;
+        std::set<std::uint64_t> headers = {1, last};
+        if (const std::vector<std::uint8_t>* primary = read_sector(1)) headers.insert(Le(*primary, 32, 8));
+        for (std::uint64_t lba : headers) {
+            if (lba < 1 || lba > last) continue;
+            const std::vector<std::uint8_t>* header = read_sector(lba);
+            if (!header || std::memcmp(header->data(), "EFI PART", 8) != 0) continue;
+            const std::uint64_t entries = Le(*header, 72, 8), count = Le(*header, 80, 4), entry = Le(*header, 84, 4);
+            if (entry == 0 || count * entry > kMostEntryArray || entries > last) continue;
+            for (std::uint64_t s = 0; s < (count * entry + sector - 1) / sector; ++s) read_sector(entries + s);
+        }
+    }
+    for (int slot = 0; slot < 4 && walk == Walk::Classic; ++slot) {
         Entry ext = EntryAt(master, slot);
         if (!Extended(ext.type)) continue;
         // Links: each record's second entry points to the next, relative to the extended start.
@@ -110,18 +164,145 @@ void CaptureImage(Capture& c, int fd, const std::string& name) {
         }
     }
     std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>> pieces;
-    for (const auto& [lba, bytes] : sectors) pieces.push_back({lba * kSector, bytes});
+    for (const auto& [lba, bytes] : sectors) pieces.push_back({lba * sector, bytes});
     std::string error;
     if (!c.out.write_sparse("dev/" + name + ".img", size, pieces, error)) c.manifest.missing("dev/" + name + ".img", error);
 }
 
+// Copies sysfs paths into sys/..., every link met on the way kept as a link, so that the
+// replay resolves each path (".." after a link included) to the same file.
+class SysMirror {
+public:
+    explicit SysMirror(Capture& c) : c_(c) {}
+
+    // The real path behind `path`, with the links on the way written down.
+    std::string follow(const std::string& path, int depth = 0) {
+        std::string real;
+        std::size_t start = 0;
+        while (start <= path.size()) {
+            std::size_t slash = path.find('/', start);
+            if (slash == std::string::npos) slash = path.size();
+            const std::string part = path.substr(start, slash - start);
+            start = slash + 1;
+            if (part.empty() || part == ".") continue;
+            if (part == "..") {
+                real.erase(real.rfind('/') == std::string::npos ? 0 : real.rfind('/'));
+                continue;
+            }
+            std::string next = real + "/" + part, target;
+            if (depth < kMostLinks && platform::read_link(next.c_str(), target)) {
+                link(next, target);
+                next = follow(target[0] == '/' ? target : real + "/" + target, depth + 1);
+            }
+            real = next;
+        }
+        return real.empty() ? "/" : real;
+    }
+
+    // A file, when there is one (the library reads many that a given disk lacks).
+    void file(const std::string& path) {
+        const std::string real = follow(path);
+        if (!Inside(real) || !done_.insert(real).second) return;
+        std::string bytes, error;
+        if (read_platform_file(real, bytes, error))
+            c_.write(real.substr(1), bytes);
+        else if (errno != ENOENT && errno != EISDIR)
+            c_.manifest.missing(real.substr(1), error);
+    }
+
+    // A directory's entries by name: links as links, directories as (empty) directories.
+    void listing(const std::string& path) {
+        const std::string real = follow(path);
+        std::vector<std::string> names;
+        if (!Inside(real) || !platform::list_directory(real.c_str(), names)) return;
+        for (const std::string& name : names) {
+            const std::string child = real + "/" + name;
+            std::string target, error;
+            if (platform::read_link(child.c_str(), target))
+                link(child, target);
+            else if (platform::directory_exists(child.c_str()) && !c_.out.write_directory(child.substr(1), error))
+                c_.manifest.missing(child.substr(1), error);
+        }
+    }
+
+private:
+    static constexpr int kMostLinks = 40;  // as the kernel's own limit on nested links
+    static bool Inside(const std::string& path) { return path.compare(0, 5, "/sys/") == 0; }
+
+    void link(const std::string& path, const std::string& target) {
+        std::string error;
+        if (Inside(path) && done_.insert(path).second && !c_.out.write_link(path.substr(1), target, error))
+            c_.manifest.missing(path.substr(1), error);
+    }
+
+    Capture& c_;
+    std::set<std::string> done_;
+};
+
+// What the /sys/block source reads of one disk: its attributes, its SCSI device, the host
+// adapter's parent and controller, an NVMe controller and a virtio function.
+void MirrorDisk(SysMirror& sys, const BlockDisk& disk) {
+    const std::string block = "/sys/block/" + disk.name;
+    sys.follow(block + "/device");
+    for (const char* attribute : {"size", "serial", "queue/logical_block_size", "device/type", "device/model",
+                                  "device/rev", "device/vpd_pg80", "device/serial", "device/firmware_rev",
+                                  "device/uevent", "device/device/uevent", "device/../uevent"})
+        sys.file(block + "/" + attribute);
+    sys.listing(block + "/device/scsi_device");
+    std::vector<std::string> scsi;
+    platform::list_directory((block + "/device/scsi_device").c_str(), scsi);
+    unsigned host = 0;
+    if (scsi.size() == 1 && std::sscanf(scsi[0].c_str(), "%u:", &host) == 1) {
+        const std::string parent = "/sys/class/scsi_host/host" + std::to_string(host) + "/device/..";
+        sys.file(parent + "/uevent");
+        sys.file(parent + "/../uevent");
+        sys.listing(parent + "/ata_port");
+        sys.listing(parent + "/..");
+    }
+    if (disk.ControllerType == "nvme") sys.file("/sys/class/nvme/" + disk.ControllerNo + "/device/uevent");
+}
+
+// The disks of a current kernel, as the /sys/block source lists them.
+void CaptureBlockDisks(Capture& c) {
+    std::vector<BlockDisk> disks;
+    if (!ListBlockDisks(disks)) {
+        c.manifest.missing("sys/block/", std::string("/sys/block: ") + std::strerror(errno));
+        return;
+    }
+    if (!disks.empty()) {
+        // The library's own reading, so that the source named is its answer.
+        auto info = std::make_unique<StorageInformation>();
+        GetStorageInfo(info.get(), disks);
+    }
+    c.manifest.source("disks", DiskSourceName() ? DiskSourceName() : "/sys/block (no disk)");
+    SysMirror sys(c);
+    for (const BlockDisk& disk : disks) {
+        MirrorDisk(sys, disk);
+        const std::string device = "/dev/" + disk.name;
+        int fd = platform::open(device.c_str(), O_RDONLY);
+        if (fd < 0) {
+            c.manifest.missing("dev/" + disk.name + ".img", device + ": " + std::strerror(errno));
+            continue;
+        }
+        std::string text, error;
+        unsigned long sector = 512;
+        if (read_platform_file("/sys/block/" + disk.name + "/queue/logical_block_size", text, error)) {
+            unsigned long given = std::strtoul(text.c_str(), nullptr, 10);
+            if (given >= 512 && given <= 65536 && given % 512 == 0) sector = given;
+        }
+        CaptureImage(c, fd, disk.name, Walk::Current, sector);
+        unsigned char identify[kIdentify] = {};
+        if (platform::ioctl(fd, kGetIdentity, identify) == 0)
+            c.write("dev/" + disk.name + ".identify", std::string(reinterpret_cast<char*>(identify), kIdentify));
+        platform::close(fd);
+    }
+}
+
 }  // namespace
 
-// Today's source: /proc/ide and the /dev/hdX block devices. A /sys/block source lists the
-// disks and hands the same images.
 void capture_disks(Capture& c) {
     if (!platform::directory_exists("/proc/ide")) {
-        c.manifest.missing("proc/ide/", "no /proc/ide on this kernel");
+        CaptureBlockDisks(c);
         return;
     }
     std::vector<std::string> drives;
@@ -137,7 +318,7 @@ void capture_disks(Capture& c) {
             c.manifest.missing("dev/" + name + ".img", "/dev/" + name + ": " + std::strerror(errno));
             continue;
         }
-        CaptureImage(c, fd, name);
+        CaptureImage(c, fd, name, Walk::Classic);
         unsigned char identify[kIdentify] = {};
         if (platform::ioctl(fd, kGetIdentity, identify) == 0) {
             std::string serial(reinterpret_cast<char*>(identify) + kSerialOffset, kSerialLength);

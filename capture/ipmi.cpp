@@ -114,18 +114,19 @@ bool ReadFru(Reader& bmc, std::vector<std::uint8_t>& image, std::string& error) 
 
 }  // namespace
 
-// Today's source: the family's /dev/ipmi transport. A source for /dev/ipmi0 hands the same
-// Reader requests to its own transport.
+// Through the family's transport, whichever the machine offers: the classic /dev/ipmi, or
+// the mainline driver's node, which needs no port privilege and works under lockdown.
 void capture_ipmi(Capture& c) {
     Reader bmc;
     if (!bmc.IsInitOK()) {
-        c.manifest.missing("ipmi/", "no BMC answers through /dev/ipmi");
+        c.manifest.missing("ipmi/", "no BMC answers through /dev/ipmi or /dev/ipmi0");
         return;
     }
-    c.manifest.source("ipmi", "/dev/ipmi");
     std::string conf = "# Captured by qarvel capture (sim/README.md describes this file)\n";
     std::vector<std::uint8_t> answer;
-    if (bmc.ask(kApp, kGetDeviceId, {}, answer) && answer.size() >= 11) {
+    const bool identified = bmc.ask(kApp, kGetDeviceId, {}, answer) && answer.size() >= 11;
+    c.manifest.source("ipmi", IpmiSourceName() ? IpmiSourceName() : "unknown");
+    if (identified) {
         char firmware[16], version[8];
         std::snprintf(firmware, sizeof firmware, "%u.%02X", answer[2] & 0x7Fu, answer[3]);
         std::snprintf(version, sizeof version, "%u.%u", answer[4] & 0x0Fu, answer[4] >> 4);

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     capture::Output out(dir);
     capture::Manifest manifest;
     capture::Capture c{out, manifest};
-    for (auto part : {capture::capture_load, capture::capture_smbios, capture::capture_pci, capture::capture_disks,
+    for (auto part : {capture::capture_load, capture::capture_kernel, capture::capture_smbios, capture::capture_pci, capture::capture_disks,
                       capture::capture_ipmi})
         part(c);
     std::string error;

@@ -53,6 +53,25 @@ bool Output::write_sparse(const std::string& name, std::uint64_t size,
     return good;
 }
 
+bool Output::write_directory(const std::string& name, std::string& error) {
+    std::string path;
+    if (!path_of(name, path, error)) return false;
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    if (ec) error = "cannot create " + path + ": " + ec.message();
+    return !ec;
+}
+
+bool Output::write_link(const std::string& name, const std::string& target, std::string& error) {
+    std::string path;
+    if (!path_of(name, path, error)) return false;
+    std::error_code ec;
+    if (fs::is_symlink(path, ec)) return true;  // met again on another path
+    fs::create_symlink(target, path, ec);
+    if (ec) error = "cannot link " + path + ": " + ec.message();
+    return !ec;
+}
+
 std::string Manifest::text(const std::string& version, const std::string& time) const {
     std::string text = "# qarvel capture (sim/README.md describes this directory)\n";
     text += "version " + version + "\n";

@@ -1,8 +1,10 @@
-// smbios.bin: the table the SMBIOS reader found, in the dump format (SMBIOS 5.2.1 entry
-// point at offset 0 with its table address rewritten to 0x20, the table from 0x20 on).
+// smbios.bin: the table the SMBIOS reader found, in the dump format (the SMBIOS 5.2.1, DMI or
+// SMBIOS 3 entry point at offset 0 with its table address rewritten to 0x20 and its checksum
+// fixed, the table from 0x20 on).
 #include <fcntl.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 
 #include "SmBios/SmBios.h"
@@ -30,22 +32,28 @@ std::vector<std::uint8_t> Bytes(const Entry& entry) {
 
 }  // namespace
 
-// Today's source: the reader's scan of /dev/mem. A reader with other sources hands its entry
-// point and table the same way.
+// Through the reader's own sources (sysfs, then /dev/mem read, then mapped), so the dump is
+// the table the library itself sees, and the MANIFEST names the source that gave it.
 void capture_smbios(Capture& c) {
-    int fd = platform::open("/dev/mem", O_RDONLY);
-    if (fd < 0) {
-        c.manifest.missing("smbios.bin", std::string("/dev/mem: ") + std::strerror(errno));
-        return;
-    }
-    platform::close(fd);
     SmBios reader;
     if (!reader.IsInitOK() || !reader.BiosData) {
-        c.manifest.missing("smbios.bin", "no SMBIOS or DMI entry point in 0xF0000-0xFFFFF of /dev/mem");
+        int fd = platform::open("/dev/mem", O_RDONLY);
+        const int why = errno;
+        if (fd >= 0) platform::close(fd);
+        c.manifest.missing("smbios.bin", fd < 0 ? std::string("/dev/mem: ") + std::strerror(why)
+                                                : "no SMBIOS or DMI entry point in sysfs or 0xF0000-0xFFFFF of /dev/mem");
         return;
     }
     std::vector<std::uint8_t> dump;
-    if (reader.IsMatchSmBios()) {
+    if (reader.IsMatchSmBios3()) {
+        // SMBIOS 5.2.2: 64-bit address at 0x10, checksum over the entry point's length.
+        dump = Bytes(reader.SmBios3Entry);
+        const std::uint64_t offset = kTableOffset;
+        std::memcpy(&dump[0x10], &offset, 8);
+        std::size_t length = std::min<std::size_t>(reader.SmBios3Entry.length, dump.size());
+        dump[5] = 0;
+        dump[5] = Checksum(dump, 0, length);
+    } else if (reader.IsMatchSmBios()) {
         dump = Bytes(reader.SmBiosEntry);
         std::memcpy(&dump[0x18], &kTableOffset, 4);  // little-endian on x86
         dump[0x15] = 0;
@@ -62,7 +70,7 @@ void capture_smbios(Capture& c) {
     dump.resize(kTableOffset, 0);
     dump.insert(dump.end(), reader.BiosData, reader.BiosData + reader.BiosDataLength);
     c.write("smbios.bin", dump);
-    c.manifest.source("smbios", "/dev/mem");
+    c.manifest.source("smbios", SmBiosSourceName() ? SmBiosSourceName() : "unknown");
 }
 
 }  // namespace capture

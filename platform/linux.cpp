@@ -46,6 +46,17 @@ bool list_directory(const char* path, std::vector<std::string>& names) {
     return true;
 }
 
+bool read_link(const char* path, std::string& target) {
+    char text[4096];
+    ssize_t n = ::readlink(path, text, sizeof text);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof text) {
+        if (n >= 0) errno = ENAMETOOLONG;
+        return false;
+    }
+    target.assign(text, static_cast<std::size_t>(n));
+    return true;
+}
+
 int poll(int fd, short events, int timeout_ms, short* revents) {
     pollfd one{fd, events, 0};
     int result = ::poll(&one, 1, timeout_ms);

@@ -23,6 +23,9 @@ bool directory_exists(const char* path);
 // The entries of a directory (without "." and ".."), sorted by name. False with errno set
 // when it cannot be read.
 bool list_directory(const char* path, std::vector<std::string>& names);
+// The target of the symbolic link at `path` (its last component), as written; false with
+// errno set when `path` is no link.
+bool read_link(const char* path, std::string& target);
 
 // poll(2) on one descriptor: 1 when one of `events` (POLLIN...) is ready, with the ready
 // events in *revents; 0 when timeout_ms passed first; -1 with errno set.

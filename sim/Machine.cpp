@@ -94,6 +94,19 @@ void FileTree::add_link(const std::string& path, const std::string& target) {
     add_directory(parent_of(link));
 }
 
+bool FileTree::link_target(const std::string& path, std::string& target) const {
+    std::string link = without_trailing_slash(path);
+    auto slash = link.find_last_of('/');
+    if (slash == std::string::npos || slash + 1 == link.size()) return false;
+    std::string name = link.substr(slash + 1);
+    if (name == "." || name == "..") return false;
+    std::string directory = resolve(parent_of(link));
+    auto it = links_.find((directory == "/" ? "" : directory) + "/" + name);
+    if (it == links_.end()) return false;
+    target = it->second;
+    return true;
+}
+
 std::string FileTree::resolve(const std::string& path) const {
     std::vector<std::string> resolved;
     std::vector<std::string> pending;  // components still to walk, the next one last

@@ -89,6 +89,8 @@ public:
     }
     // The path with its links followed and "." and ".." taken away.
     std::string resolve(const std::string& path) const;
+    // The target of the link that `path` itself names (its directories resolved first).
+    bool link_target(const std::string& path, std::string& target) const;
     // Content at the given time, or null when there is no such file.
     const std::string* content(const std::string& path, std::uint64_t now_microseconds) const;
 

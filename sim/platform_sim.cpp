@@ -232,6 +232,16 @@ bool list_directory(const char* path, std::vector<std::string>& names) {
     return true;
 }
 
+bool read_link(const char* path, std::string& target) {
+    auto machine = sim::current_shared();
+    machine->record(Access::Open, path, -1);
+    if (!machine->files.link_target(path, target)) {
+        errno = EINVAL;
+        return false;
+    }
+    return true;
+}
+
 // Nothing really waits: a node that is not ready lets the whole timeout pass on the clock.
 int poll(int fd, short events, int timeout_ms, short* revents) {
     sim::OpenFile file;

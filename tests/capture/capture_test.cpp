@@ -8,10 +8,12 @@
 #include <string>
 
 #include "api/exports.h"
+#include "SmBios/SmBios.h"
 #include "capture/capture.h"
 #include "sim/Bmc.h"
 #include "sim/Disk.h"
 #include "sim/Machine.h"
+#include "sim/Pci.h"
 #include "sim/loader.h"
 #include "tests/support/fixture.h"
 
@@ -21,10 +23,11 @@ namespace {
 
 class Capturing : public ::testing::Test {
 protected:
+    virtual const char* Machine() const { return QARVEL_SAMPLE_MACHINE; }
     void SetUp() override {
         qtest::ResetLibrary();
         std::string error;
-        machine = sim::load_machine(QARVEL_SAMPLE_MACHINE, error);
+        machine = sim::load_machine(Machine(), error);
         ASSERT_NE(machine, nullptr) << error;
         sim::use(machine);
         dir = qtest::TempDir("capture");
@@ -38,7 +41,7 @@ protected:
         capture::Output out(dir);
         capture::Manifest manifest;
         capture::Capture c{out, manifest};
-        for (auto part : {capture::capture_load, capture::capture_smbios, capture::capture_pci,
+        for (auto part : {capture::capture_load, capture::capture_kernel, capture::capture_smbios, capture::capture_pci,
                           capture::capture_disks, capture::capture_ipmi})
             part(c);
         return manifest.text("test", "now");
@@ -121,13 +124,16 @@ TEST_F(Capturing, APartThatCannotBeReadIsListedAndTheRestKept) {
     EXPECT_NE(File("dev/hda.serial"), "<absent>");
 }
 
-TEST_F(Capturing, WithoutPortPrivilegeTheBmcAndPciAreListedAsMissing) {
+TEST_F(Capturing, WithoutPortPrivilegeTheBmcAndPciPortsAreListedAsMissing) {
     machine->lockdown = true;  // /dev/mem and iopl refused
+    machine->files.deny("/sys/bus/pci/devices");
     std::string manifest = Run();
     EXPECT_NE(manifest.find("missing smbios.bin: /dev/mem: Operation not permitted\n"), std::string::npos)
         << manifest;
     EXPECT_NE(manifest.find("missing pci/: no I/O port privilege"), std::string::npos) << manifest;
-    EXPECT_NE(manifest.find("missing ipmi/: no BMC answers through /dev/ipmi\n"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("missing ipmi/: no BMC answers through /dev/ipmi or /dev/ipmi0\n"), std::string::npos)
+        << manifest;
+    EXPECT_EQ(File("kernel"), "classic lockdown\n");
     EXPECT_NE(manifest.find("source load /proc/stat\n"), std::string::npos) << manifest;
     EXPECT_NE(File("free.txt"), "<absent>");
 }
@@ -142,6 +148,127 @@ TEST_F(Capturing, DiskImagesHoldOnlyTheBootRecords) {
     ASSERT_EQ(::stat64((dir + "/dev/hda.img").c_str(), &st), 0);
     EXPECT_LT(static_cast<long long>(st.st_blocks) * 512, 1 << 20);  // sparse: a few sectors
     EXPECT_EQ(File("dev/hda.serial"), sim::read_file(QARVEL_SAMPLE_MACHINE "/dev/hda.serial").value_or(""));
+}
+
+TEST_F(Capturing, AClassicKernelIsRecordedAsSuch) {
+    std::string manifest = Run();
+    EXPECT_EQ(File("kernel"), "classic\n");
+    EXPECT_NE(manifest.find("source smbios /dev/mem\n"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("source pci sysfs\n"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("source disks /proc/ide\n"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("source ipmi /dev/ipmi\n"), std::string::npos) << manifest;
+}
+
+TEST_F(Capturing, WithoutSysfsPciComesThroughThePorts) {
+    machine->files.deny("/sys/bus/pci/devices");
+    std::string manifest = Run();
+    EXPECT_NE(manifest.find("source pci ports\n"), std::string::npos) << manifest;
+    EXPECT_EQ(File("pci/00:1f.2").size(), 256u);
+}
+
+// A machine on a current kernel: sysfs SMBIOS (an SMBIOS 3 entry point), sysfs PCI
+// configuration spaces and the mainline IPMI driver.
+class CapturingCurrent : public Capturing {
+protected:
+    const char* Machine() const override { return QARVEL_CURRENT_MACHINE; }
+
+    // The structure table and the PCI functions as the library reads them on `on`.
+    static std::pair<std::string, std::string> Firmware(const std::shared_ptr<sim::Machine>& on) {
+        qtest::ResetLibrary();
+        sim::use(on);
+        std::string table;
+        {
+            SmBios reader;
+            if (reader.BiosData) table.assign(reader.BiosData, reader.BiosDataLength);
+        }
+        std::string functions;
+        for (const std::string& name : on->pci.sysfs_names()) {
+            const sim::ConfigSpace* space = on->pci.sysfs_config(name);
+            functions += name + ":" + (space ? std::string(space->bytes().begin(), space->bytes().end()) : "") + ";";
+        }
+        return {table, functions};
+    }
+};
+
+TEST_F(CapturingCurrent, TheReplayReadsTheSameFirmwareBmcAndKernel) {
+    std::string manifest = Run();
+    EXPECT_EQ(File("kernel"), "current\n");
+    EXPECT_NE(manifest.find("source smbios sysfs\n"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("source pci sysfs\n"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("source ipmi /dev/ipmi0\n"), std::string::npos) << manifest;
+    const std::string dump = File("smbios.bin");
+    ASSERT_GE(dump.size(), 0x20u);
+    EXPECT_EQ(dump.compare(0, 5, "_SM3_"), 0);
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < static_cast<unsigned char>(dump[6]); ++i) sum += static_cast<unsigned char>(dump[i]);
+    EXPECT_EQ(sum & 0xFF, 0u);
+    EXPECT_EQ(dump[0x10], 0x20);
+
+    std::string error;
+    std::shared_ptr<sim::Machine> replay = sim::load_machine(dir, error);
+    ASSERT_NE(replay, nullptr) << error;
+    EXPECT_EQ(replay->kernel, sim::Kernel::Current);
+    EXPECT_FALSE(replay->lockdown);
+    auto before = Firmware(machine), after = Firmware(replay);
+    EXPECT_FALSE(before.first.empty());
+    EXPECT_EQ(after.first, before.first);
+    EXPECT_EQ(after.second, before.second);
+    EXPECT_EQ(replay->bmc->records(), machine->bmc->records());
+    EXPECT_EQ(replay->bmc->fru0, machine->bmc->fru0);
+}
+
+TEST_F(CapturingCurrent, UnderLockdownSysfsAndTheMainlineDriverStillAnswer) {
+    machine->lockdown = true;
+    std::string manifest = Run();
+    EXPECT_EQ(File("kernel"), "current lockdown\n");
+    EXPECT_NE(manifest.find("source smbios sysfs\n"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("source pci sysfs\n"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("source ipmi /dev/ipmi0\n"), std::string::npos) << manifest;
+    EXPECT_EQ(manifest.find("missing smbios"), std::string::npos) << manifest;
+    EXPECT_EQ(manifest.find("missing ipmi"), std::string::npos) << manifest;
+    EXPECT_NE(File("ipmi/sdr.bin"), "<absent>");
+    std::string error;
+    std::shared_ptr<sim::Machine> replay = sim::load_machine(dir, error);
+    ASSERT_NE(replay, nullptr) << error;
+    EXPECT_TRUE(replay->lockdown);
+    EXPECT_EQ(replay->kernel, sim::Kernel::Current);
+}
+
+TEST_F(CapturingCurrent, BlockDisksKeepTheirLinksIdentityAndPartitionTables) {
+    std::string manifest = Run();
+    EXPECT_NE(manifest.find("source disks /sys/block\n"), std::string::npos) << manifest;
+    EXPECT_TRUE(fs::is_symlink(dir + "/sys/block/sda"));
+    EXPECT_EQ(fs::read_symlink(dir + "/sys/block/sda"), fs::read_symlink(QARVEL_CURRENT_MACHINE "/sys/block/sda"));
+    EXPECT_EQ(File("dev/sda.identify"), sim::read_file(QARVEL_CURRENT_MACHINE "/dev/sda.identify").value_or(""));
+    EXPECT_EQ(File("dev/nvme0n1.identify"), "<absent>");  // no ATA identify on NVMe
+    for (const char* name : {"sda", "sdb", "sdc", "sdd", "nvme0n1"}) {
+        const std::string image = dir + "/dev/" + name + ".img";
+        ASSERT_TRUE(fs::exists(image)) << name;
+        EXPECT_EQ(fs::file_size(image), fs::file_size(QARVEL_CURRENT_MACHINE "/dev/" + std::string(name) + ".img"))
+            << name;
+        struct stat64 st;
+        ASSERT_EQ(::stat64(image.c_str(), &st), 0);
+        EXPECT_LT(static_cast<long long>(st.st_blocks) * 512, 2 << 20) << name;  // sparse
+    }
+    // A GPT disk: both headers are there, the backup in the last sector.
+    std::string error;
+    bool gpt = false;
+    for (const char* name : {"sda", "sdb", "sdc", "sdd", "nvme0n1"}) {
+        auto original = sim::FileDisk::open(QARVEL_CURRENT_MACHINE "/dev/" + std::string(name) + ".img", error);
+        auto captured = sim::FileDisk::open(dir + "/dev/" + name + ".img", error);
+        ASSERT_NE(original, nullptr);
+        ASSERT_NE(captured, nullptr);
+        char a[8] = {}, b[8] = {};
+        original->read(512, a, 8);
+        if (std::string(a, 8) != "EFI PART") continue;
+        gpt = true;
+        const std::uint64_t last = original->size() - 512;
+        original->read(last, a, 8);
+        captured->read(last, b, 8);
+        EXPECT_EQ(std::string(a, 8), "EFI PART") << name;
+        EXPECT_EQ(std::string(b, 8), "EFI PART") << name;
+    }
+    EXPECT_TRUE(gpt);
 }
 
 TEST(CaptureOutput, WritesStayInsideTheDirectory) {

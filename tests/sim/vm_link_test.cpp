@@ -162,7 +162,7 @@ TEST(VmLink, TheForwardFile) {
                             "127.0.0.1:-5"}) {
         error.clear();
         EXPECT_EQ(load(bad, error), nullptr) << bad;
-        EXPECT_EQ(error, "ipmi/forward: expected HOST:PORT") << bad;
+        EXPECT_EQ(error, "ipmi/forward:1: expected HOST:PORT") << bad;
     }
     fs::remove_all(dir);
 }

@@ -56,7 +56,7 @@ std::vector<Export> AllExports() {
          },
          true},
         {"SetThresholdInfo",
-         [] { return SetThresholdInfo(kFanEntity, kFanType, kLowerNonCritical, kFanLowerNonCritical); }, true},
+         [] { return SetThresholdInfo(kWriteEntity, kWriteType, kUpperNonCritical, kWriteValue); }, true},
         {"SetWatchDogTimer", [] { return SetWatchDogTimer(0, 180000); }, true},
         {"ResetWatchDogTimer", [] { return ResetWatchDogTimer(); }, true},
         {"StopWatchDogTimer", [] { return StopWatchDogTimer(); }, true},

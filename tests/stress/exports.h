@@ -31,6 +31,11 @@ std::vector<Export> AllExports();
 // threshold with the value it already has changes nothing the readers cache.
 constexpr int kFanEntity = 29, kFanType = 4, kLowerNonCritical = 0;
 constexpr double kFanLowerNonCritical = 1000.0;
+// The threshold the tests write: the inlet temperature's upper non-critical one, with the
+// value it already has, so concurrent readers see no change. (Entity 29 also holds a
+// duty-cycle sensor in percent, which cannot take an RPM value: a fan write answers -1.)
+constexpr int kWriteEntity = 39, kWriteType = 1, kUpperNonCritical = 3;
+constexpr double kWriteValue = 38.0;
 
 // The sample server, loaded from its capture directory, and the library as just loaded.
 class SampleServer : public ::testing::Test {

@@ -106,14 +106,14 @@ TEST_F(Threads, SensorReadsBesideEveryThresholdRead) {
 TEST_F(Threads, SensorReadsBesideThresholdWrites) {
     AnswerSlowly(*machine->bmc);
     // Once alone first: the value written is the one the BMC holds, so nothing changes.
-    const int alone = SetThresholdInfo(kFanEntity, kFanType, kLowerNonCritical, kFanLowerNonCritical);
+    const int alone = SetThresholdInfo(kWriteEntity, kWriteType, kUpperNonCritical, kWriteValue);
     ASSERT_EQ(alone, 0);
     const VoltageInformation voltages = Voltages();
     VoltageReader reader{voltages, kRounds};
     std::atomic<int> wrong{0};
     Together({std::ref(reader), [&] {
                   for (int i = 0; i < kRounds; ++i)
-                      if (SetThresholdInfo(kFanEntity, kFanType, kLowerNonCritical, kFanLowerNonCritical) != 0)
+                      if (SetThresholdInfo(kWriteEntity, kWriteType, kUpperNonCritical, kWriteValue) != 0)
                           ++wrong;
               }});
     EXPECT_EQ(reader.wrong + wrong, 0);

@@ -97,7 +97,10 @@ DISKS = {
                         "start=34816, size=65536, type=0FC63DAF-8483-4772-8E79-3D69D8477DE4, name=\"QV root\"\n"),
 }
 OUTPUT_MODEL = "QARVEL-OUTPUT"
-OUTPUT_SIZE_MIB = 64
+# The results disk holds, besides the reports, each build's capture with a copy of every disk
+# (sparse on the host, but busybox tar writes the images whole): 3 x 64 MiB, twice, and room;
+# the capture leaves out this disk's own image.
+OUTPUT_SIZE_MIB = 512
 
 
 def make_disk(path, disk):

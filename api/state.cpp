@@ -21,7 +21,10 @@ void Clear(int& flag) { __atomic_store_n(&flag, 0, __ATOMIC_RELEASE); }
 }  // namespace
 
 ProcessState& State() {
-    static ProcessState* const state = new ProcessState;
+    // Built in the library's own static storage rather than on the heap: it is never
+    // destroyed, and once the library is unloaded no leak is left behind in the caller.
+    alignas(ProcessState) static unsigned char storage[sizeof(ProcessState)];
+    static ProcessState* const state = new (storage) ProcessState;
     return *state;
 }
 

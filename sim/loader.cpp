@@ -89,6 +89,21 @@ std::string escaped(const std::string& text, std::size_t limit) {
     return out;
 }
 
+int generate_machine(int argc, char** argv, const char* program, std::initializer_list<MachinePart> parts) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s DIR\n", program);
+        return 2;
+    }
+    const std::string dir = argv[1];
+    for (const MachinePart& part : parts) {
+        if (!part.write(dir)) {
+            std::fprintf(stderr, "%s: cannot write the %s into %s\n", program, part.name, dir.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
+
 namespace {
 
 // A directory of the capture: false when it is absent; an error when it is there but no

@@ -3,6 +3,7 @@
 #define QARVEL_SIM_LOADER_H
 
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +45,15 @@ bool write_file(const std::string& path, const std::string& bytes);  // creates 
 inline bool write_file(const std::string& path, const std::vector<unsigned char>& bytes) {
     return write_file(path, std::string(bytes.begin(), bytes.end()));
 }
+
+// One part of a generated machine and the function that writes its files into a directory.
+struct MachinePart {
+    const char* name;
+    bool (*write)(const std::string& dir);
+};
+// The main of a machine generator, `PROGRAM DIR`: writes every part into DIR in order.
+// 0, 1 when a part cannot be written, 2 for a wrong command line.
+int generate_machine(int argc, char** argv, const char* program, std::initializer_list<MachinePart> parts);
 
 }  // namespace sim
 

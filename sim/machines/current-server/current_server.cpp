@@ -7,7 +7,6 @@
 //
 // Its load and its BMC are the sample server's; its firmware, PCI functions and disks are
 // its own, from the files beside this one.
-#include <cstdio>
 #include <string>
 
 #include "sim/loader.h"
@@ -21,28 +20,13 @@ bool write_kernel(const std::string& dir) { return sim::write_file(dir + "/kerne
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make-current-server DIR\n");
-        return 2;
-    }
-    const std::string dir = argv[1];
-    struct Part {
-        const char* name;
-        bool (*write)(const std::string&);
-    };
-    const Part parts[] = {
-        {"kernel", write_kernel},
-        {"SMBIOS table", current_server::write_smbios},
-        {"PCI functions", current_server::write_pci},
-        {"disks", current_server::write_disks},
-        {"processor times and memory use", sample_server::write_load},
-        {"BMC", sample_server::write_bmc},
-    };
-    for (const Part& part : parts) {
-        if (!part.write(dir)) {
-            std::fprintf(stderr, "make-current-server: cannot write the %s into %s\n", part.name, dir.c_str());
-            return 1;
-        }
-    }
-    return 0;
+    return sim::generate_machine(argc, argv, "make-current-server",
+                                 {
+                                     {"kernel", write_kernel},
+                                     {"SMBIOS table", current_server::write_smbios},
+                                     {"PCI functions", current_server::write_pci},
+                                     {"disks", current_server::write_disks},
+                                     {"processor times and memory use", sample_server::write_load},
+                                     {"BMC", sample_server::write_bmc},
+                                 });
 }

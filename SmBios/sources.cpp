@@ -25,6 +25,10 @@ constexpr unsigned int kLastAnchor = 0xFFE0;
 // position stays inside it.
 constexpr unsigned int kScanPadding = sizeof(SmBiosTableEntryPoint);
 constexpr unsigned int kPage = 4096;
+// A 3.x entry point gives only the table's maximum size, and the walk ends at the end-of-table
+// structure, so firmware may declare far more than it holds. No more than this is read or
+// allocated: sixteen times the largest 2.x table, and well past any table seen on a server.
+constexpr unsigned int kLargestTable = 0x100000;
 
 const char* const kSysfsEntryPoint = "/sys/firmware/dmi/tables/smbios_entry_point";
 const char* const kSysfsTable = "/sys/firmware/dmi/tables/DMI";
@@ -112,7 +116,8 @@ bool SmBios::AdoptEntryPoint(const unsigned char* bytes, unsigned int length, un
         MatchSMBIOS = MatchSMBIOS3 = 1;
         std::memcpy(&SmBios3Entry, bytes, sizeof SmBios3Entry);
         address = SmBios3Entry.StructureTableAddress;
-        tableLength = SmBios3Entry.StructureTableMaximumSize;
+        const unsigned int maximum = SmBios3Entry.StructureTableMaximumSize;
+        tableLength = maximum < kLargestTable ? maximum : kLargestTable;
         return true;
     }
     // Neither checksums nor lengths of the older entry points are examined: tables that

@@ -192,6 +192,36 @@ TEST_F(SmBios3, OnlyA64BitEntryPointWorksThroughSysfsAndThroughMemory) {
     }
 }
 
+// Firmware may declare a maximum size of gigabytes: the table is read all the same, without
+// claiming that much memory for it.
+TEST_F(SmBios3, AWildMaximumSizeIsBoundedNotAllocated) {
+    sim::SmbiosTable t = qtest::IdentityTable();
+    sim::EntryPoint exact;
+    exact.kind = sim::EntryPoint::SMBIOS3;
+    exact.major = 3;
+    exact.table_address = 0x100000;
+    sim::EntryPoint wild = exact;
+    wild.length_override = 0x7FFFFFF0;
+
+    for (sim::Kernel kernel : {sim::Kernel::Current, sim::Kernel::Classic}) {
+        auto m = Fresh(kernel);
+        sim::place_smbios(*m, t.bytes(), exact, 0);
+        Sweep expected = SweepAll();
+        ASSERT_EQ(expected.supported, 1);
+
+        m = Fresh(kernel);
+        sim::place_smbios(*m, t.bytes(), wild, 0);
+        Sweep s = SweepAll();
+        EXPECT_EQ(s.supported, 1);
+        EXPECT_EQ(s.results, expected.results);
+        EXPECT_EQ(s.records, expected.records);
+        qtest::ResetLibrary();
+        SmBios reader;
+        ASSERT_EQ(reader.IsInitOK(), 1);
+        EXPECT_LE(reader.BiosDataLength, 0x100000u);
+    }
+}
+
 TEST_F(SmBios3, AStrayAnchorWithABadChecksumDoesNotHideThe2xEntryPoint) {
     Publish(qtest::IdentityTable());
     // "_SM3_" on the grid below the real entry point, as a string in a BIOS image can be.

@@ -33,13 +33,17 @@ std::string Hex(unsigned value, int digits) {
 class Reader : public IPMIbase {
 public:
     Reader() { InitIpmiBase(); }
-    // The response data after the completion code; false when the request failed.
+    // The response data after the completion code; false when the request failed, with the
+    // completion code in `refused` when one is wanted (FFh when nothing answered).
     bool ask(std::uint8_t netfn, std::uint8_t command, const std::vector<std::uint8_t>& data,
-             std::vector<std::uint8_t>& answer) {
+             std::vector<std::uint8_t>& answer, std::uint8_t* refused = nullptr) {
         int received = 0;
+        unsigned char code = 0;
         answer.clear();
-        if (SendRequest(netfn, command, kBmcAddress, data.data(), static_cast<int>(data.size()), &received) != 0)
+        if (Exchange(netfn, command, kBmcAddress, data.data(), static_cast<int>(data.size()), &received, &code) != 0) {
+            if (refused) *refused = code ? code : 0xFF;
             return false;
+        }
         if (received > static_cast<int>(IMB_RESPONSE_SIZE)) received = static_cast<int>(IMB_RESPONSE_SIZE);
         answer.assign(ResponseBuffer, ResponseBuffer + (received > 0 ? received : 0));
         return true;
@@ -161,20 +165,29 @@ void capture_ipmi(Capture& c) {
         // Full (01h) and compact (02h) sensor records name a sensor: its reading and state,
         // and for a threshold sensor of a full record (event/reading type 01h) its thresholds.
         if (record.size() < 8 || (record[3] != 0x01 && record[3] != 0x02)) continue;
+        // A refusal is part of the BMC's state: the library shows such a sensor as unreadable,
+        // and so must the replay. An answer too short to hold what was asked counts as the
+        // library counts it, a failure.
         const std::uint8_t number = record[7];
-        if (bmc.ask(kSensor, kGetSensorReading, {number}, answer) && answer.size() >= 3) {
+        std::uint8_t refused = 0;
+        if (bmc.ask(kSensor, kGetSensorReading, {number}, answer, &refused) && answer.size() >= 3) {
             unsigned state = answer.size() >= 4 ? (answer[2] | (answer[3] & 0x7F) << 8) : answer[2];
             conf += "sensor " + Hex(number, 2) + " reading " + Hex(answer[0], 2) + " state " + Hex(state, 4) + "\n";
+        } else if (refused) {
+            conf += "sensor " + Hex(number, 2) + " refused " + Hex(refused, 2) + "\n";
         } else {
-            c.manifest.missing("ipmi/bmc.conf sensor " + Hex(number, 2), "Get Sensor Reading refused");
+            c.manifest.missing("ipmi/bmc.conf sensor " + Hex(number, 2), "Get Sensor Reading answered short");
         }
         if (record[3] == 0x01 && record.size() > 13 && record[13] == 0x01) {
-            if (bmc.ask(kSensor, kGetSensorThresholds, {number}, answer) && answer.size() >= 7) {
+            refused = 0;
+            if (bmc.ask(kSensor, kGetSensorThresholds, {number}, answer, &refused) && answer.size() >= 7) {
                 conf += "thresholds " + Hex(number, 2) + " readable " + Hex(answer[0] & 0x3F, 2) + " values";
                 for (int i = 1; i <= 6; ++i) conf += " " + Hex(answer[i], 2);
                 conf += "\n";
+            } else if (refused) {
+                conf += "thresholds " + Hex(number, 2) + " refused " + Hex(refused, 2) + "\n";
             } else {
-                c.manifest.missing("ipmi/bmc.conf thresholds " + Hex(number, 2), "Get Sensor Thresholds refused");
+                c.manifest.missing("ipmi/bmc.conf thresholds " + Hex(number, 2), "Get Sensor Thresholds answered short");
             }
         }
     }

@@ -71,6 +71,9 @@ struct BmcSensor {
     // Raw thresholds in mask-bit order: lower non-critical, lower critical, lower
     // non-recoverable, upper non-critical, upper critical, upper non-recoverable.
     std::array<std::uint8_t, 6> thresholds{};
+    // A completion code answered instead of the reading, or of the thresholds (0: answered).
+    // Real BMCs refuse either for sensors they cannot read now, or a command they lack.
+    std::uint8_t reading_refused = 0, thresholds_refused = 0;
 };
 
 // The Get Device ID answer (IPMI 2.0 20.1), byte for byte.

@@ -97,7 +97,7 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& 
         bool flag = false;
         if (key == "sensor") {
             if (w.size() < 4 || w.size() % 2 != 0 || !Number(w[1], 0xFF, value, range)) {
-                fail("expected: sensor NUMBER reading BYTE state BITS");
+                fail("expected: sensor NUMBER reading BYTE state BITS, or sensor NUMBER refused CODE");
                 continue;
             }
             BmcSensor sensor = bmc.sensors.count(static_cast<std::uint8_t>(value))
@@ -107,7 +107,9 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& 
             for (std::size_t i = 2; good && i < w.size(); i += 2) {
                 unsigned long setting = 0;
                 if (w[i] == "reading" && Number(w[i + 1], 0xFF, setting, range))
-                    sensor.reading = static_cast<std::uint8_t>(setting);
+                    sensor.reading = static_cast<std::uint8_t>(setting), sensor.reading_refused = 0;
+                else if (w[i] == "refused" && Number(w[i + 1], 0xFF, setting, range) && setting != 0)
+                    sensor.reading_refused = static_cast<std::uint8_t>(setting);
                 else if (w[i] == "state" && Number(w[i + 1], 0x7FFF, setting, range))
                     sensor.state = static_cast<std::uint16_t>(setting);
                 else if (!range.empty())
@@ -118,6 +120,15 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& 
                     good = false, fail("bad sensor setting \"" + escaped(w[i] + " " + w[i + 1]) + "\"");
             }
             if (good) bmc.sensors[static_cast<std::uint8_t>(value)] = sensor;
+            continue;
+        }
+        if (key == "thresholds" && w.size() == 4 && w[2] == "refused") {
+            unsigned long code = 0;
+            if (!Number(w[1], 0xFF, value, range) || !Number(w[3], 0xFF, code, range) || code == 0) {
+                fail("expected: thresholds NUMBER refused CODE (a completion code, 01h-FFh)");
+                continue;
+            }
+            bmc.sensors[static_cast<std::uint8_t>(value)].thresholds_refused = static_cast<std::uint8_t>(code);
             continue;
         }
         if (key == "thresholds") {
@@ -138,6 +149,7 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& 
             sensor.threshold_based = true;
             sensor.readable = static_cast<std::uint8_t>(readable);
             sensor.thresholds = raw;
+            sensor.thresholds_refused = 0;
             continue;
         }
         if (key == "channel") {
@@ -240,8 +252,15 @@ std::string bmc_conf(const Bmc& bmc) {
     for (const auto& [id, user] : bmc.users)
         if (!user.name.empty()) out << "user " << static_cast<unsigned>(id) << " name " << user.name << "\n";
     for (const auto& [number, sensor] : bmc.sensors) {
-        out << "sensor " << Hex(number, 2) << " reading " << Hex(sensor.reading, 2) << " state "
-            << Hex(sensor.state, 4) << "\n";
+        if (sensor.reading_refused)
+            out << "sensor " << Hex(number, 2) << " refused " << Hex(sensor.reading_refused, 2) << "\n";
+        else
+            out << "sensor " << Hex(number, 2) << " reading " << Hex(sensor.reading, 2) << " state "
+                << Hex(sensor.state, 4) << "\n";
+        if (sensor.thresholds_refused) {
+            out << "thresholds " << Hex(number, 2) << " refused " << Hex(sensor.thresholds_refused, 2) << "\n";
+            continue;
+        }
         if (!sensor.threshold_based) continue;
         out << "thresholds " << Hex(number, 2) << " readable " << Hex(sensor.readable, 2) << " values";
         for (std::uint8_t t : sensor.thresholds) out << " " << Hex(t, 2);

@@ -52,6 +52,10 @@ void Bmc::get_sensor_reading(const BmcRequest& q, BmcResponse& r) {
         return;
     }
     const BmcSensor& s = it->second;
+    if (s.reading_refused) {
+        r.completion = s.reading_refused;
+        return;
+    }
     r.data = {s.reading, kScanningEnabled, static_cast<std::uint8_t>(s.state & 0xFF),
               static_cast<std::uint8_t>(((s.state >> 8) & 0x7F) | 0x80)};
 }
@@ -64,6 +68,10 @@ void Bmc::get_sensor_thresholds(const BmcRequest& q, BmcResponse& r) {
         return;
     }
     const BmcSensor& s = it->second;
+    if (s.thresholds_refused) {
+        r.completion = s.thresholds_refused;
+        return;
+    }
     if (!s.threshold_based) {
         r.completion = completion::kIllegalForSensor;
         return;

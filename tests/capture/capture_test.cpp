@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -98,6 +100,44 @@ TEST_F(Capturing, TheBmcStateIsTakenAsItIsNow) {
             EXPECT_EQ(back.thresholds, sensor.thresholds) << int(number);
         }
     }
+}
+
+// The sensor records as GetIpmiInfo gives them on `on`, as bytes.
+std::string SensorRecords(const std::shared_ptr<sim::Machine>& on) {
+    qtest::ResetLibrary();
+    sim::use(on);
+    std::string bytes;
+    auto ask = [&bytes](unsigned long command, auto record) {
+        std::memset(record.get(), 0, sizeof *record);
+        bytes += std::to_string(GetIpmiInfo(command, record.get()));
+        bytes.append(reinterpret_cast<const char*>(record.get()), sizeof *record);
+    };
+    ask(INFO_FAN, std::make_unique<FanInformation>());
+    ask(INFO_VOLTAGE, std::make_unique<VoltageInformation>());
+    ask(INFO_TEMPERATURE, std::make_unique<TemperatureInformation>());
+    return bytes;
+}
+
+TEST_F(Capturing, ReadingsAndThresholdsTheBmcRefusesAreRefusedInTheReplay) {
+    // A sensor that cannot be read now (CBh) and one whose thresholds the BMC will not give
+    // (C1h): the library shows the first as unreadable and the second without thresholds.
+    machine->bmc->sensors.at(0x30).reading_refused = 0xCB;
+    machine->bmc->sensors.at(0x10).thresholds_refused = 0xC1;
+    Run();
+    const std::string conf = File("ipmi/bmc.conf");
+    EXPECT_NE(conf.find("\nsensor 0x30 refused 0xCB\n"), std::string::npos) << conf;
+    EXPECT_NE(conf.find("\nthresholds 0x10 refused 0xC1\n"), std::string::npos) << conf;
+
+    std::string error;
+    std::shared_ptr<sim::Machine> replay = sim::load_machine(dir, error);
+    ASSERT_NE(replay, nullptr) << error;
+    const std::string before = SensorRecords(machine), after = SensorRecords(replay);
+    sim::use(machine);
+    EXPECT_EQ(after, before);
+    machine->bmc->sensors.at(0x30).reading_refused = 0;
+    machine->bmc->sensors.at(0x10).thresholds_refused = 0;
+    EXPECT_NE(SensorRecords(machine), before);  // the refusals do show in the records
+    sim::use(machine);
 }
 
 TEST_F(Capturing, APartThatCannotBeReadIsListedAndTheRestKept) {

@@ -236,9 +236,23 @@ TEST(BmcCapture, BadFilesAreRefusedWithTheirPlace) {
     EXPECT_EQ(bmc.sensors.at(12).reading, 0x1F);
     EXPECT_EQ(bmc.sensors.at(12).state, 3);
     EXPECT_EQ(bmc.device.firmware2, 0x09);
+
+    // Refusals read back as written, and a later reading or thresholds line undoes them.
+    sim::Bmc refusing;
+    refusing.sensors[0x10].reading_refused = 0xCB;
+    refusing.sensors[0x10].threshold_based = true;
+    refusing.sensors[0x10].thresholds_refused = 0xC1;
+    sim::Bmc back;
+    ASSERT_TRUE(sim::read_bmc_conf(sim::bmc_conf(refusing), back, error)) << error;
+    EXPECT_EQ(back.sensors.at(0x10).reading_refused, 0xCB);
+    EXPECT_EQ(back.sensors.at(0x10).thresholds_refused, 0xC1);
+    ASSERT_TRUE(sim::read_bmc_conf("sensor 0x10 reading 5\nthresholds 0x10 readable 1 values 1 2 3 4 5 6\n", back, error));
+    EXPECT_EQ(back.sensors.at(0x10).reading_refused, 0);
+    EXPECT_EQ(back.sensors.at(0x10).thresholds_refused, 0);
     for (const char* bad : {"sensor 300 reading 1", "sensor 1 reading 256", "sensor 1 speed 3", "sensor 1 reading",
                             "smic maybe", "manufacturer 0x1000000", "ipmi-version 2.10", "device-id -1",
-                            "wattage 5"})
+                            "wattage 5", "sensor 1 refused 0", "sensor 1 refused 0x100", "thresholds 1 refused 0",
+                            "thresholds 1 refused", "thresholds 1 refused 0xC1 values"})
         EXPECT_FALSE(sim::read_bmc_conf(bad, bmc, error)) << bad;
 }
 

@@ -553,8 +553,10 @@ def arch_checks(name, arch, results, tree, bmc):
             return "watchdog show results: %s" % shows
         present = [int(s[3]) for s in shows]
         problems = []
-        if any(s[1] != "0" or s[2] != "60000" for s in shows):
-            problems.append("action/initial countdown: %s, armed with 0/60000" % [(s[1], s[2]) for s in shows])
+        # Armed with action 1 (hard reset) and 60 s; stopped with no action and 180 s.
+        settings = [(s[1], s[2]) for s in shows]
+        if settings != [("1", "60000")] * 2 + [("0", "180000")] * 2:
+            problems.append("action/initial countdown: %s" % settings)
         if not present[0] > present[1]:
             problems.append("countdown not running: %d ms, then %d ms two seconds later" % (present[0], present[1]))
         if present[2] != present[3]:

@@ -428,6 +428,11 @@ GptLayout& GptLayout::add(const std::string& type, std::uint32_t mib, int index)
     return *this;
 }
 
+GptLayout& GptLayout::add_sectors(const std::string& type, std::uint64_t first, std::uint64_t last) {
+    entries_.push_back({type, first, last, next_index_++});
+    return *this;
+}
+
 void GptLayout::write() {
     constexpr std::uint32_t kEntries = 128, kEntrySize = 128;
     const std::uint64_t array_sectors = kEntries * kEntrySize / sector_;

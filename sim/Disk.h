@@ -191,6 +191,8 @@ public:
     // The type GUID as text ("0FC63DAF-8483-4772-8E79-3D69D8477DE4"), size in MiB, at
     // entry `index` (the next free one when negative).
     GptLayout& add(const std::string& type, std::uint32_t mib, int index = -1);
+    // An entry with the given first and last sector, whatever they are, at the next index.
+    GptLayout& add_sectors(const std::string& type, std::uint64_t first, std::uint64_t last);
     // Writes both tables; nothing is on the disk before.
     void write();
 

@@ -146,7 +146,8 @@ private:
             static const unsigned char kUnused[16] = {};
             if (std::memcmp(e, kUnused, 16) == 0) continue;
             unsigned long long first = Le64(e + 32), last = Le64(e + 40);
-            if (last < first) continue;
+            // An entry over all 2^64 sectors would count none; no disk holds it.
+            if (last < first || last - first == ~0ULL) continue;
             TablePartition p{};
             p.number = static_cast<int>(i + 1);
             p.start = first;
@@ -237,11 +238,25 @@ const char* PartitionTypeText(const TablePartition& partition) {
     return nullptr;
 }
 
+namespace {
+
+// The byte-at-a-time table of the reflected polynomial EDB88320h.
+struct Crc32Table {
+    unsigned int entry[256];
+    constexpr Crc32Table() : entry() {
+        for (unsigned int n = 0; n < 256; ++n) {
+            unsigned int c = n;
+            for (int bit = 0; bit < 8; ++bit) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+            entry[n] = c;
+        }
+    }
+};
+constexpr Crc32Table kCrc32;
+
+}  // namespace
+
 unsigned int Crc32(const unsigned char* bytes, std::size_t count) {
     unsigned int crc = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < count; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
+    for (std::size_t i = 0; i < count; ++i) crc = (crc >> 8) ^ kCrc32.entry[(crc ^ bytes[i]) & 0xFF];
     return ~crc;
 }

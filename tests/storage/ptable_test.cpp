@@ -251,6 +251,18 @@ TEST(PartitionTable, HostileGptHeadersAreRefused) {
     }
 }
 
+TEST(PartitionTable, GptEntriesNoDiskCanHoldAreLeftOut) {
+    // Ending before it starts, or spanning all 2^64 sectors, which as a count is 0.
+    sim::SparseDisk disk(64 * kMiB * 512);
+    sim::GptLayout(disk).add(kLinux, 10).add_sectors(kLinux, 0, ~0ULL).add_sectors(kSwap, 9000, 8999).write();
+    DiskReader read = [&disk](unsigned long long offset, void* buffer, std::size_t count) {
+        return disk.read(offset, buffer, count) == static_cast<long>(count);
+    };
+    auto found = ReadPartitionTable(read, disk.size(), 512);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].sectors, 10 * kMiB);
+}
+
 TEST(PartitionTable, NoSignatureNoTable) {
     sim::SparseDisk disk(100 * kMiB * 512);
     sim::write_partition_entry(disk, 0, 0, 0x83, kMiB, 10 * kMiB);

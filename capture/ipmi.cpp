@@ -1,7 +1,7 @@
 // The BMC, asked with read requests only (IPMI 2.0): the SDR repository record by record,
 // FRU device 0, and the live state for bmc.conf (device ID, each sensor's reading and state
-// bits, the thresholds it reports now, channels, user names). No Set command, no watchdog
-// command, no password.
+// bits, the thresholds it reports now, channels, user names, how it answers Get Watchdog
+// Timer). No Set command, nothing that loads, starts or stops the watchdog, no password.
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -16,7 +16,8 @@ namespace {
 
 // netFn, command: the only requests capture sends.
 constexpr std::uint8_t kApp = 0x06, kSensor = 0x04, kStorage = 0x0A;
-constexpr std::uint8_t kGetDeviceId = 0x01, kGetChannelInfo = 0x42, kGetUserName = 0x46;
+constexpr std::uint8_t kGetDeviceId = 0x01, kGetChannelInfo = 0x42, kGetUserName = 0x46, kGetWatchdogTimer = 0x25;
+constexpr std::size_t kWatchdogAnswer = 8;  // IPMI 2.0 27.7: data bytes after the completion code
 constexpr std::uint8_t kGetSensorThresholds = 0x27, kGetSensorReading = 0x2D;
 constexpr std::uint8_t kGetFruAreaInfo = 0x10, kReadFruData = 0x11, kReserveSdr = 0x22, kGetSdr = 0x23;
 constexpr std::uint8_t kBmcAddress = 0x20;
@@ -155,6 +156,13 @@ void capture_ipmi(Capture& c) {
         for (char ch : name) plain = plain && ch > 0x20 && ch < 0x7F;
         if (plain) conf += "user " + std::to_string(user) + " name " + name + "\n";
     }
+    // The countdown itself is no lasting state, but a BMC that refuses the watchdog's state,
+    // or answers it short, shows so in the library's report, and so must the replay.
+    std::uint8_t refused = 0;
+    if (!bmc.ask(kApp, kGetWatchdogTimer, {}, answer, &refused))
+        conf += "watchdog refused " + Hex(refused, 2) + "\n";
+    else if (answer.size() < kWatchdogAnswer)
+        conf += "watchdog bytes " + std::to_string(answer.size()) + "\n";
 
     std::vector<std::vector<std::uint8_t>> records;
     std::string error;
@@ -169,7 +177,7 @@ void capture_ipmi(Capture& c) {
         // and so must the replay. An answer too short to hold what was asked counts as the
         // library counts it, a failure.
         const std::uint8_t number = record[7];
-        std::uint8_t refused = 0;
+        refused = 0;
         if (bmc.ask(kSensor, kGetSensorReading, {number}, answer, &refused) && answer.size() >= 3) {
             unsigned state = answer.size() >= 4 ? (answer[2] | (answer[3] & 0x7F) << 8) : answer[2];
             conf += "sensor " + Hex(number, 2) + " reading " + Hex(answer[0], 2) + " state " + Hex(state, 4) + "\n";

@@ -152,6 +152,18 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& 
             sensor.thresholds_refused = 0;
             continue;
         }
+        if (key == "watchdog") {
+            unsigned long code = 0;
+            if (w.size() == 3 && w[1] == "refused" && Number(w[2], 0xFF, code, range) && code != 0) {
+                bmc.watchdog_refused = static_cast<std::uint8_t>(code);
+            } else if (w.size() == 3 && w[1] == "bytes" && Number(w[2], 8, value, range)) {
+                bmc.watchdog_answer_bytes = value;
+                bmc.watchdog_refused = 0;
+            } else {
+                fail("expected: watchdog refused CODE (01h-FFh), or watchdog bytes N (0-8)");
+            }
+            continue;
+        }
         if (key == "channel") {
             unsigned long medium = 0, protocol = 0;
             if (w.size() != 6 || !Number(w[1], 7, value, range) || value == 0 || w[2] != "medium" ||
@@ -246,6 +258,9 @@ std::string bmc_conf(const Bmc& bmc) {
     if (bmc.answer_limit != Bmc().answer_limit) out << "answer-limit " << bmc.answer_limit << "\n";
     if (bmc.refuse_whole_records) out << "whole-records refused\n";
     if (bmc.reservation_lifetime != 0) out << "reservation-lifetime " << bmc.reservation_lifetime << "\n";
+    if (bmc.watchdog_answer_bytes != Bmc().watchdog_answer_bytes)
+        out << "watchdog bytes " << bmc.watchdog_answer_bytes << "\n";
+    if (bmc.watchdog_refused) out << "watchdog refused " << Hex(bmc.watchdog_refused, 2) << "\n";
     for (const auto& [number, channel] : bmc.channels)
         out << "channel " << static_cast<unsigned>(number) << " medium " << Hex(channel.medium, 2) << " protocol "
             << Hex(channel.protocol, 2) << "\n";

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "api/exports.h"
@@ -57,10 +58,11 @@ protected:
 TEST_F(Capturing, OnlyReadRequestsReachTheBmc) {
     Run();
     // netFn, command of every request capture may send: Get Device ID, Get Channel Info, Get
-    // User Name, Get Sensor Reading, Get Sensor Thresholds, Get FRU Inventory Area Info, Read
-    // FRU Data, Reserve SDR Repository, Get SDR.
-    const std::set<std::pair<int, int>> reads = {{0x06, 0x01}, {0x06, 0x42}, {0x06, 0x46}, {0x04, 0x2D}, {0x04, 0x27},
-                                                 {0x0A, 0x10}, {0x0A, 0x11}, {0x0A, 0x22}, {0x0A, 0x23}};
+    // User Name, Get Watchdog Timer, Get Sensor Reading, Get Sensor Thresholds, Get FRU
+    // Inventory Area Info, Read FRU Data, Reserve SDR Repository, Get SDR.
+    const std::set<std::pair<int, int>> reads = {{0x06, 0x01}, {0x06, 0x42}, {0x06, 0x46}, {0x06, 0x25},
+                                                 {0x04, 0x2D}, {0x04, 0x27}, {0x0A, 0x10}, {0x0A, 0x11},
+                                                 {0x0A, 0x22}, {0x0A, 0x23}};
     auto log = machine->bmc->log();
     EXPECT_GT(log.size(), 50u);
     for (const sim::BmcRequest& q : log)
@@ -138,6 +140,45 @@ TEST_F(Capturing, ReadingsAndThresholdsTheBmcRefusesAreRefusedInTheReplay) {
     machine->bmc->sensors.at(0x10).thresholds_refused = 0;
     EXPECT_NE(SensorRecords(machine), before);  // the refusals do show in the records
     sim::use(machine);
+}
+
+TEST_F(Capturing, AWatchdogTheBmcRefusesOrAnswersShortIsSoInTheReplay) {
+    // What GetWatchDogTimer gives on the replay of a capture of `machine`, and the watchdog
+    // lines of that capture's bmc.conf.
+    auto replayed = [this](std::string& lines) {
+        fs::remove_all(dir);
+        dir = qtest::TempDir("capture");
+        qtest::ResetLibrary();
+        sim::use(machine);
+        Run();
+        std::istringstream conf(File("ipmi/bmc.conf"));
+        lines.clear();
+        for (std::string line; std::getline(conf, line);)
+            if (line.rfind("watchdog", 0) == 0) lines += line + "\n";
+        std::string error;
+        std::shared_ptr<sim::Machine> replay = sim::load_machine(dir, error);
+        EXPECT_NE(replay, nullptr) << error;
+        qtest::ResetLibrary();
+        sim::use(replay ? replay : machine);
+        unsigned char action = 0;
+        int initial = 0, present = 0;
+        return GetWatchDogTimer(&action, &initial, &present);
+    };
+    std::string lines;
+    // A whole answer is no state to keep: the replay's timer answers.
+    EXPECT_EQ(replayed(lines), 0);
+    EXPECT_EQ(lines, "");
+    // As OpenIPMI's ipmi_sim: six data bytes, no present countdown; the library refuses that.
+    machine->bmc->watchdog_answer_bytes = 6;
+    EXPECT_EQ(replayed(lines), -1);
+    EXPECT_EQ(lines, "watchdog bytes 6\n");
+    // A BMC without the command.
+    machine->bmc->watchdog_answer_bytes = 8;
+    machine->bmc->watchdog_refused = 0xC1;
+    EXPECT_EQ(replayed(lines), -1);
+    EXPECT_EQ(lines, "watchdog refused 0xC1\n");
+    // The capture only asked: nothing was loaded or started.
+    EXPECT_FALSE(machine->bmc->watchdog.loaded);
 }
 
 TEST_F(Capturing, APartThatCannotBeReadIsListedAndTheRestKept) {

@@ -352,7 +352,7 @@ def check_thresholds(report, records):
                 want = "%.2f" % convert(record, record["thresholds"][key]) if readable else "0.00"
                 got = sensor.get("sti." + field)
                 if got != want:
-                    problems.append("[%s] %s %s: library %r, SDR %r" % (section, record["name"], field, got, want))
+                    problems.append("[%s] %s %s: library %r, loaded %r" % (section, record["name"], field, got, want))
     if compared < len([r for r in by_number.values() if r["linearization"] == 0]):
         problems.append("thresholds of %d of the %d linear threshold sensors reported"
                         % (compared, len([r for r in by_number.values() if r["linearization"] == 0])))

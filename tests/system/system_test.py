@@ -33,8 +33,12 @@ import machines  # noqa: E402
 import openipmi  # noqa: E402
 
 ARCHES = ("i386", "x86_64")
-# Guest programs run after the report, in order; each is a shell fragment in commands/.
-COMMANDS = ("watchdog", "wdstop", "json", "capture")
+# Guest programs, each a shell fragment in commands/. Those that only read run right after
+# each build's report, before any build has loaded the BMC's watchdog, so that each capture
+# holds the BMC its report saw (a capture keeps no watchdog settings); then each build drives
+# the watchdog.
+READERS = ("json", "capture")
+DRIVERS = ("watchdog", "wdstop")
 # Every QEMU runs under this limit (seconds): a boot takes 10 s idle, 35 s under load.
 BOOT_TIMEOUT = 150
 
@@ -113,8 +117,9 @@ def prepare(build):
     shutil.copytree(os.path.join(kernel, "modules.d"), os.path.join(root, "modules.d"))
     shutil.copy(os.path.join(kernel, "modules"), os.path.join(root, "modules"))
     shutil.copytree(os.path.join(HERE, "commands"), os.path.join(root, "commands.d"))
-    with open(os.path.join(root, "commands"), "w") as out:
-        out.write("\n".join(COMMANDS) + "\n")
+    for name, commands in (("readers", READERS), ("drivers", DRIVERS)):
+        with open(os.path.join(root, name), "w") as out:
+            out.write("\n".join(commands) + "\n")
     for arch, tree in trees.items():
         for name in ("qarvel", "qarvel-capture", "Qarvel.so", "wdstop"):
             program = os.path.join(tree, name)

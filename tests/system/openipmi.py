@@ -16,6 +16,7 @@ the checks compare the guest's report with what this BMC answers, not with a sec
 """
 import os
 import re
+import signal
 import socket
 import subprocess
 import time
@@ -124,9 +125,10 @@ def start(work, bmc, port, limit):
         out.write(command_file(bmc))
     os.makedirs(os.path.join(work, STATE), exist_ok=True)
     log = open(os.path.join(work, LOG), "w")
-    process = subprocess.Popen(["timeout", str(limit), "ipmi_sim", "-n", "-c", os.path.join(work, CONFIG),
+    # In a process group of its own, so that stop() reaches ipmi_sim behind timeout.
+    process = subprocess.Popen(["timeout", "-k", "5", str(limit), "ipmi_sim", "-n", "-c", os.path.join(work, CONFIG),
                                 "-f", os.path.join(work, COMMANDS), "-s", os.path.join(work, STATE)],
-                               stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+                               stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
     log.close()
     # Ready once the port listens; the VM listener takes one peer only, so it is not probed
     # with a connection of its own.
@@ -151,9 +153,16 @@ def listening(port):
 
 
 def stop(process):
-    process.terminate()
-    try:
-        process.wait(timeout=5)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
+    """Ends ipmi_sim and the timeout it runs under: SIGTERM, then SIGKILL to their group."""
+    if process.poll() is not None:
+        return  # timeout is gone, and with it ipmi_sim (timeout ends when its child does)
+    for sig, wait in ((signal.SIGTERM, 5), (signal.SIGKILL, None)):
+        try:
+            os.killpg(process.pid, sig)
+        except ProcessLookupError:
+            pass
+        try:
+            process.wait(timeout=wait)
+            break
+        except subprocess.TimeoutExpired:
+            continue

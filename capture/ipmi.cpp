@@ -16,7 +16,7 @@ namespace {
 
 // netFn, command: the only requests capture sends.
 constexpr std::uint8_t kApp = 0x06, kSensor = 0x04, kStorage = 0x0A;
-constexpr std::uint8_t kGetDeviceId = 0x01, kGetChannelInfo = 0x42, kGetUserName = 0x46;
+constexpr std::uint8_t kGetDeviceId = 0x01, kGetWatchdogTimer = 0x25, kGetChannelInfo = 0x42, kGetUserName = 0x46;
 constexpr std::uint8_t kGetSensorThresholds = 0x27, kGetSensorReading = 0x2D;
 constexpr std::uint8_t kGetFruAreaInfo = 0x10, kReadFruData = 0x11, kReserveSdr = 0x22, kGetSdr = 0x23;
 constexpr std::uint8_t kBmcAddress = 0x20;
@@ -143,6 +143,14 @@ void capture_ipmi(Capture& c) {
     }
     conf += std::string("kcs ") + (bmc.IsSupportKCS ? "present" : "absent") + "\nsmic " +
             (bmc.IsSupportSMIC ? "present" : "absent") + "\n";
+    // The watchdog as it stands, read only: the report shows its settings.
+    if (bmc.ask(kApp, kGetWatchdogTimer, {}, answer) && answer.size() >= 8)
+        conf += "watchdog use " + Hex(answer[0], 2) + " actions " + Hex(answer[1], 2) + " pretimeout " +
+                std::to_string(answer[2]) + " flags " + Hex(answer[3], 2) + " initial " +
+                std::to_string(answer[4] | answer[5] << 8) + " present " + std::to_string(answer[6] | answer[7] << 8) +
+                "\n";
+    else
+        c.manifest.missing("ipmi/bmc.conf watchdog", "Get Watchdog Timer refused");
     for (unsigned channel = 1; channel <= 7; ++channel)
         if (bmc.ask(kApp, kGetChannelInfo, {static_cast<std::uint8_t>(channel)}, answer) && answer.size() >= 3)
             conf += "channel " + std::to_string(channel) + " medium " + Hex(answer[1] & 0x7F, 2) + " protocol " +

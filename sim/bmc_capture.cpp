@@ -152,6 +152,31 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& 
             sensor.thresholds_refused = 0;
             continue;
         }
+        if (key == "watchdog") {
+            // The Get Watchdog Timer answer as it stood: use, actions, pre-timeout interval,
+            // expiration flags, initial and present countdowns (100 ms units).
+            static const char* const kFields[] = {"use", "actions", "pretimeout", "flags", "initial", "present"};
+            static const unsigned long kLargest[] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFFFF, 0xFFFF};
+            unsigned long v[6] = {};
+            bool good = w.size() == 13;
+            for (std::size_t i = 0; good && i < 6; ++i)
+                good = w[1 + 2 * i] == kFields[i] && Number(w[2 + 2 * i], kLargest[i], v[i], range);
+            if (!good) {
+                fail("expected: watchdog use BYTE actions BYTE pretimeout BYTE flags BYTE initial COUNT present COUNT");
+                continue;
+            }
+            BmcWatchdog& dog = bmc.watchdog;
+            // A timer that was running replays stopped at the count it had.
+            dog.timer_use = static_cast<std::uint8_t>(v[0] & ~0x40u);
+            dog.actions = static_cast<std::uint8_t>(v[1]);
+            dog.pretimeout = static_cast<std::uint8_t>(v[2]);
+            dog.expiration_flags = static_cast<std::uint8_t>(v[3]);
+            dog.initial = static_cast<std::uint16_t>(v[4]);
+            dog.present = static_cast<std::uint16_t>(v[5]);
+            dog.loaded = true;
+            dog.running = false;
+            continue;
+        }
         if (key == "channel") {
             unsigned long medium = 0, protocol = 0;
             if (w.size() != 6 || !Number(w[1], 7, value, range) || value == 0 || w[2] != "medium" ||
@@ -246,6 +271,12 @@ std::string bmc_conf(const Bmc& bmc) {
     if (bmc.answer_limit != Bmc().answer_limit) out << "answer-limit " << bmc.answer_limit << "\n";
     if (bmc.refuse_whole_records) out << "whole-records refused\n";
     if (bmc.reservation_lifetime != 0) out << "reservation-lifetime " << bmc.reservation_lifetime << "\n";
+    const BmcWatchdog& dog = bmc.watchdog;
+    if (dog.loaded || dog.timer_use || dog.actions || dog.pretimeout || dog.expiration_flags || dog.initial ||
+        dog.present)
+        out << "watchdog use " << Hex(dog.timer_use, 2) << " actions " << Hex(dog.actions, 2) << " pretimeout "
+            << static_cast<unsigned>(dog.pretimeout) << " flags " << Hex(dog.expiration_flags, 2) << " initial "
+            << dog.initial << " present " << dog.present << "\n";
     for (const auto& [number, channel] : bmc.channels)
         out << "channel " << static_cast<unsigned>(number) << " medium " << Hex(channel.medium, 2) << " protocol "
             << Hex(channel.protocol, 2) << "\n";

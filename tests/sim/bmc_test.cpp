@@ -252,7 +252,9 @@ TEST(BmcCapture, BadFilesAreRefusedWithTheirPlace) {
     for (const char* bad : {"sensor 300 reading 1", "sensor 1 reading 256", "sensor 1 speed 3", "sensor 1 reading",
                             "smic maybe", "manufacturer 0x1000000", "ipmi-version 2.10", "device-id -1",
                             "wattage 5", "sensor 1 refused 0", "sensor 1 refused 0x100", "thresholds 1 refused 0",
-                            "thresholds 1 refused", "thresholds 1 refused 0xC1 values"})
+                            "thresholds 1 refused", "thresholds 1 refused 0xC1 values",
+                            "watchdog use 1 actions 0 pretimeout 0 flags 0 initial 70000 present 0",
+                            "watchdog use 1 actions 0 pretimeout 0 flags 0 initial 10"})
         EXPECT_FALSE(sim::read_bmc_conf(bad, bmc, error)) << bad;
 }
 

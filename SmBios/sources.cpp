@@ -198,14 +198,17 @@ bool SmBios::ReadFromMemory() {
     ReadFully(fd, reinterpret_cast<char*>(scan.get()), kScanLength);
 
     // The 3.x entry point first, as the kernel takes it, so that sysfs and memory give the
-    // same table; then the 2.x one; the legacy one only when neither is there.
-    const unsigned char* found = nullptr;
-    for (unsigned int at = 0; !found && at <= kLastAnchor; at += 16)
-        if (IsSmBios3EntryPoint(scan.get() + at, kScanLength + kScanPadding - at)) found = scan.get() + at;
-    for (unsigned int at = 0; !found && at <= kLastAnchor; at += 16)
-        if (std::memcmp(scan.get() + at, "_SM_", 4) == 0) found = scan.get() + at;
-    for (unsigned int at = 0; !found && at <= kLastAnchor; at += 16)
-        if (std::memcmp(scan.get() + at, "_DMI", 4) == 0) found = scan.get() + at;
+    // same table; then the 2.x one; the legacy one only when neither is there. One pass
+    // notes the first of each; every anchor begins with an underscore.
+    const unsigned char* first[3] = {};
+    for (unsigned int at = 0; at <= kLastAnchor; at += 16) {
+        const unsigned char* p = scan.get() + at;
+        if (*p != '_') continue;
+        if (!first[0] && IsSmBios3EntryPoint(p, kScanLength + kScanPadding - at)) first[0] = p;
+        else if (!first[1] && std::memcmp(p, "_SM_", 4) == 0) first[1] = p;
+        else if (!first[2] && std::memcmp(p, "_DMI", 4) == 0) first[2] = p;
+    }
+    const unsigned char* found = first[0] ? first[0] : first[1] ? first[1] : first[2];
 
     unsigned int held = found ? kScanLength + kScanPadding - static_cast<unsigned int>(found - scan.get()) : 0;
     unsigned char efiEntry[sizeof(SmBiosTableEntryPoint) + 1] = {};

@@ -1,7 +1,7 @@
 // The BMC, asked with read requests only (IPMI 2.0): the SDR repository record by record,
 // FRU device 0, and the live state for bmc.conf (device ID, each sensor's reading and state
-// bits, the thresholds it reports now, channels, user names, how it answers Get Watchdog
-// Timer). No Set command, nothing that loads, starts or stops the watchdog, no password.
+// bits, the thresholds it reports now, the watchdog's settings, channels, user names). No Set
+// command, nothing that loads, starts or stops the watchdog, no password.
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -16,7 +16,7 @@ namespace {
 
 // netFn, command: the only requests capture sends.
 constexpr std::uint8_t kApp = 0x06, kSensor = 0x04, kStorage = 0x0A;
-constexpr std::uint8_t kGetDeviceId = 0x01, kGetChannelInfo = 0x42, kGetUserName = 0x46, kGetWatchdogTimer = 0x25;
+constexpr std::uint8_t kGetDeviceId = 0x01, kGetWatchdogTimer = 0x25, kGetChannelInfo = 0x42, kGetUserName = 0x46;
 constexpr std::size_t kWatchdogAnswer = 8;  // IPMI 2.0 27.7: data bytes after the completion code
 constexpr std::uint8_t kGetSensorThresholds = 0x27, kGetSensorReading = 0x2D;
 constexpr std::uint8_t kGetFruAreaInfo = 0x10, kReadFruData = 0x11, kReserveSdr = 0x22, kGetSdr = 0x23;
@@ -144,6 +144,18 @@ void capture_ipmi(Capture& c) {
     }
     conf += std::string("kcs ") + (bmc.IsSupportKCS ? "present" : "absent") + "\nsmic " +
             (bmc.IsSupportSMIC ? "present" : "absent") + "\n";
+    // The watchdog as it stands, read only: the report shows its settings. A BMC that refuses
+    // them, or answers short (the library takes neither), must do so in the replay too.
+    std::uint8_t refused = 0;
+    if (!bmc.ask(kApp, kGetWatchdogTimer, {}, answer, &refused))
+        conf += "watchdog refused " + Hex(refused, 2) + "\n";
+    else if (answer.size() < kWatchdogAnswer)
+        conf += "watchdog bytes " + std::to_string(answer.size()) + "\n";
+    else
+        conf += "watchdog use " + Hex(answer[0], 2) + " actions " + Hex(answer[1], 2) + " pretimeout " +
+                std::to_string(answer[2]) + " flags " + Hex(answer[3], 2) + " initial " +
+                std::to_string(answer[4] | answer[5] << 8) + " present " + std::to_string(answer[6] | answer[7] << 8) +
+                "\n";
     for (unsigned channel = 1; channel <= 7; ++channel)
         if (bmc.ask(kApp, kGetChannelInfo, {static_cast<std::uint8_t>(channel)}, answer) && answer.size() >= 3)
             conf += "channel " + std::to_string(channel) + " medium " + Hex(answer[1] & 0x7F, 2) + " protocol " +
@@ -156,13 +168,6 @@ void capture_ipmi(Capture& c) {
         for (char ch : name) plain = plain && ch > 0x20 && ch < 0x7F;
         if (plain) conf += "user " + std::to_string(user) + " name " + name + "\n";
     }
-    // The countdown itself is no lasting state, but a BMC that refuses the watchdog's state,
-    // or answers it short, shows so in the library's report, and so must the replay.
-    std::uint8_t refused = 0;
-    if (!bmc.ask(kApp, kGetWatchdogTimer, {}, answer, &refused))
-        conf += "watchdog refused " + Hex(refused, 2) + "\n";
-    else if (answer.size() < kWatchdogAnswer)
-        conf += "watchdog bytes " + std::to_string(answer.size()) + "\n";
 
     std::vector<std::vector<std::uint8_t>> records;
     std::string error;

@@ -152,16 +152,45 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& 
             sensor.thresholds_refused = 0;
             continue;
         }
-        if (key == "watchdog") {
+        if (key == "watchdog" && w.size() == 3) {
+            // How Get Watchdog Timer is answered: refused, or with only some of its bytes.
             unsigned long code = 0;
-            if (w.size() == 3 && w[1] == "refused" && Number(w[2], 0xFF, code, range) && code != 0) {
+            if (w[1] == "refused" && Number(w[2], 0xFF, code, range) && code != 0) {
                 bmc.watchdog_refused = static_cast<std::uint8_t>(code);
-            } else if (w.size() == 3 && w[1] == "bytes" && Number(w[2], 8, value, range)) {
+            } else if (w[1] == "bytes" && Number(w[2], 8, value, range)) {
                 bmc.watchdog_answer_bytes = value;
                 bmc.watchdog_refused = 0;
             } else {
                 fail("expected: watchdog refused CODE (01h-FFh), or watchdog bytes N (0-8)");
             }
+            continue;
+        }
+        if (key == "watchdog") {
+            // The Get Watchdog Timer answer as it stood: use, actions, pre-timeout interval,
+            // expiration flags, initial and present countdowns (100 ms units).
+            static const char* const kFields[] = {"use", "actions", "pretimeout", "flags", "initial", "present"};
+            static const unsigned long kLargest[] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFFFF, 0xFFFF};
+            unsigned long v[6] = {};
+            bool good = w.size() == 13;
+            for (std::size_t i = 0; good && i < 6; ++i)
+                good = w[1 + 2 * i] == kFields[i] && Number(w[2 + 2 * i], kLargest[i], v[i], range);
+            if (!good) {
+                fail("expected: watchdog use BYTE actions BYTE pretimeout BYTE flags BYTE initial COUNT present COUNT");
+                continue;
+            }
+            BmcWatchdog& dog = bmc.watchdog;
+            // A timer that was running replays stopped at the count it had.
+            dog.timer_use = static_cast<std::uint8_t>(v[0] & ~0x40u);
+            dog.actions = static_cast<std::uint8_t>(v[1]);
+            dog.pretimeout = static_cast<std::uint8_t>(v[2]);
+            dog.expiration_flags = static_cast<std::uint8_t>(v[3]);
+            dog.initial = static_cast<std::uint16_t>(v[4]);
+            dog.present = static_cast<std::uint16_t>(v[5]);
+            dog.loaded = true;
+            dog.running = false;
+            // Answered whole, as it was when this line was written.
+            bmc.watchdog_refused = 0;
+            bmc.watchdog_answer_bytes = Bmc().watchdog_answer_bytes;
             continue;
         }
         if (key == "channel") {
@@ -258,6 +287,13 @@ std::string bmc_conf(const Bmc& bmc) {
     if (bmc.answer_limit != Bmc().answer_limit) out << "answer-limit " << bmc.answer_limit << "\n";
     if (bmc.refuse_whole_records) out << "whole-records refused\n";
     if (bmc.reservation_lifetime != 0) out << "reservation-lifetime " << bmc.reservation_lifetime << "\n";
+    const BmcWatchdog& dog = bmc.watchdog;
+    if (dog.loaded || dog.timer_use || dog.actions || dog.pretimeout || dog.expiration_flags || dog.initial ||
+        dog.present)
+        out << "watchdog use " << Hex(dog.timer_use, 2) << " actions " << Hex(dog.actions, 2) << " pretimeout "
+            << static_cast<unsigned>(dog.pretimeout) << " flags " << Hex(dog.expiration_flags, 2) << " initial "
+            << dog.initial << " present " << dog.present << "\n";
+    // After the settings, which a reader takes as answered whole.
     if (bmc.watchdog_answer_bytes != Bmc().watchdog_answer_bytes)
         out << "watchdog bytes " << bmc.watchdog_answer_bytes << "\n";
     if (bmc.watchdog_refused) out << "watchdog refused " << Hex(bmc.watchdog_refused, 2) << "\n";

@@ -57,12 +57,11 @@ protected:
 
 TEST_F(Capturing, OnlyReadRequestsReachTheBmc) {
     Run();
-    // netFn, command of every request capture may send: Get Device ID, Get Channel Info, Get
-    // User Name, Get Watchdog Timer, Get Sensor Reading, Get Sensor Thresholds, Get FRU
-    // Inventory Area Info, Read FRU Data, Reserve SDR Repository, Get SDR.
-    const std::set<std::pair<int, int>> reads = {{0x06, 0x01}, {0x06, 0x42}, {0x06, 0x46}, {0x06, 0x25},
-                                                 {0x04, 0x2D}, {0x04, 0x27}, {0x0A, 0x10}, {0x0A, 0x11},
-                                                 {0x0A, 0x22}, {0x0A, 0x23}};
+    // netFn, command of every request capture may send: Get Device ID, Get Watchdog Timer, Get
+    // Channel Info, Get User Name, Get Sensor Reading, Get Sensor Thresholds, Get FRU Inventory
+    // Area Info, Read FRU Data, Reserve SDR Repository, Get SDR.
+    const std::set<std::pair<int, int>> reads = {{0x06, 0x01}, {0x06, 0x25}, {0x06, 0x42}, {0x06, 0x46}, {0x04, 0x2D}, {0x04, 0x27},
+                                                 {0x0A, 0x10}, {0x0A, 0x11}, {0x0A, 0x22}, {0x0A, 0x23}};
     auto log = machine->bmc->log();
     EXPECT_GT(log.size(), 50u);
     for (const sim::BmcRequest& q : log)
@@ -75,6 +74,21 @@ TEST_F(Capturing, TheBmcStateIsTakenAsItIsNow) {
     machine->bmc->sensors.at(0x10).thresholds = {0xB0, 0xA0, 0x00, 0xE0, 0xE8, 0x00};
     machine->bmc->sensors.at(0x10).state = 0x0102;
     machine->bmc->sensors.at(0x10).reading = 0x42;
+    // The watchdog as a stop leaves it: loaded, no action, 180 s, not running.
+    ASSERT_EQ(StopWatchDogTimer(), 0);
+    auto watchdog = [](const std::shared_ptr<sim::Machine>& on) {
+        qtest::ResetLibrary();
+        sim::use(on);
+        unsigned char action = 9;
+        int initial = -1, present = -1;
+        int rc = GetWatchDogTimer(&action, &initial, &present);
+        return std::to_string(rc) + " " + std::to_string(action) + " " + std::to_string(initial) + " " +
+               std::to_string(present);
+    };
+    const std::string stopped = watchdog(machine);
+    EXPECT_EQ(stopped, "0 0 180000 180000");
+    qtest::ResetLibrary();  // capture runs in a process of its own
+    sim::use(machine);
     Run();
     std::string conf = File("ipmi/bmc.conf");
     EXPECT_NE(conf.find("\nsensor 0x10 reading 0x42 state 0x0102\n"), std::string::npos) << conf;
@@ -83,7 +97,7 @@ TEST_F(Capturing, TheBmcStateIsTakenAsItIsNow) {
 
     // Replayed, the BMC is the one captured.
     std::string error;
-    auto replay = sim::load_machine(dir, error);
+    std::shared_ptr<sim::Machine> replay = sim::load_machine(dir, error);
     ASSERT_NE(replay, nullptr) << error;
     EXPECT_EQ(replay->bmc->records(), machine->bmc->records());
     EXPECT_EQ(replay->bmc->fru0, machine->bmc->fru0);
@@ -94,6 +108,8 @@ TEST_F(Capturing, TheBmcStateIsTakenAsItIsNow) {
         EXPECT_EQ(replay->bmc->channels.at(number).protocol, channel.protocol);
     }
     EXPECT_EQ(replay->bmc->users.at(2).name, "ADMIN");
+    EXPECT_EQ(watchdog(replay), stopped) << conf;
+    sim::use(machine);
     for (const auto& [number, sensor] : machine->bmc->sensors) {
         const sim::BmcSensor& back = replay->bmc->sensors.at(number);
         EXPECT_EQ(back.reading, sensor.reading) << int(number);
@@ -165,9 +181,9 @@ TEST_F(Capturing, AWatchdogTheBmcRefusesOrAnswersShortIsSoInTheReplay) {
         return GetWatchDogTimer(&action, &initial, &present);
     };
     std::string lines;
-    // A whole answer is no state to keep: the replay's timer answers.
+    // A whole answer is kept as it is: the replay's timer answers.
     EXPECT_EQ(replayed(lines), 0);
-    EXPECT_EQ(lines, "");
+    EXPECT_EQ(lines, "watchdog use 0x00 actions 0x00 pretimeout 0 flags 0x00 initial 0 present 0\n");
     // As OpenIPMI's ipmi_sim: six data bytes, no present countdown; the library refuses that.
     machine->bmc->watchdog_answer_bytes = 6;
     EXPECT_EQ(replayed(lines), -1);

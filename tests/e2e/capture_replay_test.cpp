@@ -79,9 +79,9 @@ TEST(CaptureReplay, TheBmcTranscriptHoldsReadRequestsOnly) {
     int requests = 0;
     for (std::string line; std::getline(lines, line); ++requests) {
         const std::string request = line.substr(0, 5);  // "NF CC"
-        EXPECT_TRUE(request == "06 01" || request == "06 42" || request == "06 46" || request == "06 25" ||
-                    request == "04 2D" || request == "04 27" || request == "0A 10" || request == "0A 11" ||
-                    request == "0A 22" || request == "0A 23")
+        EXPECT_TRUE(request == "06 01" || request == "06 25" || request == "06 42" || request == "06 46" || request == "04 2D" ||
+                    request == "04 27" || request == "0A 10" || request == "0A 11" || request == "0A 22" ||
+                    request == "0A 23")
             << line;
     }
     EXPECT_GT(requests, 50);

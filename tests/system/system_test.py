@@ -33,12 +33,9 @@ import machines  # noqa: E402
 import openipmi  # noqa: E402
 
 ARCHES = ("i386", "x86_64")
-# Guest programs, each a shell fragment in commands/. Those that only read run right after
-# each build's report, before any build has loaded the BMC's watchdog, so that each capture
-# holds the BMC its report saw (a capture keeps no watchdog settings); then each build drives
-# the watchdog.
-READERS = ("json", "capture")
-DRIVERS = ("watchdog", "wdstop")
+# Guest programs run after the report, in order; each is a shell fragment in commands/. The
+# capture comes first, so that it holds the BMC as the report saw it (the watchdog above all).
+COMMANDS = ("capture", "watchdog", "wdstop", "json")
 # Every QEMU runs under this limit (seconds): a boot takes 10 s idle, 35 s under load.
 BOOT_TIMEOUT = 150
 
@@ -117,9 +114,8 @@ def prepare(build):
     shutil.copytree(os.path.join(kernel, "modules.d"), os.path.join(root, "modules.d"))
     shutil.copy(os.path.join(kernel, "modules"), os.path.join(root, "modules"))
     shutil.copytree(os.path.join(HERE, "commands"), os.path.join(root, "commands.d"))
-    for name, commands in (("readers", READERS), ("drivers", DRIVERS)):
-        with open(os.path.join(root, name), "w") as out:
-            out.write("\n".join(commands) + "\n")
+    with open(os.path.join(root, "commands"), "w") as out:
+        out.write("\n".join(COMMANDS) + "\n")
     for arch, tree in trees.items():
         for name in ("qarvel", "qarvel-capture", "Qarvel.so", "wdstop"):
             program = os.path.join(tree, name)

@@ -1,7 +1,7 @@
 // The BMC, asked with read requests only (IPMI 2.0): the SDR repository record by record,
 // FRU device 0, and the live state for bmc.conf (device ID, each sensor's reading and state
-// bits, the thresholds it reports now, channels, user names). No Set command, no watchdog
-// command, no password.
+// bits, the thresholds it reports now, the watchdog's settings, channels, user names). No Set
+// command, nothing that loads, starts or stops the watchdog, no password.
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -17,6 +17,7 @@ namespace {
 // netFn, command: the only requests capture sends.
 constexpr std::uint8_t kApp = 0x06, kSensor = 0x04, kStorage = 0x0A;
 constexpr std::uint8_t kGetDeviceId = 0x01, kGetWatchdogTimer = 0x25, kGetChannelInfo = 0x42, kGetUserName = 0x46;
+constexpr std::size_t kWatchdogAnswer = 8;  // IPMI 2.0 27.7: data bytes after the completion code
 constexpr std::uint8_t kGetSensorThresholds = 0x27, kGetSensorReading = 0x2D;
 constexpr std::uint8_t kGetFruAreaInfo = 0x10, kReadFruData = 0x11, kReserveSdr = 0x22, kGetSdr = 0x23;
 constexpr std::uint8_t kBmcAddress = 0x20;
@@ -143,14 +144,18 @@ void capture_ipmi(Capture& c) {
     }
     conf += std::string("kcs ") + (bmc.IsSupportKCS ? "present" : "absent") + "\nsmic " +
             (bmc.IsSupportSMIC ? "present" : "absent") + "\n";
-    // The watchdog as it stands, read only: the report shows its settings.
-    if (bmc.ask(kApp, kGetWatchdogTimer, {}, answer) && answer.size() >= 8)
+    // The watchdog as it stands, read only: the report shows its settings. A BMC that refuses
+    // them, or answers short (the library takes neither), must do so in the replay too.
+    std::uint8_t refused = 0;
+    if (!bmc.ask(kApp, kGetWatchdogTimer, {}, answer, &refused))
+        conf += "watchdog refused " + Hex(refused, 2) + "\n";
+    else if (answer.size() < kWatchdogAnswer)
+        conf += "watchdog bytes " + std::to_string(answer.size()) + "\n";
+    else
         conf += "watchdog use " + Hex(answer[0], 2) + " actions " + Hex(answer[1], 2) + " pretimeout " +
                 std::to_string(answer[2]) + " flags " + Hex(answer[3], 2) + " initial " +
                 std::to_string(answer[4] | answer[5] << 8) + " present " + std::to_string(answer[6] | answer[7] << 8) +
                 "\n";
-    else
-        c.manifest.missing("ipmi/bmc.conf watchdog", "Get Watchdog Timer refused");
     for (unsigned channel = 1; channel <= 7; ++channel)
         if (bmc.ask(kApp, kGetChannelInfo, {static_cast<std::uint8_t>(channel)}, answer) && answer.size() >= 3)
             conf += "channel " + std::to_string(channel) + " medium " + Hex(answer[1] & 0x7F, 2) + " protocol " +
@@ -177,7 +182,7 @@ void capture_ipmi(Capture& c) {
         // and so must the replay. An answer too short to hold what was asked counts as the
         // library counts it, a failure.
         const std::uint8_t number = record[7];
-        std::uint8_t refused = 0;
+        refused = 0;
         if (bmc.ask(kSensor, kGetSensorReading, {number}, answer, &refused) && answer.size() >= 3) {
             unsigned state = answer.size() >= 4 ? (answer[2] | (answer[3] & 0x7F) << 8) : answer[2];
             conf += "sensor " + Hex(number, 2) + " reading " + Hex(answer[0], 2) + " state " + Hex(state, 4) + "\n";

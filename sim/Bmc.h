@@ -156,6 +156,11 @@ public:
 
     // --- watchdog timer (bmc_watchdog.cpp) ---
     BmcWatchdog watchdog;
+    // How Get Watchdog Timer is answered: with this completion code instead (0: answered),
+    // else with only the first `watchdog_answer_bytes` of its 8 data bytes, as OpenIPMI's
+    // ipmi_sim answers 6, without the present countdown. Set and Reset are not affected.
+    std::uint8_t watchdog_refused = 0;
+    std::size_t watchdog_answer_bytes = 8;
     // The time it counts down on; install_bmc hands the machine's clock. Without one, time
     // stands still at 0.
     const Clock* clock = nullptr;

@@ -152,6 +152,19 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& 
             sensor.thresholds_refused = 0;
             continue;
         }
+        if (key == "watchdog" && w.size() == 3) {
+            // How Get Watchdog Timer is answered: refused, or with only some of its bytes.
+            unsigned long code = 0;
+            if (w[1] == "refused" && Number(w[2], 0xFF, code, range) && code != 0) {
+                bmc.watchdog_refused = static_cast<std::uint8_t>(code);
+            } else if (w[1] == "bytes" && Number(w[2], 8, value, range)) {
+                bmc.watchdog_answer_bytes = value;
+                bmc.watchdog_refused = 0;
+            } else {
+                fail("expected: watchdog refused CODE (01h-FFh), or watchdog bytes N (0-8)");
+            }
+            continue;
+        }
         if (key == "watchdog") {
             // The Get Watchdog Timer answer as it stood: use, actions, pre-timeout interval,
             // expiration flags, initial and present countdowns (100 ms units).
@@ -175,6 +188,9 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& 
             dog.present = static_cast<std::uint16_t>(v[5]);
             dog.loaded = true;
             dog.running = false;
+            // Answered whole, as it was when this line was written.
+            bmc.watchdog_refused = 0;
+            bmc.watchdog_answer_bytes = Bmc().watchdog_answer_bytes;
             continue;
         }
         if (key == "channel") {
@@ -277,6 +293,10 @@ std::string bmc_conf(const Bmc& bmc) {
         out << "watchdog use " << Hex(dog.timer_use, 2) << " actions " << Hex(dog.actions, 2) << " pretimeout "
             << static_cast<unsigned>(dog.pretimeout) << " flags " << Hex(dog.expiration_flags, 2) << " initial "
             << dog.initial << " present " << dog.present << "\n";
+    // After the settings, which a reader takes as answered whole.
+    if (bmc.watchdog_answer_bytes != Bmc().watchdog_answer_bytes)
+        out << "watchdog bytes " << bmc.watchdog_answer_bytes << "\n";
+    if (bmc.watchdog_refused) out << "watchdog refused " << Hex(bmc.watchdog_refused, 2) << "\n";
     for (const auto& [number, channel] : bmc.channels)
         out << "channel " << static_cast<unsigned>(number) << " medium " << Hex(channel.medium, 2) << " protocol "
             << Hex(channel.protocol, 2) << "\n";

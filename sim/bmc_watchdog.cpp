@@ -72,6 +72,10 @@ void Bmc::set_watchdog_timer(const BmcRequest& q, BmcResponse& r) {
 
 // IPMI 2.0 27.7
 void Bmc::get_watchdog_timer(const BmcRequest&, BmcResponse& r) {
+    if (watchdog_refused) {
+        r.completion = watchdog_refused;
+        return;
+    }
     const BmcWatchdog& w = watchdog;
     std::uint16_t present = w.present;
     if (w.running) {
@@ -87,6 +91,7 @@ void Bmc::get_watchdog_timer(const BmcRequest&, BmcResponse& r) {
               static_cast<std::uint8_t>(w.initial >> 8),
               static_cast<std::uint8_t>(present & 0xFF),
               static_cast<std::uint8_t>(present >> 8)};
+    if (watchdog_answer_bytes < r.data.size()) r.data.resize(watchdog_answer_bytes);
 }
 
 }  // namespace sim

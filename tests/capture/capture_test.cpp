@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "api/exports.h"
@@ -155,6 +156,45 @@ TEST_F(Capturing, ReadingsAndThresholdsTheBmcRefusesAreRefusedInTheReplay) {
     machine->bmc->sensors.at(0x10).thresholds_refused = 0;
     EXPECT_NE(SensorRecords(machine), before);  // the refusals do show in the records
     sim::use(machine);
+}
+
+TEST_F(Capturing, AWatchdogTheBmcRefusesOrAnswersShortIsSoInTheReplay) {
+    // What GetWatchDogTimer gives on the replay of a capture of `machine`, and the watchdog
+    // lines of that capture's bmc.conf.
+    auto replayed = [this](std::string& lines) {
+        fs::remove_all(dir);
+        dir = qtest::TempDir("capture");
+        qtest::ResetLibrary();
+        sim::use(machine);
+        Run();
+        std::istringstream conf(File("ipmi/bmc.conf"));
+        lines.clear();
+        for (std::string line; std::getline(conf, line);)
+            if (line.rfind("watchdog", 0) == 0) lines += line + "\n";
+        std::string error;
+        std::shared_ptr<sim::Machine> replay = sim::load_machine(dir, error);
+        EXPECT_NE(replay, nullptr) << error;
+        qtest::ResetLibrary();
+        sim::use(replay ? replay : machine);
+        unsigned char action = 0;
+        int initial = 0, present = 0;
+        return GetWatchDogTimer(&action, &initial, &present);
+    };
+    std::string lines;
+    // A whole answer is kept as it is: the replay's timer answers.
+    EXPECT_EQ(replayed(lines), 0);
+    EXPECT_EQ(lines, "watchdog use 0x00 actions 0x00 pretimeout 0 flags 0x00 initial 0 present 0\n");
+    // As OpenIPMI's ipmi_sim: six data bytes, no present countdown; the library refuses that.
+    machine->bmc->watchdog_answer_bytes = 6;
+    EXPECT_EQ(replayed(lines), -1);
+    EXPECT_EQ(lines, "watchdog bytes 6\n");
+    // A BMC without the command.
+    machine->bmc->watchdog_answer_bytes = 8;
+    machine->bmc->watchdog_refused = 0xC1;
+    EXPECT_EQ(replayed(lines), -1);
+    EXPECT_EQ(lines, "watchdog refused 0xC1\n");
+    // The capture only asked: nothing was loaded or started.
+    EXPECT_FALSE(machine->bmc->watchdog.loaded);
 }
 
 TEST_F(Capturing, APartThatCannotBeReadIsListedAndTheRestKept) {

@@ -249,12 +249,39 @@ TEST(BmcCapture, BadFilesAreRefusedWithTheirPlace) {
     ASSERT_TRUE(sim::read_bmc_conf("sensor 0x10 reading 5\nthresholds 0x10 readable 1 values 1 2 3 4 5 6\n", back, error));
     EXPECT_EQ(back.sensors.at(0x10).reading_refused, 0);
     EXPECT_EQ(back.sensors.at(0x10).thresholds_refused, 0);
+    // So do the watchdog's: the answer cut to 6 bytes, or refused; only Get is affected.
+    sim::Bmc short_watchdog;
+    short_watchdog.watchdog_answer_bytes = 6;
+    ASSERT_TRUE(sim::read_bmc_conf(sim::bmc_conf(short_watchdog), back, error)) << error;
+    EXPECT_EQ(back.watchdog_answer_bytes, 6u);
+    EXPECT_EQ(back.watchdog_refused, 0);
+    EXPECT_EQ(back.handle(Request(0x06, 0x24, {0x04, 0x00, 0x00, 0x00, 0x58, 0x02})).completion, 0);
+    sim::BmcResponse got = back.handle(Request(0x06, 0x25));
+    EXPECT_EQ(got.completion, 0);
+    EXPECT_EQ(got.data, (std::vector<std::uint8_t>{0x04, 0x00, 0x00, 0x00, 0x58, 0x02}));
+    short_watchdog.watchdog_refused = 0xC1;
+    ASSERT_TRUE(sim::read_bmc_conf(sim::bmc_conf(short_watchdog), back, error)) << error;
+    EXPECT_EQ(back.watchdog_refused, 0xC1);
+    EXPECT_EQ(back.handle(Request(0x06, 0x25)).completion, 0xC1);
+    EXPECT_EQ(sim::bmc_conf(sim::Bmc()).find("watchdog"), std::string::npos);  // a whole answer is the default
+    // They are written after the settings, whose line alone means a whole answer.
+    short_watchdog.watchdog.loaded = true;
+    short_watchdog.watchdog.initial = 600;
+    sim::Bmc loaded;
+    ASSERT_TRUE(sim::read_bmc_conf(sim::bmc_conf(short_watchdog), loaded, error)) << error;
+    EXPECT_EQ(loaded.watchdog.initial, 600);
+    EXPECT_EQ(loaded.watchdog_answer_bytes, 6u);
+    EXPECT_EQ(loaded.watchdog_refused, 0xC1);
+    ASSERT_TRUE(sim::read_bmc_conf("watchdog use 4 actions 0 pretimeout 0 flags 0 initial 600 present 600", loaded, error));
+    EXPECT_EQ(loaded.watchdog_answer_bytes, 8u);
+    EXPECT_EQ(loaded.watchdog_refused, 0);
     for (const char* bad : {"sensor 300 reading 1", "sensor 1 reading 256", "sensor 1 speed 3", "sensor 1 reading",
                             "smic maybe", "manufacturer 0x1000000", "ipmi-version 2.10", "device-id -1",
                             "wattage 5", "sensor 1 refused 0", "sensor 1 refused 0x100", "thresholds 1 refused 0",
                             "thresholds 1 refused", "thresholds 1 refused 0xC1 values",
                             "watchdog use 1 actions 0 pretimeout 0 flags 0 initial 70000 present 0",
-                            "watchdog use 1 actions 0 pretimeout 0 flags 0 initial 10"})
+                            "watchdog use 1 actions 0 pretimeout 0 flags 0 initial 10", "watchdog refused 0",
+                            "watchdog bytes 9", "watchdog bytes", "watchdog stopped 1"})
         EXPECT_FALSE(sim::read_bmc_conf(bad, bmc, error)) << bad;
 }
 

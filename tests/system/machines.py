@@ -56,12 +56,16 @@ LARGE_TABLE_OPTIONS = ["type=11," + ",".join("value=QV OEM string %02d padding t
 
 
 class Machine:
-    def __init__(self, name, entry_point, memory, extra_smbios=(), append=""):
+    def __init__(self, name, entry_point, memory, extra_smbios=(), append="", bmc="qemu"):
         self.name = name
         self.entry_point = entry_point
         self.memory = memory
         self.extra_smbios = list(extra_smbios)
         self.append = append
+        # The BMC behind the KCS interface: "qemu", QEMU's own ipmi-bmc-sim, or "ipmi_sim",
+        # OpenIPMI's simulator reached through ipmi-bmc-extern (openipmi.py). Both are loaded
+        # with the same repository and FRU; only ipmi_sim answers Get Sensor Thresholds.
+        self.bmc = bmc
 
 
 MACHINES = {
@@ -69,8 +73,9 @@ MACHINES = {
     "classic": Machine("classic", 32, "512M"),
     # Only an SMBIOS 3 entry point; a large table placed by SeaBIOS at the top of 2 GiB.
     "smbios3": Machine("smbios3", 64, "2G", extra_smbios=LARGE_TABLE_OPTIONS),
-    # The classic machine booted with the kernel locked down: /dev/mem and iopl refused.
-    "lockdown": Machine("lockdown", 32, "512M", append="lockdown=integrity"),
+    # The classic machine booted with the kernel locked down: /dev/mem and iopl refused. Its
+    # BMC is ipmi_sim, so that the thresholds the library reads from a BMC are checked too.
+    "lockdown": Machine("lockdown", 32, "512M", append="lockdown=integrity", bmc="ipmi_sim"),
 }
 
 # Disks: model names tell them apart; sizes in MiB.
@@ -159,9 +164,17 @@ def qemu_command(machine, work, kernel, initramfs, disks, output, bmc):
         "-device", "ide-hd,drive=out0,bus=ide.1,unit=0,model=%s" % OUTPUT_MODEL,
     ]
     # The BMC: our sensor repository and FRU inventory behind a KCS interface.
-    command += [
-        "-device", "ipmi-bmc-sim,id=bmc0,sdrfile=%s,frudatafile=%s,fruareasize=%d,fwrev1=%d,fwrev2=%d"
-        % (bmc["sdr"], bmc["fru"], bmc["fru_size"], bmc["major"], bmc["minor"]),
-        "-device", "isa-ipmi-kcs,bmc=bmc0",
-    ]
+    if machine.bmc == "ipmi_sim":
+        # ipmi_sim, started by the host, listens on bmc["port"]; QEMU retries each second
+        # should it not answer at once.
+        command += [
+            "-chardev", "socket,id=ipmi0,host=127.0.0.1,port=%d,reconnect=1" % bmc["port"],
+            "-device", "ipmi-bmc-extern,chardev=ipmi0,id=bmc0",
+        ]
+    else:
+        command += [
+            "-device", "ipmi-bmc-sim,id=bmc0,sdrfile=%s,frudatafile=%s,fruareasize=%d,fwrev1=%d,fwrev2=%d"
+            % (bmc["sdr"], bmc["fru"], bmc["fru_size"], bmc["major"], bmc["minor"]),
+        ]
+    command += ["-device", "isa-ipmi-kcs,bmc=bmc0"]
     return command

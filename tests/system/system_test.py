@@ -30,6 +30,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 
 import checks  # noqa: E402
 import machines  # noqa: E402
+import openipmi  # noqa: E402
 
 ARCHES = ("i386", "x86_64")
 # Guest programs run after the report, in order; each is a shell fragment in commands/. The
@@ -79,11 +80,12 @@ def copy_into(root, path, target=None):
 
 
 def bmc_files(build):
-    """The sample server's sensor repository and FRU inventory, loaded into QEMU's BMC."""
+    """The sample server's sensor repository and FRU inventory, loaded into the guest's BMC,
+    and its readings and thresholds (bmc.conf), which only ipmi_sim is given."""
     ipmi = os.path.join(system_dir(build), "release-i386", "machines", "sample-server", "ipmi")
     fru = os.path.join(ipmi, "fru0.bin")
     return dict(sdr=os.path.join(ipmi, "sdr.bin"), fru=fru, fru_size=os.path.getsize(fru),
-                major=checks.BMC_FIRMWARE[0], minor=checks.BMC_FIRMWARE[1])
+                conf=os.path.join(ipmi, "bmc.conf"), major=checks.BMC_FIRMWARE[0], minor=checks.BMC_FIRMWARE[1])
 
 
 def kernel_dir():
@@ -138,14 +140,27 @@ def boot(build, name):
     output = os.path.join(work, "output.img")
     machines.make_output_disk(output)
     disks = {disk: os.path.join(assets, disk + ".img") for disk in machines.DISKS}
+    bmc = bmc_files(build)
+    simulator = None
+    if machine.bmc == "ipmi_sim":
+        # Its own limit outlasts QEMU's, and it is stopped as soon as QEMU is gone.
+        bmc["port"] = openipmi.free_port()
+        try:
+            simulator = openipmi.start(work, bmc, bmc["port"], BOOT_TIMEOUT + 10)
+        except RuntimeError as error:
+            sys.exit("system test: %s" % error)
     command = machines.qemu_command(machine, work, os.path.join(kernel_dir(), "vmlinuz"),
-                                    os.path.join(assets, "initramfs.cpio"), disks, output, bmc_files(build))
+                                    os.path.join(assets, "initramfs.cpio"), disks, output, bmc)
     with open(os.path.join(work, "qemu-command"), "w") as out:
         out.write(" ".join(command) + "\n")
     start = time.monotonic()
-    result = subprocess.run(["timeout", str(BOOT_TIMEOUT)] + command, capture_output=True, text=True)
+    try:
+        result = subprocess.run(["timeout", str(BOOT_TIMEOUT)] + command, capture_output=True, text=True)
+    finally:
+        if simulator:
+            openipmi.stop(simulator)
     seconds = time.monotonic() - start
-    line = "system test: machine %s booted, ran and powered off in %.1f s" % (name, seconds)
+    line = "system test: machine %s (BMC %s) booted, ran and powered off in %.1f s" % (name, machine.bmc, seconds)
     print(line)
     with open(os.path.join(work, "boot-time"), "w") as out:
         out.write(line + "\n")

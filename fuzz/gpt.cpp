@@ -13,7 +13,7 @@
 namespace {
 
 constexpr unsigned long long kDiskBytes = 1ULL << 30;
-constexpr std::size_t kHeaderSizeAt = 12, kHeaderCrcAt = 16, kMyLbaAt = 24, kEntriesLbaAt = 72, kCountAt = 80,
+constexpr std::size_t kHeaderSizeAt = 12, kHeaderCrcAt = 16, kEntriesLbaAt = 72, kCountAt = 80,
                       kEntrySizeAt = 84, kEntriesCrcAt = 88;
 constexpr unsigned long long kMostEntryBytes = 1 << 20;  // as the decoder bounds the array
 // Arrays are cut to 8 entries of 128 bytes: the decoder's bound is tested by its unit tests,
@@ -108,7 +108,7 @@ void fuzz::Decode(const std::uint8_t* data, std::size_t size) {
     const unsigned long long entry_size = Le(header, kEntrySizeAt, 4);
     if (entry_size > 0 && Le(header, kCountAt, 4) * entry_size > kFuzzedEntryBytes)
         PutLe32(header, kCountAt, static_cast<unsigned int>(kFuzzedEntryBytes / entry_size));
-    (void)kMyLbaAt;  // left to the input: a header that names another LBA than its own is refused
+    // The header's own LBA (byte 24) is left to the input: naming another one is refused.
     Disk disk(sector, std::move(header), std::vector<std::uint8_t>(data + header_bytes, data + size), backup_only);
     disk.seal();
     const DiskReader read = [&disk](unsigned long long offset, void* buffer, std::size_t count) {

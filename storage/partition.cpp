@@ -25,6 +25,10 @@ constexpr unsigned long long kTableOffset = 0x1BE;
 constexpr int kPrimarySlots = 4;
 constexpr int kRecordEntries = sizeof(PartitionInformation::partition) / sizeof(PARTITION);
 constexpr unsigned char kExtendedLba = 0x0F;
+// Logical partitions are numbered 5 to 60 at most, as in the walk of current kernels' disks
+// (sfdisk's limit). Without it, a damaged extended partition of 2^32 sectors whose records
+// all say another follows had the walk read one sector per cylinder: 267,000 scattered reads.
+constexpr int kMostLogical = 60 - kPrimarySlots;
 
 // Reads the 16-byte entry at `offset` of the disk; false when it cannot be read whole.
 bool ReadEntry(int fd, unsigned long long offset, partition& entry) {
@@ -78,12 +82,13 @@ int get_logic_info_from_ext(int fd, partition ext, PartitionInformation* PI, int
     unsigned long long logic_cyl_start = ext_start / kSectorsPerCylinder;
 
     // A damaged table whose links never end must not walk forever: every record lies
-    // inside the extended partition and inside the disk, and the cylinder only grows.
+    // inside the extended partition and inside the disk, the cylinder only grows, and no
+    // more records are read than logical partitions can be numbered.
     long long end = platform::lseek(fd, 0, SEEK_END);
     unsigned long long disk_bytes = end < 0 ? ~0ULL : static_cast<unsigned long long>(end);
     unsigned long long ext_end = ext_start + ext_size;
 
-    while (*nr_part < kRecordEntries) {
+    while (*nr_part < kRecordEntries && nr_logic_part < kMostLogical) {
         if (logic_cyl_start * kSectorsPerCylinder >= ext_end) break;
         unsigned long long offset = logic_cyl_start * kBytesPerCylinder + kTableOffset;
         partition logical;

@@ -242,6 +242,24 @@ TEST_F(PartitionWalk, ALoopingChainEndsAtTheExtendedPartitionAndAtTheDisk) {
     EXPECT_EQ(ReadOffsets("/dev/hdb").size(), 4u + 2 * 10);
 }
 
+TEST_F(PartitionWalk, ALoopingChainEndsAtTheLastPartitionNumber) {
+    // 2000 cylinders of records of an unreported type, each saying another follows: only
+    // the records of partitions 5 to 60 are read, then the walk goes on to the next disk.
+    sim::SparseDisk& a = Disk('a', 3000 * kCylinder);
+    sim::write_partition_entry(a, 0, 0, 0x0F, kCylinder, 2000 * kCylinder);
+    sim::write_partition_entry(a, 0, 1, 0x83, 2001 * kCylinder, 10 * kCylinder);
+    for (std::uint64_t c = 1; c < 2001; ++c) {
+        sim::write_partition_entry(a, c * kCylinder, 0, c == 57 ? 0x83 : 0x12, 63, 0);
+        sim::write_partition_entry(a, c * kCylinder, 1, 0x05, 0, 0);
+    }
+    sim::write_partition_entry(Disk('b', 100 * kCylinder), 0, 0, 0x83, 63, 10 * kCylinder - 63);
+
+    auto entries = Walk();
+    EXPECT_EQ(ReadOffsets("/dev/hda").size(), 4u + 2 * 56);
+    EXPECT_EQ(entries, (std::vector<Entry>{{"/dev/hda2", std::to_string(10 * kCylinderBytes), "Linux"},
+                                           {"/dev/hdb1", std::to_string((10 * kCylinder - 63) * 512), "Linux"}}));
+}
+
 TEST_F(PartitionWalk, TablesThatCannotBeReadAreEmpty) {
     // hda: the disk ends inside the partition table; only slot 1 is whole.
     sim::SparseDisk& a = Disk('a', 1);

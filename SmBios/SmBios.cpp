@@ -39,8 +39,12 @@ void SmBios::ForgetTable() {
 bool SmBios::AllocateTable(unsigned int length) {
     ForgetTable();
     if (length > 0xFFFFFFFFu - 2u) return false;
-    BiosData = new (std::nothrow) char[length + 2u]();
+    // Not cleared: every source reads the whole length over it (a 3.x table may be given
+    // 1 MiB, most of it past the end-of-table structure), and a short read clears the rest.
+    // The two bytes past the end are zero, so a string at the very end still ends.
+    BiosData = new (std::nothrow) char[length + 2u];
     if (!BiosData) return false;
+    BiosData[length] = BiosData[length + 1u] = 0;
     BiosDataLength = length;
     return true;
 }

@@ -167,6 +167,7 @@ bool SmBios::ReadFromSysfs() {
     long n = read ? ReadFully(fd, BiosData, length) : -1;
     platform::close(fd);
     if (n >= 0 && (length == 0 || n > 0)) {
+        std::memset(BiosData + n, 0, length - static_cast<unsigned int>(n));
         BiosDataLength = static_cast<unsigned int>(n);
         if (BuildIndex()) {
             answered = "sysfs";

@@ -1,6 +1,7 @@
 // MBR and EBR chains: the bytes are the disk's sectors, repeated all over the disk (sector
 // n is sector n modulo their count), so that the extended boot records a table points to
 // are found wherever it points; served as /dev/hda and walked by GetInfo(INFO_PARTITION).
+#include <algorithm>
 #include <vector>
 
 #include "api/Qarvel.h"
@@ -18,10 +19,16 @@ public:
     std::uint64_t size() const override { return 1ULL << 40; }
     long read(std::uint64_t offset, void* buffer, std::size_t count) const override {
         if (offset >= size() || sectors_.empty()) return 0;
+        if (count > size() - offset) count = static_cast<std::size_t>(size() - offset);
         auto* out = static_cast<std::uint8_t*>(buffer);
-        std::size_t done = 0;
-        for (; done < count && offset + done < size(); ++done) out[done] = sectors_[(offset + done) % sectors_.size()];
-        return static_cast<long>(done);
+        std::size_t at = static_cast<std::size_t>(offset % sectors_.size());
+        for (std::size_t done = 0; done < count;) {
+            const std::size_t piece = std::min(count - done, sectors_.size() - at);
+            std::memcpy(out + done, sectors_.data() + at, piece);
+            done += piece;
+            at = 0;
+        }
+        return static_cast<long>(count);
     }
 
 private:

@@ -83,7 +83,7 @@ BmcResponse Bmc::handle(const BmcRequest& request) {
     std::optional<std::uint8_t> fault;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        log_.push_back(request);
+        if (log_limit > 0) log_.push_back(request);
         while (log_.size() > log_limit) log_.pop_front();
         ++received_;
         if (auto it = failing_requests_.find(received_); it != failing_requests_.end()) fault = it->second;

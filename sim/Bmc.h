@@ -212,7 +212,8 @@ public:
     // (invalid command for an unknown one, length invalid for a short one).
     BmcResponse handle(const BmcRequest& request);
 
-    // --- the request log: the latest `log_limit` requests, so a long replay does not grow ---
+    // --- the request log: the latest `log_limit` requests, so a long replay does not grow
+    //     (0 logs none) ---
     std::vector<BmcRequest> log() const;
     std::size_t log_limit = 65536;
     std::size_t count(std::uint8_t netfn, std::uint8_t cmd) const;

@@ -292,6 +292,7 @@ void Machine::record(Access::Kind kind, const std::string& path, int fd, std::ui
     std::lock_guard<std::mutex> lock(log_mutex_);
     if (kind == Access::Open && fd >= 0) open_[fd] = path;
     if (kind == Access::Close) open_.erase(fd);
+    if (log_limit == 0) return;
     log_.push_back({kind, path, fd, offset});
     while (log_.size() > log_limit) log_.pop_front();
 }

@@ -195,7 +195,8 @@ public:
     // library call (for instance to call the library again from "inside" it).
     std::function<void(const std::string& path)> on_read;
 
-    // The access log: the latest `log_limit` accesses, so that a long replay does not grow.
+    // The access log: the latest `log_limit` accesses, so that a long replay does not grow
+    // (0 logs none; open descriptors are followed all the same).
     void record(Access::Kind kind, const std::string& path, int fd, std::uint64_t offset = 0);
     std::vector<Access> accesses() const;
     std::size_t count(Access::Kind kind, const std::string& path) const;

@@ -150,6 +150,20 @@ bool snapshot_time(const std::string& text, std::uint64_t& microseconds) {
     return true;
 }
 
+}  // namespace
+
+bool proc_snapshot(const std::string& name, std::string& target, std::uint64_t& from) {
+    target = "/proc/" + name;
+    from = 0;
+    const auto at = target.rfind('@');
+    if (at == std::string::npos || target.find('/', at) != std::string::npos) return true;
+    if (!snapshot_time(target.substr(at + 1), from)) return false;
+    target.resize(at);
+    return true;
+}
+
+namespace {
+
 // Every file under proc/ is served under /proc. A name ending in "@T" is a snapshot of the
 // file that the machine shows from T seconds of simulated time on.
 void load_proc_tree(const fs::path& root, const std::string& relative, Machine& machine, LoadProblems& problems) {
@@ -161,7 +175,7 @@ void load_proc_tree(const fs::path& root, const std::string& relative, Machine& 
     }
     for (; it != fs::directory_iterator(); it.increment(ec)) {
         const std::string name = relative + it->path().filename().string();
-        std::string target = "/proc/" + name;
+        std::string target;
         std::error_code type_error;
         if (it->is_directory(type_error)) {
             machine.files.add_directory(target);
@@ -169,14 +183,10 @@ void load_proc_tree(const fs::path& root, const std::string& relative, Machine& 
             continue;
         }
         std::uint64_t from = 0;
-        auto at = target.rfind('@');
-        if (at != std::string::npos && target.find('/', at) == std::string::npos) {
-            if (!snapshot_time(target.substr(at + 1), from)) {
-                problems.errors.push_back("proc/" + escaped(name) +
-                                          ": the time after @ is not a number of seconds such as 1 or 0.5");
-                continue;
-            }
-            target.resize(at);
+        if (!proc_snapshot(name, target, from)) {
+            problems.errors.push_back("proc/" + escaped(name) +
+                                      ": the time after @ is not a number of seconds such as 1 or 0.5");
+            continue;
         }
         std::string why;
         auto content = read_capture_file(it->path().string(), why);

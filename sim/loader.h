@@ -2,6 +2,7 @@
 #ifndef QARVEL_SIM_LOADER_H
 #define QARVEL_SIM_LOADER_H
 
+#include <cstdint>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
@@ -34,6 +35,11 @@ std::optional<std::string> read_capture_file(const std::string& path, std::strin
 // "name: reason" when it exists and cannot be read.
 bool read_capture_part(const std::filesystem::path& dir, const std::string& name, std::optional<std::string>& bytes,
                        std::string& error);
+
+// A file under proc/ of a capture directory, by its path there ("stat@1.5"): the /proc file
+// it serves ("/proc/stat") and from when on, in microseconds of simulated time (0 for a name
+// without "@"). False when the time after the last "@" is no plain number of seconds.
+bool proc_snapshot(const std::string& name, std::string& target, std::uint64_t& from);
 
 // A piece of a capture file fit for a message: bytes outside printable ASCII (and the
 // backslash) as \xNN, cut after `limit` characters with "..." added.

@@ -177,7 +177,7 @@ void load_proc_tree(const fs::path& root, const std::string& relative, Machine& 
     }
     for (; it != fs::directory_iterator(); it.increment(ec)) {
         const std::string name = relative + it->path().filename().string();
-        std::string target;
+        std::string target = "/proc/" + name;
         std::error_code type_error;
         if (it->is_directory(type_error)) {
             machine.files.add_directory(target);

@@ -109,6 +109,13 @@ TEST_F(LoaderProblems, GarbageAndHugeLinesAreEscapedAndCutShort) {
     EXPECT_NE(problems.errors[1].find("AAAA..."), std::string::npos) << problems.errors[1].substr(0, 200);
 }
 
+TEST_F(LoaderProblems, EmptyProcDirectoriesAreServedWhereTheyLie) {
+    std::filesystem::create_directories(dir + "/proc/ide@1/ide0");
+    auto m = Load();
+    ASSERT_NE(m, nullptr);
+    EXPECT_TRUE(m->files.is_directory("/proc/ide@1/ide0")) << All(problems);
+}
+
 TEST_F(LoaderProblems, SnapshotTimesArePlainDecimals) {
     for (const char* bad : {"inf", "nan", "1e308", "-1", "+1", "0x10", "1.", ".5", "", "1e3", "9999999999"})
         ASSERT_TRUE(sim::write_file(dir + "/proc/stat@" + bad, std::string("cpu0 9 9 9 9\n")));

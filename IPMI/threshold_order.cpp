@@ -100,6 +100,10 @@ int WriteThreshold(IPMIsupport& ipmi, const SensorNumberInfo& sni, int threshold
         SensorThresholdInfoRaw stir = {};
         SensorThresholdInfoConverted stic = {};
         if (ipmi.GetThreshold(order, stir, stic) != 0) return -1;
+        // A write sends all six thresholds. When discovery holds none of the sensor's own (its
+        // Get Sensor Thresholds failed and left zeros, or the BMC called none readable), the
+        // five not being set would be written over with bytes that are not theirs.
+        if (stir.readableFlag == 0) return -1;
         // The factors are asked for by a one-byte position: past it they would be another
         // sensor's, and the value would be converted wrongly.
         if (order > 0xFF) return -1;

@@ -109,6 +109,22 @@ TEST_F(ThresholdExports, TheSecondSensorRefusesAndTheFirstKeepsItsValue) {
     EXPECT_EQ(bmc->count(kSensorNetFn, kSetSensorThresholds), 4u);
 }
 
+TEST_F(ThresholdExports, ASensorWhoseThresholdsWereNotReadIsNotWrittenOver) {
+    // A busy BMC refuses Get Sensor Thresholds for sensor 2 during discovery only. Writing
+    // its upper critical threshold would send zeros for the five others.
+    AddSensor(Thermometer(1, 7), 25);
+    AddSensor(Thermometer(2, 7), 25);
+    bmc->sensors[2].thresholds_refused = sim::completion::kUnspecified;
+    SensorThresholdInformation all = Cleared();
+    ASSERT_EQ(GetAllThresholdInfo(&all), 0);
+    bmc->sensors[2].thresholds_refused = 0;
+    const auto before = bmc->sensors[2].thresholds;
+    EXPECT_EQ(SetThresholdInfo(7, 1, kUpperCritical, 85.0), -1);
+    EXPECT_EQ(bmc->sensors[1].thresholds[4], 85);  // the sensor before it is written
+    EXPECT_EQ(bmc->sensors[2].thresholds, before);
+    EXPECT_EQ(bmc->count(kSensorNetFn, kSetSensorThresholds), 1u);
+}
+
 TEST_F(ThresholdExports, NoSensorOfThatEntityAndTypeWritesNothing) {
     AddSensor(Thermometer(1, 7), 25);
     EXPECT_EQ(SetThresholdInfo(7, 2, kLowerWarning, 1.0), 0);

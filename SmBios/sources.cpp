@@ -25,6 +25,8 @@ constexpr unsigned int kLastAnchor = 0xFFE0;
 // position stays inside it.
 constexpr unsigned int kScanPadding = sizeof(SmBiosTableEntryPoint);
 constexpr unsigned int kPage = 4096;
+// The 2.x entry point's bytes up to its table's structure count (offset 28, two bytes).
+constexpr unsigned int kShortestSmBiosEntry = 30;
 // A 3.x entry point gives only the table's maximum size, and the walk ends at the end-of-table
 // structure, so firmware may declare far more than it holds. No more than this is read or
 // allocated: sixteen times the largest 2.x table, and well past any table seen on a server.
@@ -122,9 +124,12 @@ bool SmBios::AdoptEntryPoint(const unsigned char* bytes, unsigned int length, un
     }
     // Neither checksums nor lengths of the older entry points are examined: tables that
     // get them wrong have always been read.
-    if (length >= sizeof SmBiosEntry && std::memcmp(bytes, "_SM_", 4) == 0) {
+    // SMBIOS 2.1 itself gave the entry point a length of 30 (0x1E) where it is 31, so
+    // firmware of that time writes 30, and the kernel's sysfs copy then holds only 30
+    // bytes. Nothing past byte 29 is read; the BCD revision stays 0.
+    if (length >= kShortestSmBiosEntry && std::memcmp(bytes, "_SM_", 4) == 0) {
         MatchSMBIOS = 1;
-        std::memcpy(&SmBiosEntry, bytes, sizeof SmBiosEntry);
+        std::memcpy(&SmBiosEntry, bytes, length < sizeof SmBiosEntry ? length : sizeof SmBiosEntry);
         address = SmBiosEntry.StructureTableAddress;
         tableLength = SmBiosEntry.StructureTableLength;
         return true;

@@ -252,6 +252,29 @@ TEST_F(Sources, LockdownWithSysfsReadsTheKernelsCopyAndPrintsNothing) {
     EXPECT_STREQ(reinterpret_cast<const BaseBoardInformation*>(s.records.data())->Manufacturer, "Acme Boards");
 }
 
+TEST_F(Sources, ThirtyByteEntryPointOfSmBios21FirmwareIsReadFromSysfs) {
+    // Firmware following SMBIOS 2.1 declares the entry point 30 bytes long, and the kernel
+    // publishes just those 30; under lockdown sysfs is the only way to the table.
+    machine->kernel = sim::Kernel::Current;
+    machine->lockdown = true;
+    Publish(qtest::IdentityTable());
+    std::string entry = *machine->files.content(sim::kSysfsEntryPoint, 0);
+    ASSERT_EQ(entry.size(), 31u);
+    entry.resize(30);
+    entry[5] = 30;
+    entry[4] = 0;
+    unsigned char sum = 0;
+    for (char c : entry) sum = static_cast<unsigned char>(sum + static_cast<unsigned char>(c));
+    entry[4] = static_cast<char>(-sum);
+    machine->files.add(sim::kSysfsEntryPoint, entry);
+    testing::internal::CaptureStderr();
+    Sweep s = SweepAll();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(s.source, "sysfs");
+    EXPECT_EQ(s.results, kAllAnswered);
+    EXPECT_STREQ(reinterpret_cast<const BaseBoardInformation*>(s.records.data())->Manufacturer, "Acme Boards");
+}
+
 TEST_F(Sources, LockdownWithoutSysfsPrintsTheOpenErrorAndHasNoTable) {
     machine->lockdown = true;
     Publish(qtest::IdentityTable());

@@ -146,8 +146,9 @@ private:
             static const unsigned char kUnused[16] = {};
             if (std::memcmp(e, kUnused, 16) == 0) continue;
             unsigned long long first = Le64(e + 32), last = Le64(e + 40);
-            // An entry over all 2^64 sectors would count none; no disk holds it.
-            if (last < first || last - first == ~0ULL) continue;
+            // As the kernel does, an entry that ends past the disk is no partition (its
+            // size in bytes could not even be counted).
+            if (last < first || last > disk_bytes_ / sector_ - 1) continue;
             TablePartition p{};
             p.number = static_cast<int>(i + 1);
             p.start = first;

@@ -252,9 +252,16 @@ TEST(PartitionTable, HostileGptHeadersAreRefused) {
 }
 
 TEST(PartitionTable, GptEntriesNoDiskCanHoldAreLeftOut) {
-    // Ending before it starts, or spanning all 2^64 sectors, which as a count is 0.
+    // Ending before it starts, spanning all 2^64 sectors (which as a count is 0), or ending
+    // past the disk: 2^56 sectors of 512 bytes would wrap a 64-bit byte count to 0.
     sim::SparseDisk disk(64 * kMiB * 512);
-    sim::GptLayout(disk).add(kLinux, 10).add_sectors(kLinux, 0, ~0ULL).add_sectors(kSwap, 9000, 8999).write();
+    sim::GptLayout(disk)
+            .add(kLinux, 10)
+            .add_sectors(kLinux, 0, ~0ULL)
+            .add_sectors(kSwap, 9000, 8999)
+            .add_sectors(kLinux, 1, 1ULL << 56)
+            .add_sectors(kSwap, 64 * kMiB - 100, 64 * kMiB)
+            .write();
     DiskReader read = [&disk](unsigned long long offset, void* buffer, std::size_t count) {
         return disk.read(offset, buffer, count) == static_cast<long>(count);
     };

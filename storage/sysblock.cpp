@@ -89,11 +89,19 @@ bool ParseNumber(const std::string& text, long long& value, int base = 10) {
 std::string ScsiAddress(const std::string& block, long long (&address)[4]) {
     std::vector<std::string> names;
     if (!platform::list_directory((block + "/device/scsi_device").c_str(), names) || names.size() != 1) return "";
-    unsigned long long parts[4];
-    char rest;
-    if (std::sscanf(names[0].c_str(), "%llu:%llu:%llu:%llu%c", &parts[0], &parts[1], &parts[2], &parts[3], &rest) != 4)
-        return "";
-    for (int i = 0; i < 4; ++i) address[i] = static_cast<long long>(parts[i]);
+    // Four decimal numbers and nothing else: sscanf's %llu would take "-1" as a huge number,
+    // which would become a negative position.
+    long long parts[4] = {};
+    std::size_t at = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::size_t end = i < 3 ? names[0].find(':', at) : names[0].size();
+        if (end == std::string::npos || end == at || end - at > 18 ||
+            names[0].find_first_not_of("0123456789", at) < end)
+            return "";
+        parts[i] = std::stoll(names[0].substr(at, end - at));
+        at = end + 1;
+    }
+    for (int i = 0; i < 4; ++i) address[i] = parts[i];
     return names[0];
 }
 
@@ -214,6 +222,17 @@ void DescribeVirtio(const std::string& block, BlockDisk& disk) {
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.compare(0, std::strlen(prefix), prefix) == 0; }
 
+// Under native NVMe multipath the kernel lists, beside each namespace's disk, one hidden
+// block device per path ("nvme0c1n1"), which has no node in /dev. Kernels before the
+// "hidden" attribute are known by the name alone.
+bool IsHiddenPath(const std::string& block, const std::string& name) {
+    if (Attribute(block + "/hidden") == "1") return true;
+    unsigned a = 0, b = 0, c = 0;
+    int end = 0;
+    return std::sscanf(name.c_str(), "nvme%uc%un%u%n", &a, &b, &c, &end) == 3 &&
+           static_cast<std::size_t>(end) == name.size();
+}
+
 // Channels of the IDE controllers in order (controller, ATA port), two devices each: the
 // classic positions for the first four, the SCSI address beyond.
 void NameIdePositions(std::vector<BlockDisk>& disks) {
@@ -236,7 +255,7 @@ void NameIdePositions(std::vector<BlockDisk>& disks) {
     for (BlockDisk& d : disks) {
         if (!d.ide) continue;
         auto it = channel.find({d.controller, d.place[0]});
-        if (it == channel.end() || d.place[1] > 1) continue;
+        if (it == channel.end() || d.place[1] < 0 || d.place[1] > 1) continue;
         long long position = 2 * it->second + d.place[1];
         if (position < kIdePositions) d.ControllerNo = IdePositionText[position];
     }
@@ -251,7 +270,7 @@ bool ListBlockDisks(std::vector<BlockDisk>& disks) {
     for (const std::string& name : names) {
         std::string block = "/sys/block/" + name;
         // Loop, RAM, device-mapper, MD and zram devices have no device behind them.
-        if (!platform::directory_exists((block + "/device").c_str())) continue;
+        if (!platform::directory_exists((block + "/device").c_str()) || IsHiddenPath(block, name)) continue;
         BlockDisk disk;
         disk.name = name;
         if (StartsWith(name, "nvme")) {

@@ -150,6 +150,19 @@ TEST_F(Disks, IdeDisksComeFirstWithTheirClassicPositions) {
     EXPECT_EQ(drives[2].size, "512000");
 }
 
+TEST_F(Disks, AScsiAddressThatIsNotFourNumbersIsNoDisk) {
+    // A signed target would have been taken as a huge number, then as position -1 before
+    // the first IDE position's text.
+    sim::describe_ata_port(tree, "0000:00:1f.1", 3);
+    Add(Ide("sda", 3, -1, 2, "SIGNED TARGET"));
+    Add(Ide("sdb", 4, 0, 3, "SECONDARY MASTER"));
+    Install();
+    auto drives = Inventory();
+    ASSERT_EQ(drives.size(), 1u);
+    EXPECT_EQ(drives[0].model, "SECONDARY MASTER (identify)");
+    EXPECT_EQ(drives[0].ControllerNo, "Secondry Master");
+}
+
 TEST_F(Disks, EveryKindOfDiskAndWhereItsStringsComeFrom) {
     // An ATA disk that does not answer identify: sysfs's INQUIRY strings and serial page.
     Add(Sata("sda", 1, 0, "SHORT MODEL", "WD-12345"), false);
@@ -216,6 +229,14 @@ TEST_F(Disks, NvmeUnderNativeMultipathIsPlacedByItsController) {
                                 "../../../" + pci);
         machine->files.add_link("/sys/class/nvme/nvme" + std::to_string(n),
                                 "../../devices/pci0000:00/" + pci + "/nvme/nvme" + std::to_string(n));
+        // The path through the controller: a hidden disk of its own, the same namespace.
+        std::string path = "nvme" + std::to_string(n) + "c" + std::to_string(n) + "n1";
+        std::string controller = "/sys/devices/pci0000:00/" + pci + "/nvme/nvme" + std::to_string(n);
+        machine->files.add(controller + "/" + path + "/size", "100\n");
+        if (n == 0) machine->files.add(controller + "/" + path + "/hidden", "1\n");  // older kernels have none
+        machine->files.add_link(controller + "/" + path + "/device", "..");
+        machine->files.add_link("/sys/block/" + path, "../devices/pci0000:00/" + pci + "/nvme/nvme" +
+                                                          std::to_string(n) + "/" + path);
     }
     Install();
     auto drives = Inventory();

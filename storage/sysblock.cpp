@@ -89,19 +89,14 @@ bool ParseNumber(const std::string& text, long long& value, int base = 10) {
 std::string ScsiAddress(const std::string& block, long long (&address)[4]) {
     std::vector<std::string> names;
     if (!platform::list_directory((block + "/device/scsi_device").c_str(), names) || names.size() != 1) return "";
-    // Four decimal numbers and nothing else: sscanf's %llu would take "-1" as a huge number,
-    // which would become a negative position.
-    long long parts[4] = {};
+    // Four numbers, none negative: sscanf's %llu would take "-1" as a huge number, which
+    // would become a negative position.
     std::size_t at = 0;
     for (int i = 0; i < 4; ++i) {
         const std::size_t end = i < 3 ? names[0].find(':', at) : names[0].size();
-        if (end == std::string::npos || end == at || end - at > 18 ||
-            names[0].find_first_not_of("0123456789", at) < end)
-            return "";
-        parts[i] = std::stoll(names[0].substr(at, end - at));
+        if (end == std::string::npos || !ParseNumber(names[0].substr(at, end - at), address[i])) return "";
         at = end + 1;
     }
-    for (int i = 0; i < 4; ++i) address[i] = parts[i];
     return names[0];
 }
 

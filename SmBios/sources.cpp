@@ -76,28 +76,33 @@ const char* ReadPhysical(int fd, unsigned long long address, char* out, unsigned
 }
 
 // UEFI firmware need not put an entry point in the BIOS area; the kernel names where it is
-// in the EFI system table's file ("SMBIOS3=0x..." and "SMBIOS=0x..." lines), 3.x first.
-bool EfiEntryPointAddress(unsigned long long& address) {
+// in the EFI system table's file ("SMBIOS3=0x..." and "SMBIOS=0x..." lines). Both are
+// returned, 3.x first, since firmware that publishes both may leave either one invalid.
+unsigned int EfiEntryPointAddresses(unsigned long long (&addresses)[2]) {
     int fd = platform::open(kEfiSystemTable, O_RDONLY);
-    if (fd < 0) return false;
+    if (fd < 0) return 0;
     char text[1024] = {};
     long n = ReadFully(fd, text, sizeof text - 1);
     platform::close(fd);
-    if (n <= 0) return false;
+    if (n <= 0) return 0;
+    unsigned int count = 0;
     for (const char* key : {"SMBIOS3=", "SMBIOS="}) {
         const std::size_t keyLength = std::strlen(key);
         for (const char* line = text; *line;) {
             if (std::strncmp(line, key, keyLength) == 0) {
                 char* end = nullptr;
-                address = std::strtoull(line + keyLength, &end, 0);
-                if (end != line + keyLength) return true;
+                const unsigned long long address = std::strtoull(line + keyLength, &end, 0);
+                if (end != line + keyLength) {
+                    addresses[count++] = address;
+                    break;
+                }
             }
             const char* next = std::strchr(line, '\n');
             if (!next) break;
             line = next + 1;
         }
     }
-    return false;
+    return count;
 }
 
 }  // namespace
@@ -216,17 +221,19 @@ bool SmBios::ReadFromMemory() {
     }
     const unsigned char* found = first[0] ? first[0] : first[1] ? first[1] : first[2];
 
-    unsigned int held = found ? kScanLength + kScanPadding - static_cast<unsigned int>(found - scan.get()) : 0;
-    unsigned char efiEntry[sizeof(SmBiosTableEntryPoint) + 1] = {};
+    const unsigned int held = found ? kScanLength + kScanPadding - static_cast<unsigned int>(found - scan.get()) : 0;
     unsigned long long address = 0;
-    if (!found && EfiEntryPointAddress(address) &&
-        ReadPhysical(fd, address, reinterpret_cast<char*>(efiEntry), sizeof efiEntry)) {
-        found = efiEntry;
-        held = sizeof efiEntry;
+    unsigned int length = 0;
+    bool adopted = found && AdoptEntryPoint(found, held, address, length);
+    unsigned long long efiAddresses[2] = {};
+    const unsigned int efiCount = found ? 0 : EfiEntryPointAddresses(efiAddresses);
+    for (unsigned int i = 0; i < efiCount && !adopted; ++i) {
+        unsigned char efiEntry[sizeof(SmBiosTableEntryPoint) + 1] = {};
+        adopted = ReadPhysical(fd, efiAddresses[i], reinterpret_cast<char*>(efiEntry), sizeof efiEntry) &&
+                  AdoptEntryPoint(efiEntry, sizeof efiEntry, address, length);
     }
 
-    unsigned int length = 0;
-    bool ok = found && AdoptEntryPoint(found, held, address, length) && AllocateTable(length);
+    bool ok = adopted && AllocateTable(length);
     const char* method = ok ? ReadPhysical(fd, address, BiosData, length) : nullptr;
     // A table of no bytes needs no read.
     if (ok && length == 0) method = "/dev/mem";

@@ -374,6 +374,36 @@ TEST_F(Sources, AnEntryPointOutsideTheBiosAreaIsFoundWhereTheEfiSystemTableSays)
     EXPECT_STREQ(reinterpret_cast<const BaseBoardInformation*>(with.records.data())->RomVendor, "Acme BIOS Works");
 }
 
+TEST_F(Sources, WhenTheEfiSmBios3AddressHoldsNoEntryPointTheOlderOneIsRead) {
+    sim::EntryPoint older;
+    older.address = 0x7F6E4000;
+    older.table_address = 0x7F6E7000;
+    Publish(TableWithVendorOnly("older table"), older);
+    // The 3.x entry point's checksum is broken after it was placed.
+    sim::EntryPoint smbios3;
+    smbios3.kind = sim::EntryPoint::SMBIOS3;
+    smbios3.major = 3;
+    smbios3.address = 0x7F6E5000;
+    smbios3.table_address = 0x7F6E6000;
+    Publish(qtest::IdentityTable(), smbios3);
+    unsigned char checksum = 0;
+    machine->memory.read(0x7F6E5000 + 5, &checksum, 1);
+    checksum = static_cast<unsigned char>(checksum + 1);
+    machine->memory.write(0x7F6E5000 + 5, &checksum, 1);
+    machine->files.add("/sys/firmware/efi/systab", "SMBIOS3=0x7f6e5000\nSMBIOS=0x7f6e4000\n");
+
+    Sweep s = SweepAll();
+    EXPECT_EQ(s.supported, 1);
+    EXPECT_EQ(s.results, kAllAnswered);
+    EXPECT_STREQ(reinterpret_cast<const BaseBoardInformation*>(s.records.data())->RomVendor, "older table");
+
+    // Nothing readable at the 3.x address at all: the same.
+    machine->files.add("/sys/firmware/efi/systab", "SMBIOS3=0xfffffffff000\nSMBIOS=0x7f6e4000\n");
+    s = SweepAll();
+    EXPECT_EQ(s.supported, 1);
+    EXPECT_STREQ(reinterpret_cast<const BaseBoardInformation*>(s.records.data())->RomVendor, "older table");
+}
+
 TEST_F(Sources, SourceNameIsNullAfterATableWasNotFound) {
     Publish(qtest::IdentityTable());
     { SmBios reader; }

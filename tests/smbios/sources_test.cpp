@@ -346,19 +346,27 @@ TEST_F(Sources, SysfsThatCannotBeReadFallsBackToMemory) {
     EXPECT_EQ(SweepAll().source, "/dev/mem");
 }
 
+// UEFI firmware: a 3.x entry point in boot-services memory and, elsewhere, a 2.x one for an
+// older table; nothing in 0xF0000-0xFFFFF.
+constexpr std::uint32_t kUefiSmBios3Entry = 0x7F6E5000;
+sim::EntryPoint UefiSmBios3() {
+    sim::EntryPoint e;
+    e.kind = sim::EntryPoint::SMBIOS3;
+    e.major = 3;
+    e.address = kUefiSmBios3Entry;
+    e.table_address = 0x7F6E6000;
+    return e;
+}
+sim::EntryPoint UefiSmBios2() {
+    sim::EntryPoint e;
+    e.address = 0x7F6E4000;
+    e.table_address = 0x7F6E7000;
+    return e;
+}
+
 TEST_F(Sources, AnEntryPointOutsideTheBiosAreaIsFoundWhereTheEfiSystemTableSays) {
-    // UEFI firmware: a 3.x entry point in boot-services memory and, elsewhere, a 2.x one
-    // for an older table; nothing in 0xF0000-0xFFFFF.
-    sim::EntryPoint smbios3;
-    smbios3.kind = sim::EntryPoint::SMBIOS3;
-    smbios3.major = 3;
-    smbios3.address = 0x7F6E5000;
-    smbios3.table_address = 0x7F6E6000;
-    Publish(qtest::IdentityTable(), smbios3);
-    sim::EntryPoint older;
-    older.address = 0x7F6E4000;
-    older.table_address = 0x7F6E7000;
-    Publish(TableWithVendorOnly("older table"), older);
+    Publish(qtest::IdentityTable(), UefiSmBios3());
+    Publish(TableWithVendorOnly("older table"), UefiSmBios2());
 
     Sweep without = SweepAll();
     EXPECT_EQ(without.supported, 0);
@@ -375,21 +383,13 @@ TEST_F(Sources, AnEntryPointOutsideTheBiosAreaIsFoundWhereTheEfiSystemTableSays)
 }
 
 TEST_F(Sources, WhenTheEfiSmBios3AddressHoldsNoEntryPointTheOlderOneIsRead) {
-    sim::EntryPoint older;
-    older.address = 0x7F6E4000;
-    older.table_address = 0x7F6E7000;
-    Publish(TableWithVendorOnly("older table"), older);
-    // The 3.x entry point's checksum is broken after it was placed.
-    sim::EntryPoint smbios3;
-    smbios3.kind = sim::EntryPoint::SMBIOS3;
-    smbios3.major = 3;
-    smbios3.address = 0x7F6E5000;
-    smbios3.table_address = 0x7F6E6000;
-    Publish(qtest::IdentityTable(), smbios3);
+    Publish(TableWithVendorOnly("older table"), UefiSmBios2());
+    Publish(qtest::IdentityTable(), UefiSmBios3());
+    // The 3.x entry point's checksum (byte 5) is broken after it was placed.
     unsigned char checksum = 0;
-    machine->memory.read(0x7F6E5000 + 5, &checksum, 1);
+    machine->memory.read(kUefiSmBios3Entry + 5, &checksum, 1);
     checksum = static_cast<unsigned char>(checksum + 1);
-    machine->memory.write(0x7F6E5000 + 5, &checksum, 1);
+    machine->memory.write(kUefiSmBios3Entry + 5, &checksum, 1);
     machine->files.add("/sys/firmware/efi/systab", "SMBIOS3=0x7f6e5000\nSMBIOS=0x7f6e4000\n");
 
     Sweep s = SweepAll();

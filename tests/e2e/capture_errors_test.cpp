@@ -49,6 +49,10 @@ TEST(CaptureErrors, FilesTheUserCannotReadAreReported) {
     if (::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "root without setpriv";
     // As root, the capture is read by an unprivileged user instead.
     const std::string as_user = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
+    // A checkout under a private directory (mktemp -d makes one) keeps that user from the
+    // program itself; then there is nothing this test can tell.
+    Outcome reachable = Qarvel("--machine " QARVEL_SAMPLE_MACHINE, as_user);
+    if (reachable.status != 0) GTEST_SKIP() << "the unprivileged user cannot run qarvel here: " << reachable.err;
     std::string dir = Copy("unreadable");
     ASSERT_NE(dir, "");
     fs::permissions(dir, fs::perms::all);

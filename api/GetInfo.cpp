@@ -4,7 +4,7 @@
 #include "PCI/description.h"
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
-#include "api/state.h"
+#include "process/state.h"
 #include "storage/partition.h"
 #include "storage/storage.h"
 

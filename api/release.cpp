@@ -1,6 +1,6 @@
 // release: the library's teardown. The next call that needs a reader builds a new one.
 #include "api/exports.h"
-#include "api/state.h"
+#include "process/state.h"
 
 extern "C" int release(void) {
     // Waits for the calls that use a reader; none starts until the readers are gone.

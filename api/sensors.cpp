@@ -4,7 +4,7 @@
 #include "IPMI/IPMIsupport.h"
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
-#include "api/state.h"
+#include "process/state.h"
 
 int NoEnterIPMI = 0;
 int NoEnterWatchDogTimer = 0;

@@ -4,7 +4,7 @@
 
 #include "IPMI/IPMIsupport.h"
 #include "api/exports.h"
-#include "api/state.h"
+#include "process/state.h"
 
 int NoEnterGetThreshold = 0;
 int NoEnterSetThreshold = 0;

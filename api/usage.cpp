@@ -9,7 +9,7 @@
 
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
-#include "api/state.h"
+#include "process/state.h"
 #include "platform/platform.h"
 
 extern "C" {

@@ -2,7 +2,7 @@
 // all before it looks at its busy flag.
 #include "IPMI/IPMIsupport.h"
 #include "api/exports.h"
-#include "api/state.h"
+#include "process/state.h"
 
 namespace {
 

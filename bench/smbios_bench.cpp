@@ -25,7 +25,7 @@
 
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
-#include "api/state.h"
+#include "process/state.h"
 #include "sim/Machine.h"
 #include "sim/Smbios.h"
 #include "sim/SmbiosStructures.h"

@@ -14,7 +14,7 @@
 
 #include <unistd.h>
 
-#include "api/state.h"
+#include "process/state.h"
 #include "sim/Machine.h"
 
 namespace fuzz {

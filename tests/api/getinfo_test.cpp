@@ -8,7 +8,7 @@
 
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
-#include "api/state.h"
+#include "process/state.h"
 #include "tests/support/fixture.h"
 
 namespace {

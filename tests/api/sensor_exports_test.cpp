@@ -4,7 +4,7 @@
 #include <string>
 
 #include "api/exports.h"
-#include "api/state.h"
+#include "process/state.h"
 #include "tests/ipmi/fixture.h"
 
 namespace {

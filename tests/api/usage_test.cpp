@@ -7,7 +7,7 @@
 #include <string>
 
 #include "api/exports.h"
-#include "api/state.h"
+#include "process/state.h"
 #include "sim/SmbiosStructures.h"
 #include "tests/support/fixture.h"
 

@@ -8,7 +8,7 @@
 
 #include "IPMI/IPMIsupport.h"
 #include "api/exports.h"
-#include "api/state.h"
+#include "process/state.h"
 #include "sim/loader.h"
 #include "tests/ipmi/fixture.h"
 

@@ -6,7 +6,7 @@
 
 #include "IPMI/IPMIsupport.h"
 #include "api/exports.h"
-#include "api/state.h"
+#include "process/state.h"
 #include "tests/ipmi/fixture.h"
 
 namespace {

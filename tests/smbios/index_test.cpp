@@ -6,7 +6,7 @@
 
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
-#include "api/state.h"
+#include "process/state.h"
 #include "sim/SmbiosStructures.h"
 #include "tests/support/fixture.h"
 

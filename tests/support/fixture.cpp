@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "api/state.h"
+#include "process/state.h"
 #include "sim/loader.h"
 
 namespace qtest {

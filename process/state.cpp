@@ -1,5 +1,5 @@
 // The process state of the export layer and its one reset.
-#include "api/state.h"
+#include "process/state.h"
 
 #include <cstring>
 #include <new>

@@ -1,15 +1,20 @@
-// The export layer's process state: the two readers, the sensor-discovery flag and the
-// processor-usage counters, with the locks that keep threads from using them at once.
+// The one process state: everything the library changes while it runs lives here (the two
+// readers, the sensor-discovery flag, which source answered each subsystem, the processor-usage
+// counters) with the locks that keep threads from using them at once. Exported data symbols
+// that callers may read (hDevice, InitOK, ExecuteFirstTime) are kept in step with it.
 //
 // Every export that touches a reader holds that reader's lock for the whole call, so one
 // BMC request (or SMBIOS walk) never shares its objects with another thread's, and release
 // frees nothing that a running call still uses. The busy flags stay outside: a call answers
 // 1 when its own family is busy, and waits for the lock when another family has it.
-#ifndef QARVEL_API_STATE_H
-#define QARVEL_API_STATE_H
+#ifndef QARVEL_PROCESS_STATE_H
+#define QARVEL_PROCESS_STATE_H
 
 #include <atomic>
 #include <mutex>
+
+#include "api/types.h"
+#include "process/source.h"
 
 class SmBios;
 class IPMIsupport;
@@ -24,6 +29,10 @@ struct ProcessState {
     // Whether the facade that exists found its device: -1 while there is none. Read without
     // the lock, so a watchdog export can answer busy at once while another call holds it.
     std::atomic<int> ipmiReady{-1};
+
+    // Which source answered the last probe of each subsystem (SOURCE_SMBIOS...), and why the
+    // ones before it did not. Written under that subsystem's lock; GetSourceName reads it.
+    ProbeRecord sources[SOURCE_DISK + 1];
 
     // Processor usage: the latest and the previous cumulative times (four per processor, in
     // one run of 32 longs), the differences between them, and the processor count, taken

@@ -8,7 +8,6 @@
 #include "storage/partition.h"
 #include "storage/storage.h"
 
-int NoEntersmBIOS = 0;
 
 namespace {
 
@@ -62,7 +61,7 @@ int Dispatch(SmBiosSession& session, unsigned long command, LPVOID buffer) {
 }  // namespace
 
 extern "C" int GetInfo(unsigned long command, LPVOID buffer) {
-    BusyFlag busy(NoEntersmBIOS);
+    BusyFlag busy(qarvel::State().busy.NoEntersmBIOS);
     if (!busy) return 1;
     if (!buffer) return -1;
     try {

@@ -3,19 +3,14 @@
 #ifndef QARVEL_API_EXPORTS_H
 #define QARVEL_API_EXPORTS_H
 
+#include <atomic>
+
 #include "api/Qarvel.h"
 
 class SmBios;
 class IPMIsupport;
 struct SensorThresholdInfoRaw;
 struct SensorThresholdInfoConverted;
-
-// Busy flags: 0 free, 1 while an export of the family runs.
-extern int NoEntersmBIOS;
-extern int NoEnterIPMI;           // GetIpmiInfo, the watchdog exports, GetBMCVersion
-extern int NoEnterWatchDogTimer;  // also set while a watchdog set or read works
-extern int NoEnterGetThreshold;
-extern int NoEnterSetThreshold;
 
 extern "C" int ExecuteFirstTime;  // 0 until the first reading: that one only primes cp_old
 
@@ -30,11 +25,12 @@ int GetCpuQuantity(void);
 
 // Holds a busy flag for the life of one export call. The flag is tested and set in one
 // atomic step, so two threads can never both find it free; it is cleared on every exit.
+// The flags live in the process state (qarvel::State().busy).
 class BusyFlag {
 public:
-    explicit BusyFlag(int& flag) : flag_(flag), held_(Take(flag)) {}
+    explicit BusyFlag(std::atomic<int>& flag) : flag_(flag), held_(Take(flag)) {}
     ~BusyFlag() {
-        if (held_) __atomic_store_n(&flag_, 0, __ATOMIC_RELEASE);
+        if (held_) flag_.store(0, std::memory_order_release);
     }
     BusyFlag(const BusyFlag&) = delete;
     BusyFlag& operator=(const BusyFlag&) = delete;
@@ -42,14 +38,14 @@ public:
     // False when another call holds the flag: the export answers 1 and does nothing.
     explicit operator bool() const { return held_; }
 
-    static bool IsSet(const int& flag) { return __atomic_load_n(&flag, __ATOMIC_ACQUIRE) != 0; }
+    static bool IsSet(const std::atomic<int>& flag) { return flag.load(std::memory_order_acquire) != 0; }
 
 private:
-    static bool Take(int& flag) {
+    static bool Take(std::atomic<int>& flag) {
         int expected = 0;
-        return __atomic_compare_exchange_n(&flag, &expected, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED);
+        return flag.compare_exchange_strong(expected, 1, std::memory_order_acquire, std::memory_order_relaxed);
     }
-    int& flag_;
+    std::atomic<int>& flag_;
     bool held_;
 };
 

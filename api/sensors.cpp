@@ -6,8 +6,6 @@
 #include "api/exports.h"
 #include "process/state.h"
 
-int NoEnterIPMI = 0;
-int NoEnterWatchDogTimer = 0;
 
 int EnsureSensorInfo(IPMIsupport& ipmi) {
     int& done = qarvel::State().IPMIGetSensorInfoOK;
@@ -141,9 +139,9 @@ int Dispatch(IPMIsupport& ipmi, unsigned long command, LPVOID buffer) {
 extern "C" int IsIpmiSupport(void) { return qarvel::IpmiSupported(); }
 
 extern "C" int GetIpmiInfo(unsigned long command, LPVOID buffer) {
-    BusyFlag busy(NoEnterIPMI);
+    BusyFlag busy(qarvel::State().busy.NoEnterIPMI);
     // A watchdog set or read holds both flags; either one means busy.
-    if (!busy || BusyFlag::IsSet(NoEnterWatchDogTimer)) return 1;
+    if (!busy || BusyFlag::IsSet(qarvel::State().busy.NoEnterWatchDogTimer)) return 1;
     if (!buffer) return -1;
     qarvel::IpmiSession session;  // waits while a threshold export has the facade
     IPMIsupport* ipmi = session.Ready();

@@ -6,8 +6,6 @@
 #include "api/exports.h"
 #include "process/state.h"
 
-int NoEnterGetThreshold = 0;
-int NoEnterSetThreshold = 0;
 
 namespace {
 
@@ -56,7 +54,7 @@ extern "C" int GetAllThresholdInfo(LPVOID buffer) {
 }
 
 extern "C" int GetThresholdInfo(int deviceID, int sensorType, LPVOID buffer) {
-    BusyFlag busy(NoEnterGetThreshold);
+    BusyFlag busy(qarvel::State().busy.NoEnterGetThreshold);
     if (!busy) return 1;
     qarvel::IpmiSession session;
     IPMIsupport* ipmi = session.Ready();
@@ -80,7 +78,7 @@ extern "C" int GetThresholdInfo(int deviceID, int sensorType, LPVOID buffer) {
 }
 
 extern "C" int SetThresholdInfo(int deviceID, int sensorType, int thresholdFlag, double thresholdValue) {
-    BusyFlag busy(NoEnterSetThreshold);
+    BusyFlag busy(qarvel::State().busy.NoEnterSetThreshold);
     if (!busy) return 1;
     // A threshold that does not exist: nothing is asked of the BMC.
     if (thresholdFlag < IPMIsupport::THRESHOLD_LOWER_WARNING ||

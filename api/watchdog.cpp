@@ -21,16 +21,16 @@ constexpr int kShortest = 10000, kLongest = 999000;
 template <typename Work>
 int WithFacade(bool watchdogWork, Work work) {
     if (!IsIpmiSupport()) return -1;
-    BusyFlag busy(NoEnterIPMI);
+    BusyFlag busy(qarvel::State().busy.NoEnterIPMI);
     if (!busy) return 1;
-    if (watchdogWork) __atomic_store_n(&NoEnterWatchDogTimer, 1, __ATOMIC_RELEASE);
+    if (watchdogWork) qarvel::State().busy.NoEnterWatchDogTimer.store(1, std::memory_order_release);
     int result = -1;
     {
         qarvel::IpmiSession session;
         // A release between the support query and here leaves a new facade to be built.
         if (IPMIsupport* ipmi = session.Ready()) result = work(*ipmi);
     }
-    if (watchdogWork) __atomic_store_n(&NoEnterWatchDogTimer, 0, __ATOMIC_RELEASE);
+    if (watchdogWork) qarvel::State().busy.NoEnterWatchDogTimer.store(0, std::memory_order_release);
     return result;
 }
 

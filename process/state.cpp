@@ -52,9 +52,7 @@ int ResetProcessState(Reset what) {
         s.retrieve_all_cpus = 1;
         s.quantity = 0;
         Clear(ExecuteFirstTime);
-        for (int* flag : {&NoEntersmBIOS, &NoEnterIPMI, &NoEnterWatchDogTimer, &NoEnterGetThreshold,
-                          &NoEnterSetThreshold})
-            Clear(*flag);
+        s.busy.Clear();
     }
     return 0;
 }

@@ -34,6 +34,20 @@ struct ProcessState {
     // ones before it did not. Written under that subsystem's lock; GetSourceName reads it.
     ProbeRecord sources[SOURCE_DISK + 1];
 
+    // Busy flags: 0 free, 1 while an export of the family runs (see BusyFlag in api/exports.h).
+    struct BusyFlags {
+        std::atomic<int> NoEntersmBIOS{0};
+        std::atomic<int> NoEnterIPMI{0};           // GetIpmiInfo, the watchdog exports, GetBMCVersion
+        std::atomic<int> NoEnterWatchDogTimer{0};  // also set while a watchdog set or read works
+        std::atomic<int> NoEnterGetThreshold{0};
+        std::atomic<int> NoEnterSetThreshold{0};
+        void Clear() {
+            for (std::atomic<int>* flag : {&NoEntersmBIOS, &NoEnterIPMI, &NoEnterWatchDogTimer, &NoEnterGetThreshold,
+                                           &NoEnterSetThreshold})
+                flag->store(0, std::memory_order_release);
+        }
+    } busy;
+
     // Processor usage: the latest and the previous cumulative times (four per processor, in
     // one run of 32 longs), the differences between them, and the processor count, taken
     // once per process.

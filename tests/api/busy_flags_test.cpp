@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "api/exports.h"
+#include "process/state.h"
 #include "tests/ipmi/fixture.h"
 
 namespace {
@@ -62,18 +63,18 @@ protected:
 // export runs.
 TEST_F(BusyMatrix, EachFlagBlocksItsFamilyOnly) {
     struct Row {
-        int* flag;
+        std::atomic<int>* flag;
         const char* name;
         std::vector<std::string> blocked;
     };
     const Row rows[] = {
-        {&NoEnterIPMI,
+        {&qarvel::State().busy.NoEnterIPMI,
          "NoEnterIPMI",
          {"GetIpmiInfo", "SetWatchDogTimer", "ResetWatchDogTimer", "StopWatchDogTimer", "GetWatchDogTimer",
           "GetBMCVersion"}},
-        {&NoEnterWatchDogTimer, "NoEnterWatchDogTimer", {"GetIpmiInfo"}},
-        {&NoEnterGetThreshold, "NoEnterGetThreshold", {"GetThresholdInfo"}},
-        {&NoEnterSetThreshold, "NoEnterSetThreshold", {"SetThresholdInfo"}},
+        {&qarvel::State().busy.NoEnterWatchDogTimer, "NoEnterWatchDogTimer", {"GetIpmiInfo"}},
+        {&qarvel::State().busy.NoEnterGetThreshold, "NoEnterGetThreshold", {"GetThresholdInfo"}},
+        {&qarvel::State().busy.NoEnterSetThreshold, "NoEnterSetThreshold", {"SetThresholdInfo"}},
     };
     for (const Row& row : rows) {
         for (const Export& e : Exports()) {
@@ -89,13 +90,14 @@ TEST_F(BusyMatrix, EachFlagBlocksItsFamilyOnly) {
             }
             // A watchdog set or read raises NoEnterWatchDogTimer itself and lowers it after.
             const std::string name = e.name;
-            const bool raises_it = row.flag == &NoEnterWatchDogTimer &&
+            const bool raises_it = row.flag == &qarvel::State().busy.NoEnterWatchDogTimer &&
                                    (name == "SetWatchDogTimer" || name == "GetWatchDogTimer");
             if (!raises_it) {
                 EXPECT_EQ(*row.flag, 1) << e.name << " took " << row.name << " from its holder";
             }
             *row.flag = 0;
-            EXPECT_EQ(NoEnterIPMI + NoEnterWatchDogTimer + NoEnterGetThreshold + NoEnterSetThreshold, 0) << e.name;
+            const auto& busy = qarvel::State().busy;
+            EXPECT_EQ(busy.NoEnterIPMI + busy.NoEnterWatchDogTimer + busy.NoEnterGetThreshold + busy.NoEnterSetThreshold, 0) << e.name;
         }
     }
 }
@@ -145,7 +147,8 @@ TEST_F(BusyMatrix, CallsFromInsideARunningExport) {
         EXPECT_EQ(c.outer(), 0);
         bmc->intercept = nullptr;
         EXPECT_EQ(seen, c.expected);
-        EXPECT_EQ(NoEnterIPMI + NoEnterWatchDogTimer + NoEnterGetThreshold + NoEnterSetThreshold, 0);
+        const auto& busy = qarvel::State().busy;
+        EXPECT_EQ(busy.NoEnterIPMI + busy.NoEnterWatchDogTimer + busy.NoEnterGetThreshold + busy.NoEnterSetThreshold, 0);
     }
 }
 
@@ -185,7 +188,7 @@ TEST_F(BusyMatrix, ThreadsArrivingTogetherNeverRunTogether) {
     }
     EXPECT_GE(stopped, 1);
     EXPECT_EQ(bmc->log().size(), static_cast<std::size_t>(stopped));
-    EXPECT_EQ(NoEnterIPMI, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterIPMI, 0);
 }
 
 // After a failure of any kind, the next call of the same export runs normally.
@@ -202,7 +205,8 @@ TEST_F(BusyMatrix, EveryExportRunsNormallyAfterAFailure) {
         };
         EXPECT_EQ(e.call(), -1) << e.name;
         EXPECT_FALSE(armed) << e.name << " sent nothing";
-        EXPECT_EQ(NoEnterIPMI + NoEnterWatchDogTimer + NoEnterGetThreshold + NoEnterSetThreshold, 0) << e.name;
+        const auto& busy = qarvel::State().busy;
+        EXPECT_EQ(busy.NoEnterIPMI + busy.NoEnterWatchDogTimer + busy.NoEnterGetThreshold + busy.NoEnterSetThreshold, 0) << e.name;
         EXPECT_EQ(e.call(), 0) << e.name;
     }
     bmc->intercept = nullptr;

@@ -59,7 +59,7 @@ TEST_F(GetInfoFrame, ValuesThatAreNotOneCommandDoNothing) {
         auto record = Filled<BaseBoardInformation>(0xAB);
         EXPECT_EQ(GetInfo(command, &record), 0) << std::hex << command;
         EXPECT_TRUE(Untouched(record, 0xAB)) << std::hex << command;
-        EXPECT_EQ(NoEntersmBIOS, 0);
+        EXPECT_EQ(qarvel::State().busy.NoEntersmBIOS, 0);
     }
     BaseBoardInformation board = Filled<BaseBoardInformation>(0);
     EXPECT_EQ(GetInfo(INFO_BASE_BOARD, &board), 0);
@@ -70,7 +70,7 @@ TEST_F(GetInfoFrame, NullRecordIsRefusedAndTheFlagIsFree) {
     Publish(qtest::IdentityTable());
     EXPECT_EQ(GetInfo(INFO_BASE_BOARD, nullptr), -1);
     EXPECT_EQ(GetInfo(INFO_SYSTEM, nullptr), -1);
-    EXPECT_EQ(NoEntersmBIOS, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEntersmBIOS, 0);
     SysInformation system = Filled<SysInformation>(0);
     EXPECT_EQ(GetInfo(INFO_SYSTEM, &system), 0);
 }
@@ -124,7 +124,7 @@ TEST_F(GetInfoFrame, ThreadsArrivingTogetherNeverRunTogether) {
     EXPECT_EQ(most_inside.load(), 1);
     EXPECT_EQ(machine->count(sim::Access::Open, "/dev/mem"), 1u);  // one reader was built
     for (int r : results) EXPECT_TRUE(r == 0 || r == 1) << r;
-    EXPECT_EQ(NoEntersmBIOS, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEntersmBIOS, 0);
 }
 
 TEST_F(GetInfoFrame, WithoutDevMemEverySmbiosCommandFailsAndOthersStillRun) {

@@ -55,7 +55,7 @@ TEST_F(SensorExports, TwentyFansShowSixteenAndCountTwenty) {
         EXPECT_DOUBLE_EQ(f.sti.LowerNonRecoverThreshold, (i + 1) * 100.0);
         EXPECT_DOUBLE_EQ(f.sti.LowerNonCriticalThreshold, (i + 3) * 100.0);
     }
-    EXPECT_EQ(NoEnterIPMI, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterIPMI, 0);
 }
 
 TEST_F(SensorExports, EachTemperatureCarriesItsOwnThresholds) {
@@ -129,7 +129,7 @@ TEST_F(SensorExports, NoSensorOfTheKindLeavesTheRecordAlone) {
     Patterned<VoltageInformation> volts(0);
     EXPECT_EQ(GetIpmiInfo(INFO_VOLTAGE, &volts.record), 0);
     EXPECT_EQ(volts.record.quantity, 1);
-    EXPECT_EQ(NoEnterIPMI, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterIPMI, 0);
 }
 
 TEST_F(SensorExports, AFailedDiscoveryIsTriedAgain) {
@@ -145,7 +145,7 @@ TEST_F(SensorExports, AFailedDiscoveryIsTriedAgain) {
     EXPECT_EQ(GetIpmiInfo(INFO_FAN, &fans.record), -1);
     EXPECT_EQ(fans.record.quantity, 0x33333333);
     EXPECT_EQ(qarvel::State().IPMIGetSensorInfoOK, 0);
-    EXPECT_EQ(NoEnterIPMI, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterIPMI, 0);
     ASSERT_EQ(GetIpmiInfo(INFO_FAN, &fans.record), 0);
     EXPECT_EQ(fans.record.quantity, 2);
     EXPECT_STREQ(fans.record.fan[1].IdString, "FAN2");
@@ -186,7 +186,7 @@ TEST_F(SensorExports, ThresholdExportsBuildTheTablesGetIpmiInfoUses) {
 TEST_F(SensorExports, NullRecordAndNoBmc) {
     AddSensor(Fan(0x30, "FAN1"), 50);
     EXPECT_EQ(GetIpmiInfo(INFO_FAN, nullptr), -1);
-    EXPECT_EQ(NoEnterIPMI, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterIPMI, 0);
     EXPECT_TRUE(bmc->log().empty());
 
     machine->remove_device("/dev/ipmi");
@@ -197,7 +197,7 @@ TEST_F(SensorExports, NullRecordAndNoBmc) {
     Patterned<FanInformation> fans(0x33);
     EXPECT_EQ(GetIpmiInfo(INFO_FAN, &fans.record), -1);
     EXPECT_EQ(fans.record.quantity, 0x33333333);
-    EXPECT_EQ(NoEnterIPMI, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterIPMI, 0);
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ TEST_F(ThresholdExports, OneEntityAndTypeUpToSixtyFourWithTheCallersNumbers) {
     EXPECT_EQ(board.SensorThreshold[0].SensorType, 0x201);
     EXPECT_DOUBLE_EQ(board.SensorThreshold[0].LowerCriticalThreshold, 20.0);
     EXPECT_EQ(GetThresholdInfo(7, 1, nullptr), -1);
-    EXPECT_EQ(NoEnterGetThreshold, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterGetThreshold, 0);
 }
 
 TEST_F(ThresholdExports, SetConvertsOrdersAndWrites) {
@@ -91,7 +91,7 @@ TEST_F(ThresholdExports, SetConvertsOrdersAndWrites) {
     ASSERT_EQ(SetThresholdInfo(7, 2, kUpperWarning, 13.50), 0);
     EXPECT_EQ(Requests(kSensorNetFn, kSetSensorThresholds).back().data,
               (std::vector<std::uint8_t>{0x10, 0x1B, 180, 175, 0, 225, 225, 0}));
-    EXPECT_EQ(NoEnterSetThreshold, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterSetThreshold, 0);
 }
 
 TEST_F(ThresholdExports, TheSecondSensorRefusesAndTheFirstKeepsItsValue) {
@@ -103,7 +103,7 @@ TEST_F(ThresholdExports, TheSecondSensorRefusesAndTheFirstKeepsItsValue) {
     EXPECT_EQ(bmc->sensors[1].thresholds[4], 85);
     EXPECT_EQ(bmc->sensors[2].thresholds[4], 80);
     EXPECT_EQ(bmc->count(kSensorNetFn, kSetSensorThresholds), 2u);
-    EXPECT_EQ(NoEnterSetThreshold, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterSetThreshold, 0);
     // The next call runs normally.
     EXPECT_EQ(SetThresholdInfo(7, 1, kUpperCritical, 85.0), -1);
     EXPECT_EQ(bmc->count(kSensorNetFn, kSetSensorThresholds), 4u);
@@ -155,12 +155,12 @@ TEST_F(ThresholdExports, FailuresLeaveTheFlagsFree) {
     bmc->fail_request(1, sim::completion::kUnspecified);  // the repository information
     SensorThresholdInformation r = Cleared();
     EXPECT_EQ(GetThresholdInfo(7, 1, &r), -1);
-    EXPECT_EQ(NoEnterGetThreshold, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterGetThreshold, 0);
     ASSERT_EQ(GetThresholdInfo(7, 1, &r), 0);
     EXPECT_EQ(r.quantity, 1);
     bmc->fail_command(kSensorNetFn, kSetSensorThresholds, sim::completion::kUnspecified);
     EXPECT_EQ(SetThresholdInfo(7, 1, kUpperCritical, 85.0), -1);
-    EXPECT_EQ(NoEnterSetThreshold, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterSetThreshold, 0);
     EXPECT_EQ(GetAllThresholdInfo(nullptr), -1);
 
     machine->remove_device("/dev/ipmi");
@@ -168,7 +168,7 @@ TEST_F(ThresholdExports, FailuresLeaveTheFlagsFree) {
     EXPECT_EQ(GetAllThresholdInfo(&r), -1);
     EXPECT_EQ(GetThresholdInfo(7, 1, &r), -1);
     EXPECT_EQ(SetThresholdInfo(7, 1, kUpperCritical, 85.0), -1);
-    EXPECT_EQ(NoEnterGetThreshold + NoEnterSetThreshold, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterGetThreshold + qarvel::State().busy.NoEnterSetThreshold, 0);
 }
 
 // Conversion factors are fetched by a one-byte position: a sensor past position 255 would

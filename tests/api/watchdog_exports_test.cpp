@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "api/exports.h"
+#include "process/state.h"
 #include "tests/ipmi/fixture.h"
 
 namespace {
@@ -23,7 +24,7 @@ TEST_F(WatchdogExports, ArmingLoadsThenStarts) {
     EXPECT_EQ(Commands(*bmc), (std::vector<std::uint8_t>{kSetWatchdog, kResetWatchdog}));
     EXPECT_EQ(bmc->log()[0].data, (std::vector<std::uint8_t>{0x04, 0x02, 0x00, 0x00, 0x58, 0x02}));
     EXPECT_TRUE(bmc->watchdog.running);
-    EXPECT_EQ(NoEnterIPMI + NoEnterWatchDogTimer, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterIPMI + qarvel::State().busy.NoEnterWatchDogTimer, 0);
 
     // A timeout out of range is refused before anything is sent, and no reset follows.
     bmc->clear_log();
@@ -34,7 +35,7 @@ TEST_F(WatchdogExports, ArmingLoadsThenStarts) {
     bmc->fail_command(kAppNetFn, kSetWatchdog, sim::completion::kUnspecified);
     EXPECT_EQ(SetWatchDogTimer(1, 60000), -1);
     EXPECT_EQ(Commands(*bmc), (std::vector<std::uint8_t>{kSetWatchdog}));
-    EXPECT_EQ(NoEnterIPMI + NoEnterWatchDogTimer, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterIPMI + qarvel::State().busy.NoEnterWatchDogTimer, 0);
 }
 
 // Only actions 0 to 3 exist (IPMI 2.0 27.6); the rest would reach the BMC as another action
@@ -52,7 +53,7 @@ TEST_F(WatchdogExports, ReservedActionsAndTimeoutsOutOfRangeSendNothing) {
         EXPECT_TRUE(bmc->log().empty()) << c.action << " " << c.timeout;
         EXPECT_FALSE(bmc->watchdog.loaded);
     }
-    EXPECT_EQ(NoEnterIPMI + NoEnterWatchDogTimer, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterIPMI + qarvel::State().busy.NoEnterWatchDogTimer, 0);
     // The edges of what exists still go.
     for (const Case& c : {Case{0, 10000}, Case{3, 999000}}) {
         bmc->clear_log();
@@ -82,7 +83,7 @@ TEST_F(WatchdogExports, StoppingLoadsNoActionAndDoesNotReset) {
 
     bmc->fail_command(kAppNetFn, kSetWatchdog, sim::completion::kUnspecified);
     EXPECT_EQ(StopWatchDogTimer(), -1);
-    EXPECT_EQ(NoEnterIPMI, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterIPMI, 0);
 }
 
 TEST_F(WatchdogExports, ResetRestartsTheCountdown) {
@@ -105,7 +106,7 @@ TEST_F(WatchdogExports, ResetRestartsTheCountdown) {
     bmc->fail_command(kAppNetFn, kResetWatchdog, sim::completion::kUnspecified);
     EXPECT_EQ(ResetWatchDogTimer(), -1);
     EXPECT_EQ(SetWatchDogTimer(1, 60000), -1);  // loaded, but the reset failed
-    EXPECT_EQ(NoEnterIPMI + NoEnterWatchDogTimer, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterIPMI + qarvel::State().busy.NoEnterWatchDogTimer, 0);
 }
 
 TEST_F(WatchdogExports, ReadingTheTimerAndTheVersion) {
@@ -130,7 +131,7 @@ TEST_F(WatchdogExports, ReadingTheTimerAndTheVersion) {
     EXPECT_EQ(GetBMCVersion(nullptr, &minor), -1);
     EXPECT_EQ(GetBMCVersion(&major, nullptr), -1);
     EXPECT_TRUE(bmc->log().empty());
-    EXPECT_EQ(NoEnterIPMI + NoEnterWatchDogTimer, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterIPMI + qarvel::State().busy.NoEnterWatchDogTimer, 0);
 
     bmc->device.firmware1 = 0x81;
     bmc->device.firmware2 = 0x25;
@@ -150,7 +151,7 @@ TEST_F(WatchdogExports, ReadingTheTimerAndTheVersion) {
 
 TEST_F(WatchdogExports, WithoutIpmiEveryOneFailsBeforeLookingAtItsFlag) {
     machine->remove_device("/dev/ipmi");
-    NoEnterIPMI = 1;  // would make them busy if they looked
+    qarvel::State().busy.NoEnterIPMI = 1;  // would make them busy if they looked
     unsigned char action = 0, major = 0, minor = 0;
     int initial = 0, present = 0;
     EXPECT_EQ(SetWatchDogTimer(1, 60000), -1);
@@ -158,8 +159,8 @@ TEST_F(WatchdogExports, WithoutIpmiEveryOneFailsBeforeLookingAtItsFlag) {
     EXPECT_EQ(StopWatchDogTimer(), -1);
     EXPECT_EQ(GetWatchDogTimer(&action, &initial, &present), -1);
     EXPECT_EQ(GetBMCVersion(&major, &minor), -1);
-    EXPECT_EQ(NoEnterIPMI, 1);  // not theirs to clear
-    EXPECT_EQ(NoEnterWatchDogTimer, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterIPMI, 1);  // not theirs to clear
+    EXPECT_EQ(qarvel::State().busy.NoEnterWatchDogTimer, 0);
 }
 
 }  // namespace

@@ -96,7 +96,7 @@ TEST_F(ThresholdWrite, AValueOutsideOneSensorsRangeSkipsOnlyThatSensor) {
     ASSERT_EQ(sets.size(), 1u);
     EXPECT_EQ(sets[0].data, (std::vector<std::uint8_t>{0x10, 0x1B, 180, 175, 0, 209, 225, 0}));
     EXPECT_EQ(bmc->sensors[0x12].thresholds[3], 182);  // the 3.3 V rail keeps its own
-    EXPECT_EQ(NoEnterSetThreshold, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterSetThreshold, 0);
 }
 
 TEST_F(ThresholdWrite, NoNumberAndHugeNumbersAreNeverWritten) {
@@ -132,7 +132,7 @@ TEST_F(ThresholdWrite, ThresholdsThatDoNotExistAskNothing) {
         EXPECT_EQ(SetThresholdInfo(7, 1, flag, 30.0), -1) << flag;
         EXPECT_TRUE(bmc->log().empty()) << flag;  // not even the discovery
     }
-    EXPECT_EQ(NoEnterSetThreshold, 0);
+    EXPECT_EQ(qarvel::State().busy.NoEnterSetThreshold, 0);
     // And directly, after discovery: nothing is sent either.
     ASSERT_EQ(IsIpmiSupport(), 1);
     ASSERT_EQ(EnsureSensorInfo(*qarvel::State().pIPMI), 0);

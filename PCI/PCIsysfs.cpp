@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr const char* kDevicesDirectory = "/sys/bus/pci/devices";
 constexpr int kHeaderBytes = 64;
 
 int HexDigit(char c) {
@@ -36,7 +35,7 @@ bool Hex(const char* text, int count, int& value) {
 
 PCIsysfs::PCIsysfs() : m_available(false) {
     std::vector<std::string> names;
-    m_available = platform::list_directory(kDevicesDirectory, names);
+    m_available = platform::list_directory(kDirectory, names);
     for (const std::string& name : names) {
         Position position;
         if (ParseName(name.c_str(), position) && position.bus < PCIscan::kBuses) m_positions.push_back(position);
@@ -64,7 +63,7 @@ bool PCIsysfs::ParseName(const char* name, Position& position) {
 
 bool PCIsysfs::ReadHeader(const Position& position, PCIdevice& device) {
     char path[64];
-    std::snprintf(path, sizeof path, "%s/0000:%02x:%02x.%x/config", kDevicesDirectory, position.bus, position.dev,
+    std::snprintf(path, sizeof path, "%s/0000:%02x:%02x.%x/config", kDirectory, position.bus, position.dev,
                   position.func);
     int fd = platform::open(path, O_RDONLY);
     if (fd < 0) return false;

@@ -7,7 +7,7 @@
 #include <list>
 
 #include "PCI/PCIscan.h"
-#include "PCI/PCIsysfs.h"
+#include "PCI/sources.h"
 #include "api/exports.h"
 
 // Base class texts, indexed by base class code.
@@ -280,33 +280,11 @@ void Describe(const PCIdevice& device, DEV& record) {
 
 }  // namespace
 
-namespace {
-
-const char* g_source = nullptr;
-
-// Reads every function from the first source that can be used: sysfs, then the
-// configuration ports. Returns the name of the source, or null when neither can be used.
-const char* ReadDevices(std::list<PCIdevice>& devices) {
-    PCIsysfs sysfs;
-    if (sysfs.IsAvailable()) {
-        sysfs.getAllDevice(devices);
-        return "sysfs";
-    }
-    PCIscan scan;
-    if (!scan.IsInitOK()) return nullptr;
-    scan.getAllDevice(devices);
-    return "ports";
-}
-
-}  // namespace
-
-const char* PciSourceName() { return g_source; }
-
 int GetPciInfo(DeviceInformation* info) {
     std::list<PCIdevice> devices;
     // More functions than the record holds: the first 64 are as good as any later scan's
     // (the machine does not change between scans), so they are described at once.
-    g_source = ReadDevices(devices);
+    const bool read = ReadPciFunctions(devices);
     int i = 0;
     for (const PCIdevice& device : devices) {
         if (i == PCIscan::kMaxDevices) break;
@@ -315,5 +293,5 @@ int GetPciInfo(DeviceInformation* info) {
     info->quantity = i;
     // Neither sysfs nor port privilege (kernel lockdown, an unprivileged process on a
     // kernel without sysfs): nothing was looked at, which is not "no PCI functions".
-    return g_source ? 0 : -1;
+    return read ? 0 : -1;
 }

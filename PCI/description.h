@@ -9,8 +9,4 @@
 // could be read: no sysfs and no port privilege.
 int GetPciInfo(DeviceInformation* info);
 
-// The source that answered the last GetPciInfo: "sysfs" or "ports"; null before the first
-// call and when the last call found no source it could read.
-const char* PciSourceName();
-
 #endif

@@ -4,6 +4,7 @@
 
 #include "IPMI/IPMIbase.h"
 #include "PCI/description.h"
+#include "PCI/sources.h"
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
 #include "storage/storage.h"

@@ -9,6 +9,7 @@
 
 #include "PCI/PCIscan.h"
 #include "PCI/description.h"
+#include "PCI/sources.h"
 #include "api/types.h"
 #include "capture/capture.h"
 #include "platform/platform.h"

@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "process/state.h"
 #include "storage/sysblock.h"
 
 const char* const IdePositionText[kIdePositions] = {"Primary Master", "Primary Slave", "Secondry Master",
@@ -72,8 +74,6 @@ void lltostr(char* str, unsigned long long dig) {
 
 namespace {
 
-const char* g_source = nullptr;
-
 template <std::size_t N>
 void SetText(char (&field)[N], const std::string& text) {
     std::memset(field, 0, N);
@@ -135,7 +135,48 @@ void FillFromProcIde(StorageInformation* SI) {
 
 }  // namespace
 
-const char* DiskSourceName() { return g_source; }
+namespace {
+
+// What the disk sources fill: the record, and for the partition walk the /sys/block disks in
+// record order.
+struct Disks {
+    StorageInformation* SI;
+    std::vector<BlockDisk>& found;
+};
+
+bool DetectProcIde(char* why, std::size_t size) {
+    return platform::directory_exists("/proc/ide") || qarvel::Refuse(why, size, "no", "/proc/ide", errno);
+}
+
+bool ReadProcIde(Disks& out, const char*&, char*, std::size_t) {
+    FillFromProcIde(out.SI);
+    return true;
+}
+
+bool ReadSysBlock(Disks& out, const char*&, char* why, std::size_t size) {
+    if (!ListBlockDisks(out.found)) return qarvel::Refuse(why, size, "cannot list", "/sys/block", errno);
+    constexpr std::size_t kEntries = sizeof out.SI->driveArray / sizeof out.SI->driveArray[0];
+    if (out.found.size() > kEntries) out.found.resize(kEntries);
+    if (!out.found.empty()) {
+        FillFromSysBlock(out.SI, out.found);
+        return true;
+    }
+    // The message goes to the agent's own output: a line of its own.
+    std::printf("No ide devices.\n");
+    out.SI->quantityIDE = out.SI->quantitySCSI = 0;
+    return true;
+}
+
+// The classic tree first, where the kernel still has it (before 5.14): a classic machine keeps
+// its records as they always were. /sys/block serves every current kernel.
+const qarvel::Source<Disks> kDiskSources[] = {
+    {"/proc/ide", DetectProcIde, ReadProcIde},
+    {"/sys/block", nullptr, ReadSysBlock},
+};
+
+}  // namespace
+
+const char* DiskSourceName() { return qarvel::State().sources[SOURCE_DISK].answered; }
 
 void GetStorageInfo(StorageInformation* SI) {
     std::vector<BlockDisk> disks;
@@ -144,20 +185,8 @@ void GetStorageInfo(StorageInformation* SI) {
 
 void GetStorageInfo(StorageInformation* SI, std::vector<BlockDisk>& disks) {
     disks.clear();
-    if (platform::directory_exists("/proc/ide")) {
-        g_source = "/proc/ide";
-        FillFromProcIde(SI);
-        return;
-    }
-    g_source = ListBlockDisks(disks) ? "/sys/block" : nullptr;
-    constexpr std::size_t kEntries = sizeof SI->driveArray / sizeof SI->driveArray[0];
-    if (disks.size() > kEntries) disks.resize(kEntries);
-    if (!disks.empty()) {
-        FillFromSysBlock(SI, disks);
-        return;
-    }
-    // The message goes to the agent's own output: a line of its own.
+    Disks out{SI, disks};
+    if (qarvel::Probe(kDiskSources, out, qarvel::State().sources[SOURCE_DISK])) return;
     std::printf("No ide devices.\n");
     SI->quantityIDE = 0;
-    if (g_source) SI->quantitySCSI = 0;
 }

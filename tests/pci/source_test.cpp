@@ -8,6 +8,7 @@
 #include "PCI/PCIscan.h"
 #include "PCI/PCIsysfs.h"
 #include "PCI/description.h"
+#include "PCI/sources.h"
 #include "sim/loader.h"
 #include "tests/support/fixture.h"
 

@@ -68,12 +68,8 @@ bool PCIsysfs::ReadHeader(const Position& position, PCIdevice& device) {
     int fd = platform::open(path, O_RDONLY);
     if (fd < 0) return false;
     unsigned char bytes[kHeaderBytes];
-    int used = 0;
-    while (used < kHeaderBytes) {
-        long n = platform::read(fd, bytes + used, static_cast<unsigned long>(kHeaderBytes - used));
-        if (n <= 0) break;
-        used += static_cast<int>(n);
-    }
+    int error = 0;
+    const std::size_t used = platform::read_all(fd, bytes, kHeaderBytes, error);
     platform::close(fd);
     if (used < kHeaderBytes) return false;
     // The same registers the data port gives: little-endian dwords.

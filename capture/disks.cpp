@@ -17,6 +17,7 @@
 
 #include "capture/capture.h"
 #include "platform/platform.h"
+#include "storage/identify.h"
 #include "storage/storage.h"
 #include "storage/sysblock.h"
 
@@ -25,8 +26,6 @@ namespace capture {
 namespace {
 
 constexpr std::size_t kTable = 0x1BE;  // the four 16-byte entries of a boot record
-constexpr unsigned long kGetIdentity = 0x030D;  // HDIO_GET_IDENTITY
-constexpr std::size_t kIdentify = 512, kSerialOffset = 20, kSerialLength = 20;
 // The partition walk of old fdisk layouts: 255 heads of 63 sectors a cylinder.
 constexpr std::uint64_t kSectorsPerCylinder = 255 * 63;
 constexpr int kMostRecords = 128;  // a chain of links that never ends stops here
@@ -291,9 +290,9 @@ void CaptureBlockDisks(Capture& c) {
             if (given >= 512 && given <= 65536 && given % 512 == 0) sector = given;
         }
         CaptureImage(c, fd, disk.name, Walk::Current, sector);
-        unsigned char identify[kIdentify] = {};
-        if (platform::ioctl(fd, kGetIdentity, identify) == 0)
-            c.write("dev/" + disk.name + ".identify", std::string(reinterpret_cast<char*>(identify), kIdentify));
+        unsigned char identify[kIdentifySize] = {};
+        if (platform::ioctl(fd, HDIO_GET_IDENTITY, identify) == 0)
+            c.write("dev/" + disk.name + ".identify", std::string(reinterpret_cast<char*>(identify), kIdentifySize));
         platform::close(fd);
     }
 }
@@ -319,9 +318,9 @@ void capture_disks(Capture& c) {
             continue;
         }
         CaptureImage(c, fd, name, Walk::Classic);
-        unsigned char identify[kIdentify] = {};
-        if (platform::ioctl(fd, kGetIdentity, identify) == 0) {
-            std::string serial(reinterpret_cast<char*>(identify) + kSerialOffset, kSerialLength);
+        unsigned char identify[kIdentifySize] = {};
+        if (platform::ioctl(fd, HDIO_GET_IDENTITY, identify) == 0) {
+            std::string serial(reinterpret_cast<char*>(identify) + kSerialField.offset, kSerialField.length);
             serial.erase(serial.find_last_not_of(" \0", std::string::npos, 2) + 1);
             c.write("dev/" + name + ".serial", serial + "\n");
         } else {

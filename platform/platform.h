@@ -5,6 +5,7 @@
 #ifndef QARVEL_PLATFORM_PLATFORM_H
 #define QARVEL_PLATFORM_PLATFORM_H
 
+#include <cerrno>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -18,6 +19,20 @@ long read(int fd, void* buffer, unsigned long count);
 long long lseek(int fd, long long offset, int whence);  // 64-bit offsets on every target
 int close(int fd);
 int ioctl(int fd, unsigned long request, void* argument);
+// Reads until `count` bytes are held, the end of the file, or a failed read, and gives the
+// number of bytes held: a short read is no end of file. `error` receives the errno of a read
+// that failed, 0 when none did. Never reads past `count`.
+inline std::size_t read_all(int fd, void* buffer, std::size_t count, int& error) {
+    std::size_t done = 0;
+    error = 0;
+    while (done < count) {
+        const long n = read(fd, static_cast<char*>(buffer) + done, count - done);
+        if (n < 0) error = errno;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
 // True when the directory exists and can be opened.
 bool directory_exists(const char* path);
 // The entries of a directory (without "." and ".."), sorted by name. False with errno set

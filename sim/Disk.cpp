@@ -112,7 +112,7 @@ long IdeDiskNode::read(std::uint64_t offset, void* buffer, std::size_t count) {
 long long IdeDiskNode::size() const { return static_cast<long long>(image_->size()); }
 
 int IdeDiskNode::ioctl(unsigned long request, void* argument) {
-    if (request != kHdioGetIdentity) return Node::ioctl(request, argument);
+    if (request != HDIO_GET_IDENTITY) return Node::ioctl(request, argument);
     if (!identity_) return -EINVAL;
     auto block = identify_block(*identity_);
     std::memcpy(argument, block.data(), block.size());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sim/Machine.h"
+#include "storage/identify.h"
 
 namespace sim {
 
@@ -59,8 +60,6 @@ private:
     std::uint64_t size_;
 };
 
-// Linux <linux/hdreg.h> HDIO_GET_IDENTITY: the 512-byte identify block (struct hd_driveid).
-constexpr unsigned long kHdioGetIdentity = 0x030D;
 // The strings of an ATA identify block (ATA8-ACS 7.16.7), each space filled.
 struct AtaIdentity {
     std::string serial;    // words 10-19

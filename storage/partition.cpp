@@ -132,13 +132,8 @@ void WalkTables(const BlockDisk& disk, PartitionInformation* PI, int& nr_part) {
     DiskReader read = [fd](unsigned long long offset, void* buffer, std::size_t count) {
         if (platform::lseek(fd, static_cast<long long>(offset), SEEK_SET) != static_cast<long long>(offset))
             return false;
-        std::size_t done = 0;
-        while (done < count) {
-            long n = platform::read(fd, static_cast<char*>(buffer) + done, count - done);
-            if (n <= 0) return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
+        int error = 0;
+        return platform::read_all(fd, buffer, count, error) == count;
     };
     unsigned sector = SectorSize(disk.name);
     for (const TablePartition& p : ReadPartitionTable(read, bytes, sector)) {

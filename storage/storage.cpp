@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "process/state.h"
+#include "storage/identify.h"
 #include "storage/sysblock.h"
 
 const char* const IdePositionText[kIdePositions] = {"Primary Master", "Primary Slave", "Secondry Master",
@@ -16,12 +17,6 @@ const char* const IdePositionText[kIdePositions] = {"Primary Master", "Primary S
 
 namespace {
 
-// Linux <linux/hdreg.h>: the 512-byte struct hd_driveid of the drive.
-constexpr unsigned long HDIO_GET_IDENTITY = 0x030D;
-constexpr std::size_t kIdentifySize = 512;
-// ATA identify words 10-19: the serial number, ASCII, space filled, no terminator.
-constexpr std::size_t kSerialOffset = 20;
-constexpr std::size_t kSerialLength = 20;
 
 // Reads a small /proc file as text into `field` (NUL-terminated, at most N - 1 bytes);
 // a file that cannot be opened or read gives the empty text.
@@ -32,16 +27,9 @@ void ReadText(const char* directory, const char* name, char (&field)[N]) {
     std::memset(field, 0, N);
     int fd = platform::open(path, O_RDONLY);
     if (fd < 0) return;
-    std::size_t used = 0;
-    while (used < N - 1) {
-        long n = platform::read(fd, field + used, N - 1 - used);
-        if (n < 0) {
-            used = 0;
-            break;
-        }
-        if (n == 0) break;
-        used += static_cast<std::size_t>(n);
-    }
+    int error = 0;
+    std::size_t used = platform::read_all(fd, field, N - 1, error);
+    if (error) used = 0;
     field[used] = '\0';
     platform::close(fd);
 }
@@ -53,7 +41,7 @@ void ReadSerial(const char* device, char (&serial)[64]) {
     if (fd < 0) return;
     unsigned char identify[kIdentifySize] = {};
     if (platform::ioctl(fd, HDIO_GET_IDENTITY, identify) == 0)
-        std::memcpy(serial, identify + kSerialOffset, kSerialLength);
+        std::memcpy(serial, identify + kSerialField.offset, kSerialField.length);
     platform::close(fd);
 }
 

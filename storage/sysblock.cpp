@@ -10,6 +10,7 @@
 #include <map>
 
 #include "platform/platform.h"
+#include "storage/identify.h"
 #include "storage/storage.h"
 
 namespace {
@@ -17,16 +18,6 @@ namespace {
 // sysfs attributes are small; anything longer is cut here.
 constexpr std::size_t kAttributeLimit = 4096;
 
-// Linux <linux/hdreg.h> HDIO_GET_IDENTITY: libata answers it too, with the identify
-// strings already in reading order.
-constexpr unsigned long HDIO_GET_IDENTITY = 0x030D;
-constexpr std::size_t kIdentifySize = 512;
-struct IdentifyField {
-    std::size_t offset, length;
-};
-constexpr IdentifyField kSerialField = {20, 20};    // words 10-19
-constexpr IdentifyField kFirmwareField = {46, 8};   // words 23-26
-constexpr IdentifyField kModelField = {54, 40};     // words 27-46
 
 // SCSI peripheral device types (SPC-4 6.4.2) that are disks.
 constexpr int kScsiDisk = 0x00;
@@ -36,16 +27,11 @@ bool ReadFile(const std::string& path, std::string& out) {
     out.clear();
     int fd = platform::open(path.c_str(), O_RDONLY);
     if (fd < 0) return false;
-    char chunk[512];
-    bool ok = true;
-    while (out.size() < kAttributeLimit) {
-        long n = platform::read(fd, chunk, std::min(sizeof chunk, kAttributeLimit - out.size()));
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        out.append(chunk, static_cast<std::size_t>(n));
-    }
+    int error = 0;
+    out.resize(kAttributeLimit);
+    out.resize(platform::read_all(fd, out.data(), kAttributeLimit, error));
     platform::close(fd);
-    return ok;
+    return error == 0;
 }
 
 std::string Trim(const std::string& text) {

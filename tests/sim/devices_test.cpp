@@ -89,7 +89,7 @@ TEST_F(SimulatedDevices, SparseDisksOfAnySizeHoldOnlyWhatWasWritten) {
     EXPECT_EQ(platform::read(fd, end, sizeof end), 0);
     // No serial number: the identify request fails as on a device that is no ATA disk.
     unsigned char identify[512];
-    EXPECT_EQ(platform::ioctl(fd, sim::kHdioGetIdentity, identify), -1);
+    EXPECT_EQ(platform::ioctl(fd, HDIO_GET_IDENTITY, identify), -1);
     EXPECT_EQ(errno, EINVAL);
     platform::close(fd);
 }
@@ -100,7 +100,7 @@ TEST_F(SimulatedDevices, IdentifyCarriesTheSerialNumberSpaceFilled) {
     ASSERT_GE(fd, 0);
     unsigned char identify[512];
     std::memset(identify, 0xAA, sizeof identify);
-    ASSERT_EQ(platform::ioctl(fd, sim::kHdioGetIdentity, identify), 0);
+    ASSERT_EQ(platform::ioctl(fd, HDIO_GET_IDENTITY, identify), 0);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(identify) + 20, 20), "WD-WCAM9123         ");
     EXPECT_EQ(identify[19], 0);
     EXPECT_EQ(identify[40], 0);
@@ -144,13 +144,13 @@ TEST_F(SimulatedDevices, CaptureDirectoriesBringPciFunctionsAndDisks) {
     EXPECT_EQ(platform::read(fd, &type, 1), 1);
     EXPECT_EQ(type, 0x83);
     unsigned char identify[512];
-    ASSERT_EQ(platform::ioctl(fd, sim::kHdioGetIdentity, identify), 0);
+    ASSERT_EQ(platform::ioctl(fd, HDIO_GET_IDENTITY, identify), 0);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(identify) + 20, 20), "SER-1234            ");  // newline dropped
     platform::close(fd);
     fd = platform::open("/dev/hdb", O_RDONLY);  // a serial alone: an empty disk that identifies
     ASSERT_GE(fd, 0);
     EXPECT_EQ(platform::lseek(fd, 0, SEEK_END), 0);
-    EXPECT_EQ(platform::ioctl(fd, sim::kHdioGetIdentity, identify), 0);
+    EXPECT_EQ(platform::ioctl(fd, HDIO_GET_IDENTITY, identify), 0);
     platform::close(fd);
     // The image file is sparse: 6 GiB long, a few blocks on disk.
     struct stat64 st;

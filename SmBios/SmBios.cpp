@@ -156,10 +156,7 @@ int SmBios::CopyItemString(const BiosDataItem* item, int offset, char* result, u
     if (!item || !result) return -1;
     const char* text = item->GetFieldString(offset);
     if (!text) return -1;
-    if (length == 0) return 0;
-    std::size_t n = std::strlen(text);
-    if (n > length - 1) n = length - 1;
-    std::memcpy(result, text, n);
+    CopyField(result, length, text, length, FieldEnd::Open);
     return 0;
 }
 

@@ -9,6 +9,8 @@
 #include <cstddef>
 
 #include "SmBios/BiosDataItem.h"
+#include "api/field.h"
+#include "api/types.h"
 
 // SMBIOS 2.x entry point, byte image (SMBIOS 5.2.1).
 struct __attribute__((packed)) SmBiosTableEntryPoint {
@@ -63,27 +65,10 @@ const char* SmBiosSourceName();
 // Writes the decimal text of `number`; `radix` is ignored.
 char* itoa(int number, char* result, int radix);
 
-// Copies `text` into a fixed field: at most N - 1 characters and a NUL, never past it.
-template <std::size_t N>
-void CopyToField(char (&field)[N], const char* text) {
-    std::size_t n = 0;
-    while (n + 1 < N && text[n] != '\0') {
-        field[n] = text[n];
-        ++n;
-    }
-    field[n] = '\0';
-}
-
-// One memory bank as the memory getters describe it; the same fields, order and sizes as
-// the exchange record BANK, so a bank copies field by field.
-struct BankInfo {
-    char size[16];
-    char speed[16];
-    char type[24];
-    char TypeDetail[32];
-    char manufacturer[32];
-    int SlotNumber;
-};
+// One memory bank as the memory getters describe it: the exchange record BANK itself, so
+// that its fields, their order and sizes cannot drift apart from it.
+struct BankInfo : BANK {};
+static_assert(sizeof(BankInfo) == sizeof(BANK), "a bank copies field by field");
 
 // The memory description: the same layout as the exchange record MemoryInformation.
 struct LocalMemInfo {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "api/field.h"
 #include "platform/platform.h"
 #include "process/state.h"
 #include "storage/identify.h"
@@ -64,8 +65,7 @@ namespace {
 
 template <std::size_t N>
 void SetText(char (&field)[N], const std::string& text) {
-    std::memset(field, 0, N);
-    std::snprintf(field, N, "%s", text.c_str());
+    CopyField(field, N, text.c_str(), N, FieldEnd::Cleared);
 }
 
 void FillFromSysBlock(StorageInformation* SI, const std::vector<BlockDisk>& disks) {

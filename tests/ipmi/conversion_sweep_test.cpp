@@ -23,24 +23,16 @@ constexpr int kMs[] = {-512, -37, -1, 0, 1, 3, 100, 511};  // M and B are 10-bit
 constexpr int kBs[] = {-512, -5, 0, 125, 511};
 constexpr int kExponents[][2] = {{0, 0}, {1, -2}, {-1, -3}, {7, -8}, {-8, 7}, {2, 1}};  // K1, K2: 4-bit signed
 
-SensorFormulaParameter Factors(int format, unsigned char linearization, int m, int b, int k1, int k2) {
-    SensorFormulaParameter sfp{};
-    sfp.Unit1 = static_cast<unsigned char>(format << 6);
-    sfp.SensorLinearization = linearization;
-    sfp.M = static_cast<short>(m);
-    sfp.B = static_cast<short>(b);
-    sfp.BExp = static_cast<signed char>(k1);
-    sfp.RExp = static_cast<signed char>(k2);
-    return sfp;
-}
-
 template <typename Visit>
 void EveryFactorSet(Visit visit) {
     for (int format = 0; format < kFormats; ++format)
         for (unsigned char l : kLinearizations)
             for (int m : kMs)
                 for (int b : kBs)
-                    for (const auto& k : kExponents) visit(Factors(format, l, m, b, k[0], k[1]));
+                    for (const auto& k : kExponents)
+                        visit(SensorFormulaParameter{static_cast<unsigned char>(format << 6), l, static_cast<short>(m),
+                                                     static_cast<short>(b), static_cast<signed char>(k[0]),
+                                                     static_cast<signed char>(k[1])});
 }
 
 std::string Describe(const SensorFormulaParameter& sfp) {
@@ -128,32 +120,92 @@ TEST(ConversionSweep, ValuesWithoutARawByteAreRefused) {
     });
 }
 
-// Settable thresholds of every mask, every named threshold and every new byte, in the three
-// formats: the settable ones end ascending (as numbers of the format) when the new value is
-// inside the raw range, a moved one sits one step past its neighbour or at the range's end,
-// and nothing else in the record changes.
-TEST(ThresholdOrderSweep, SettableOnesEndAscendingAndNothingElseMoves) {
-    using Field = unsigned char SensorThresholdInfoRaw::*;
-    // Ascending, with the facade's flag of each.
-    const Field kAscending[6] = {&SensorThresholdInfoRaw::LowerNonRecoverThreshold,
-                                 &SensorThresholdInfoRaw::LowerCriticalThreshold,
-                                 &SensorThresholdInfoRaw::LowerNonCriticalThreshold,
-                                 &SensorThresholdInfoRaw::UpperNonCriticalThresholdValue,
-                                 &SensorThresholdInfoRaw::UpperCriticalThresholdValue,
-                                 &SensorThresholdInfoRaw::UpperNonRecoverThresholdValue};
-    const int kFlag[6] = {IPMIsupport::THRESHOLD_LOWER_NON_RECOVERABLE, IPMIsupport::THRESHOLD_LOWER_CRITICAL,
+// The six in ascending order, each with its settable bit and the facade's flag.
+using Field = unsigned char SensorThresholdInfoRaw::*;
+const Field kAscending[6] = {&SensorThresholdInfoRaw::LowerNonRecoverThreshold,
+                             &SensorThresholdInfoRaw::LowerCriticalThreshold,
+                             &SensorThresholdInfoRaw::LowerNonCriticalThreshold,
+                             &SensorThresholdInfoRaw::UpperNonCriticalThresholdValue,
+                             &SensorThresholdInfoRaw::UpperCriticalThresholdValue,
+                             &SensorThresholdInfoRaw::UpperNonRecoverThresholdValue};
+constexpr unsigned char kMaskBit[6] = {0x04, 0x02, 0x01, 0x08, 0x10, 0x20};
+constexpr int kFlag[6] = {IPMIsupport::THRESHOLD_LOWER_NON_RECOVERABLE, IPMIsupport::THRESHOLD_LOWER_CRITICAL,
                           IPMIsupport::THRESHOLD_LOWER_WARNING,         IPMIsupport::THRESHOLD_UPPER_WARNING,
                           IPMIsupport::THRESHOLD_UPPER_CRITICAL,        IPMIsupport::THRESHOLD_UPPER_NON_RECOVERABLE};
-    const unsigned char kMaskBit[6] = {0x04, 0x02, 0x01, 0x08, 0x10, 0x20};
+
+// What placing byte `r` as threshold `named` (an index in kAscending) of an ascending record
+// may have done, in the analog data format of `unit1`.
+void ExpectPlaced(const SensorThresholdInfoRaw& before, const SensorThresholdInfoRaw& after, unsigned char unit1,
+                  int named, unsigned char r) {
+    const std::string what = "format " + std::to_string(unit1 >> 6) + " mask " + std::to_string(before.settableFlag) +
+                             " threshold " + std::to_string(named) + " raw " + std::to_string(r);
+    EXPECT_EQ(after.deviceID, before.deviceID) << what;
+    EXPECT_EQ(after.sensorType, before.sensorType) << what;
+    EXPECT_EQ(after.changeTrend, before.changeTrend) << what;
+    EXPECT_EQ(after.readableFlag, before.readableFlag) << what;
+    EXPECT_EQ(after.settableFlag, before.settableFlag) << what;
+    EXPECT_EQ(after.MinThreshold, before.MinThreshold) << what;
+    EXPECT_EQ(after.MaxThreshold, before.MaxThreshold) << what;
+
+    // The raw range the moved ones keep to; a record without one is bounded by the byte.
+    const int format = unit1 >> 6;
+    int floor = SignedRaw(unit1, before.MinThreshold), cap = SignedRaw(unit1, before.MaxThreshold);
+    if (before.MinThreshold == 0 && before.MaxThreshold == 0) {
+        floor = format == 0 ? 0 : (format == 1 ? -127 : -128);
+        cap = format == 0 ? 255 : 127;
+    } else if (format == 0 && before.MaxThreshold == 0) {
+        cap = 255;
+    }
+
+    // The settable ones in order, and the named one's place among them.
+    int slot[6], count = 0, place = -1;
+    for (int i = 0; i < 6; ++i) {
+        if (before.settableFlag & kMaskBit[i]) {
+            if (i == named) place = count;
+            slot[count++] = i;
+        } else {
+            EXPECT_EQ(after.*kAscending[i], before.*kAscending[i]) << what << ": slot " << i << " is not settable";
+        }
+    }
+    auto now = [&](int k) { return SignedRaw(unit1, after.*kAscending[slot[k]]); };
+    auto was = [&](int k) { return SignedRaw(unit1, before.*kAscending[slot[k]]); };
+    const int value = SignedRaw(unit1, r);
+    for (int k = 0; k < count; ++k) {
+        const unsigned char byte = after.*kAscending[slot[k]];
+        if (place < 0) {
+            EXPECT_EQ(byte, before.*kAscending[slot[k]]) << what << ": an ordered record changed";
+        } else if (k == place) {
+            EXPECT_EQ(byte, r) << what;
+        } else if (byte != before.*kAscending[slot[k]]) {
+            // Only a neighbour on the wrong side of the new one moves, and just past it.
+            if (k < place) {
+                EXPECT_GT(was(k), now(k + 1)) << what << ", slot " << slot[k];
+                EXPECT_EQ(now(k), std::max(floor, now(k + 1) - 1)) << what << ", slot " << slot[k];
+            } else {
+                EXPECT_LT(was(k), now(k - 1)) << what << ", slot " << slot[k];
+                EXPECT_EQ(now(k), std::min(cap, now(k - 1) + 1)) << what << ", slot " << slot[k];
+            }
+        }
+        if (place >= 0 && value >= floor && value <= cap && k > 0) {
+            EXPECT_LE(now(k - 1), now(k)) << what << ", slot " << slot[k];
+        }
+    }
+}
+
+// Every settable mask, every named threshold and every new byte, in the three formats, from
+// ascending records with and without a raw range: the settable ones end ascending (as numbers
+// of the format) when the new value is inside the range, a moved one sits one step past its
+// neighbour or at the range's end, and nothing else in the record changes.
+TEST(ThresholdOrderSweep, SettableOnesEndAscendingAndNothingElseMoves) {
     struct Start {
         int values[6];
-        int min, max;  // numbers of the format; both 0: no range in the record
+        int min, max;  // both 0: no range in the record
     };
+    // Numbers of the signed formats; an unsigned sensor sees them shifted up by 100.
     const Start starts[] = {{{-60, -40, -20, 20, 40, 60}, 0, 0},
                             {{-60, -40, -20, 20, 40, 60}, -100, 100},
                             {{10, 11, 12, 13, 14, 15}, 5, 120},
                             {{-5, -5, 0, 0, 90, 90}, 0, 0}};
-    int checked = 0;
     for (int format = 0; format < 3; ++format) {
         const unsigned char unit1 = static_cast<unsigned char>(format << 6);
         auto byte = [&](int v) { return static_cast<unsigned char>(format == 1 && v < 0 ? v + 255 : v & 0xFF); };
@@ -167,70 +219,13 @@ TEST(ThresholdOrderSweep, SettableOnesEndAscendingAndNothingElseMoves) {
                         before.settableFlag = static_cast<unsigned char>(mask);
                         before.MinThreshold = byte(format == 0 && start.min < 0 ? 0 : start.min);
                         before.MaxThreshold = byte(format == 0 && start.max < 0 ? 0 : start.max);
-                        for (int i = 0; i < 6; ++i) {
-                            const int v = format == 0 ? start.values[i] + 100 : start.values[i];
-                            before.*kAscending[i] = byte(v);
-                        }
+                        for (int i = 0; i < 6; ++i)
+                            before.*kAscending[i] = byte(format == 0 ? start.values[i] + 100 : start.values[i]);
                         SensorThresholdInfoRaw after = before;
                         OrderThresholds(after, kFlag[named], static_cast<unsigned char>(r), unit1);
-                        ++checked;
-
-                        EXPECT_EQ(after.deviceID, before.deviceID);
-                        EXPECT_EQ(after.sensorType, before.sensorType);
-                        EXPECT_EQ(after.changeTrend, before.changeTrend);
-                        EXPECT_EQ(after.readableFlag, before.readableFlag);
-                        EXPECT_EQ(after.settableFlag, before.settableFlag);
-                        EXPECT_EQ(after.MinThreshold, before.MinThreshold);
-                        EXPECT_EQ(after.MaxThreshold, before.MaxThreshold);
-
-                        int floor = SignedRaw(unit1, before.MinThreshold), cap = SignedRaw(unit1, before.MaxThreshold);
-                        if (before.MinThreshold == 0 && before.MaxThreshold == 0) {
-                            floor = format == 0 ? 0 : (format == 1 ? -127 : -128);
-                            cap = format == 0 ? 255 : 127;
-                        } else if (format == 0 && before.MaxThreshold == 0) {
-                            cap = 255;
-                        }
-                        const std::string what = "format " + std::to_string(format) + " mask " + std::to_string(mask) +
-                                                 " threshold " + std::to_string(named) + " raw " + std::to_string(r);
-                        for (int i = 0; i < 6; ++i) {
-                            if (!(mask & kMaskBit[i])) {
-                                EXPECT_EQ(after.*kAscending[i], before.*kAscending[i]) << what << ", slot " << i;
-                            }
-                        }
-
-                        // The settable ones, in order; the named one's place among them.
-                        int slot[6], count = 0, place = -1;
-                        for (int i = 0; i < 6; ++i)
-                            if (mask & kMaskBit[i]) {
-                                if (i == named) place = count;
-                                slot[count++] = i;
-                            }
-                        auto now = [&](int k) { return SignedRaw(unit1, after.*kAscending[slot[k]]); };
-                        auto was = [&](int k) { return SignedRaw(unit1, before.*kAscending[slot[k]]); };
-                        const int value = SignedRaw(unit1, static_cast<unsigned char>(r));
-                        for (int k = 0; k < count; ++k) {
-                            const unsigned char moved = after.*kAscending[slot[k]];
-                            if (place < 0) {
-                                EXPECT_EQ(moved, before.*kAscending[slot[k]]) << what << ": an ordered record changed";
-                            } else if (k == place) {
-                                EXPECT_EQ(moved, r) << what;
-                            } else if (moved != before.*kAscending[slot[k]]) {
-                                // Only a neighbour on the wrong side of the new one moves, and just past it.
-                                if (k < place) {
-                                    EXPECT_GT(was(k), now(k + 1)) << what << ", slot " << slot[k];
-                                    EXPECT_EQ(now(k), std::max(floor, now(k + 1) - 1)) << what << ", slot " << slot[k];
-                                } else {
-                                    EXPECT_LT(was(k), now(k - 1)) << what << ", slot " << slot[k];
-                                    EXPECT_EQ(now(k), std::min(cap, now(k - 1) + 1)) << what << ", slot " << slot[k];
-                                }
-                            }
-                            if (place >= 0 && value >= floor && value <= cap && k > 0) {
-                                EXPECT_LE(now(k - 1), now(k)) << what << ", slot " << slot[k];
-                            }
-                        }
+                        ExpectPlaced(before, after, unit1, named, static_cast<unsigned char>(r));
                     }
     }
-    EXPECT_EQ(checked, 3 * 4 * 64 * 6 * 256);
 }
 
 constexpr std::uint64_t kFnvOffset = 0xCBF29CE484222325ULL, kFnvPrime = 0x100000001B3ULL;

@@ -105,7 +105,7 @@ int IPMIsupport::GetSensorFormulaParameter(unsigned char sensorOrder, SensorForm
 }
 int IPMIsupport::GetValueConversion(SensorFormulaParameter sfp, unsigned char& RawReadingValue,
                                     double ConvertedReadingValue) {
-    return sensor.GetValueConversion(sfp, RawReadingValue, ConvertedReadingValue);
+    return RawReadingValue = RawForValue(sfp, ConvertedReadingValue), 0;
 }
 int IPMIsupport::SetSensorThreshold(unsigned char number, SensorThresholdInfoRaw stir) {
     return sensor.SetSensorThreshold(number, stir);

@@ -11,16 +11,7 @@
 
 #include "IPMI/IPMIbase.h"
 #include "IPMI/SDR.h"
-
-// The factors of the IPMI reading formula y = L[(M x + B 10^K1) 10^K2] (IPMI 2.0 36.3).
-struct SensorFormulaParameter {
-    unsigned char Unit1;                // bits 7..6: analog data format
-    unsigned char SensorLinearization;  // bits 6..0: linearization L
-    short M;
-    short B;
-    signed char BExp;  // K1
-    signed char RExp;  // K2
-};
+#include "IPMI/conversion.h"
 
 // Threshold masks (IPMI 2.0 35.8): bit 0 lower non-critical, 1 lower critical, 2 lower
 // non-recoverable, 3 upper non-critical, 4 upper critical, 5 upper non-recoverable.
@@ -100,13 +91,6 @@ struct SensorNumberInfo {
     unsigned char sensorNumber[64];
 };
 
-// The raw byte a sensor of these factors gives for `value`, when it has one: false for NaN,
-// the infinities, magnitudes of 1e9 and more, and values whose step lies outside the raw
-// range of the sensor's analog data format (0..255, -127..127 or -128..127).
-bool RepresentableRaw(const SensorFormulaParameter& sfp, double value, unsigned char& raw);
-// A raw byte as the number it stands for in the analog data format of `unit1` (bits 7..6).
-int SignedRaw(unsigned char unit1, unsigned char raw);
-
 class Sensor : public IPMIbase {
 public:
     enum SensorType {
@@ -171,7 +155,8 @@ public:
     int GetVoltageMax(int n, char* result);
     int GetVoltageMin(int n, char* result);
 
-    // Conversions between raw bytes and values (conversion.cpp); no request is sent.
+    // Conversions between raw bytes and values (conversion.cpp); no request is sent. Each
+    // forwards to the free function of conversion.h that callers use directly.
     double GetFormulaInput(SensorFormulaParameter sfp, double x);
     double ReadingConversion(SensorFormulaParameter sfp, unsigned char raw);
     int GetReadingConversion(SensorFormulaParameter sfp, unsigned char raw, double& ConvertedReadingValue);

@@ -1,6 +1,7 @@
 // Raw sensor bytes to values and back: y = L[(M x + B 10^K1) 10^K2] (IPMI 2.0 36.3).
 #include <cmath>
 
+#include "IPMI/conversion.h"
 #include "IPMI/Sensor.h"
 
 namespace {
@@ -48,21 +49,20 @@ static_assert(sizeof kInverse / sizeof kInverse[0] == kLinearizations, "one inve
 
 }  // namespace
 
-double Sensor::GetFormulaInput(SensorFormulaParameter sfp, double x) {
+double FormulaValue(const SensorFormulaParameter& sfp, double x) {
     return (sfp.M * x + sfp.B * std::pow(10.0, sfp.BExp)) * std::pow(10.0, sfp.RExp);
 }
 
-double Sensor::ReadingConversion(SensorFormulaParameter sfp, unsigned char raw) {
+double FormulaReading(const SensorFormulaParameter& sfp, unsigned char raw) {
     if (Format(sfp) == kNoReading) return 0.0;
-    return GetFormulaInput(sfp, SignedRaw(sfp.Unit1, raw));
+    return FormulaValue(sfp, SignedRaw(sfp.Unit1, raw));
 }
 
-int Sensor::GetReadingConversion(SensorFormulaParameter sfp, unsigned char raw, double& ConvertedReadingValue) {
-    double v = ReadingConversion(sfp, raw);
-    unsigned int L = sfp.SensorLinearization & 0x7Fu;
+double ReadingValue(const SensorFormulaParameter& sfp, unsigned char raw) {
+    const double v = FormulaReading(sfp, raw);
+    const unsigned int L = sfp.SensorLinearization & 0x7Fu;
     // Codes 12 and above are OEM non-linear sensors, whose formula we do not know.
-    ConvertedReadingValue = L < kLinearizations ? kForward[L](v) : 0.0;
-    return 0;
+    return L < kLinearizations ? kForward[L](v) : 0.0;
 }
 
 namespace {
@@ -81,24 +81,26 @@ bool RawStep(const SensorFormulaParameter& sfp, double v, int& x) {
     return true;
 }
 
-// The one's complement byte of a negative step is one below its two's complement byte.
-unsigned char FormatByte(const SensorFormulaParameter& sfp, int x) {
+}  // namespace
+
+unsigned char FormatRaw(const SensorFormulaParameter& sfp, int x) {
     unsigned char raw = static_cast<unsigned char>(x & 0xFF);
     if (Format(sfp) == kOnesComplement && raw >= 0x80) raw = static_cast<unsigned char>(raw - 1);
     return raw;
 }
 
-}  // namespace
-
-int Sensor::GetRawValue(SensorFormulaParameter sfp, double convertedValue, unsigned char& rawValue) {
+unsigned char RawStepByte(const SensorFormulaParameter& sfp, double v) {
+    if (sfp.M == 0) return 0;
     int x = 0;
-    if (sfp.M == 0) {
-        rawValue = 0;
-        return 0;
-    }
-    if (!RawStep(sfp, convertedValue, x)) x = -32768;
-    rawValue = static_cast<unsigned char>(x & 0xFF);
-    return 0;
+    if (!RawStep(sfp, v, x)) x = -32768;
+    return static_cast<unsigned char>(x & 0xFF);
+}
+
+unsigned char RawForValue(const SensorFormulaParameter& sfp, double value) {
+    const unsigned int L = sfp.SensorLinearization & 0x7Fu;
+    double v = 0;
+    if (L >= kLinearizations || !kInverse[L](value, v)) return 0;
+    return FormatRaw(sfp, RawStepByte(sfp, v));
 }
 
 bool RepresentableRaw(const SensorFormulaParameter& sfp, double value, unsigned char& raw) {
@@ -117,7 +119,7 @@ bool RepresentableRaw(const SensorFormulaParameter& sfp, double value, unsigned 
         default: break;
     }
     if (x < lowest || x > highest) return false;
-    raw = FormatByte(sfp, x);
+    raw = FormatRaw(sfp, x);
     return true;
 }
 
@@ -129,29 +131,33 @@ int SignedRaw(unsigned char unit1, unsigned char raw) {
     }
 }
 
-int Sensor::ValueConversion(SensorFormulaParameter sfp, unsigned char& RawReadingValue) {
-    RawReadingValue = FormatByte(sfp, RawReadingValue);
-    return 0;
-}
-
-int Sensor::GetValueConversion(SensorFormulaParameter sfp, unsigned char& RawReadingValue,
-                               double ConvertedReadingValue) {
-    unsigned int L = sfp.SensorLinearization & 0x7Fu;
-    double v = 0;
-    if (L >= kLinearizations || !kInverse[L](ConvertedReadingValue, v)) {
-        RawReadingValue = 0;
-        return 0;
-    }
-    unsigned char raw = 0;
-    GetRawValue(sfp, v, raw);
-    ValueConversion(sfp, raw);
-    RawReadingValue = raw;
-    return 0;
-}
-
-int Sensor::WholePart(double v) {
+int TruncatedInt(double v) {
     if (std::isnan(v)) return 0;
     if (v <= -2147483648.0) return -2147483647 - 1;
     if (v >= 2147483647.0) return 2147483647;
     return static_cast<int>(v);
 }
+
+// The reader's members of the same purpose, kept for their callers.
+double Sensor::GetFormulaInput(SensorFormulaParameter sfp, double x) { return FormulaValue(sfp, x); }
+
+double Sensor::ReadingConversion(SensorFormulaParameter sfp, unsigned char raw) { return FormulaReading(sfp, raw); }
+
+int Sensor::GetReadingConversion(SensorFormulaParameter sfp, unsigned char raw, double& ConvertedReadingValue) {
+    return ConvertedReadingValue = ReadingValue(sfp, raw), 0;
+}
+
+int Sensor::GetRawValue(SensorFormulaParameter sfp, double convertedValue, unsigned char& rawValue) {
+    return rawValue = RawStepByte(sfp, convertedValue), 0;
+}
+
+int Sensor::ValueConversion(SensorFormulaParameter sfp, unsigned char& RawReadingValue) {
+    return RawReadingValue = FormatRaw(sfp, RawReadingValue), 0;
+}
+
+int Sensor::GetValueConversion(SensorFormulaParameter sfp, unsigned char& RawReadingValue,
+                               double ConvertedReadingValue) {
+    return RawReadingValue = RawForValue(sfp, ConvertedReadingValue), 0;
+}
+
+int Sensor::WholePart(double v) { return TruncatedInt(v); }

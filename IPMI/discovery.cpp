@@ -84,7 +84,7 @@ void Sensor::FillSensorDescription(SensorDescription& entry, int n) {
     GetSensorUnit(entry.SensorUnit, sizeof entry.SensorUnit);
 
     if (!entry.isAnalogReading) {
-        GetReadingConversion(entry.sfp, sdr.GetSensorReadingMax(), entry.SensorReadingMaxD);
+        entry.SensorReadingMaxD = ReadingValue(entry.sfp, sdr.GetSensorReadingMax());
         ReadSensorMax(n, entry.SensorReadingMax);
         ReadSensorMin(n, entry.SensorReadingMin);
     }
@@ -126,10 +126,9 @@ int Sensor::ReadRangeText(int n, unsigned char raw, char* result) {
         WriteResult(result, "%X%s", raw, entry->SensorUnit);
         return 0;
     }
-    double v = 0;
-    GetReadingConversion(entry->sfp, raw, v);
+    const double v = ReadingValue(entry->sfp, raw);
     if (sdr.GetSensorType() == SENSOR_TYPE_FAN) {
-        WriteResult(result, "%d%s", WholePart(v), entry->SensorUnit);
+        WriteResult(result, "%d%s", TruncatedInt(v), entry->SensorUnit);
     } else {
         WriteResult(result, "%.2f%s", v, entry->SensorUnit);
     }

@@ -126,16 +126,15 @@ int Sensor::CurrentReading(const SensorDescription* table, int n, char* result, 
     }
     if (raw == kNoReading) return Unknown(result);
 
-    double v = 0;
-    GetReadingConversion(e->sfp, raw, v);
+    const double v = ReadingValue(e->sfp, raw);
     if (!fan) {
         WriteResult(result, "%.2f%s", v, e->SensorUnit);
     } else if (std::strcmp(e->SensorUnit, SensorsUnit[0]) == 0 || std::strcmp(e->SensorUnit, "%") == 0) {
         // A fan without a speed unit is shown as a share of its maximum reading.
         if (e->SensorReadingMaxD == 0.0) return Unknown(result);
-        WriteResult(result, "%d%%", WholePart(v / e->SensorReadingMaxD * 100));
+        WriteResult(result, "%d%%", TruncatedInt(v / e->SensorReadingMaxD * 100));
     } else {
-        WriteResult(result, "%d%s", WholePart(v), e->SensorUnit);
+        WriteResult(result, "%d%s", TruncatedInt(v), e->SensorUnit);
     }
     return 0;
 }

@@ -1,6 +1,8 @@
 // Placing one new raw threshold among a sensor's six so that they stay in ascending order
 // (IPMI 2.0 36.1: lower non-recoverable <= lower critical <= lower non-critical <= upper
 // non-critical <= upper critical <= upper non-recoverable).
+#include "IPMI/threshold_order.h"
+
 #include "IPMI/IPMIsupport.h"
 
 namespace {
@@ -21,8 +23,10 @@ const Slot kAscending[6] = {
     {&SensorThresholdInfoRaw::UpperNonRecoverThresholdValue, 0x20, IPMIsupport::THRESHOLD_UPPER_NON_RECOVERABLE},
 };
 
-// The ordering itself, on the numbers the raw bytes stand for in the sensor's analog data
-// format (bits 7..6 of `unit1`): a signed sensor's 0xF6 is -10, below 0x2D (45).
+}  // namespace
+
+// The ordering is done on the numbers the raw bytes stand for in the sensor's analog data
+// format: a signed sensor's 0xF6 is -10, below 0x2D (45).
 void OrderThresholds(SensorThresholdInfoRaw& stir, int thresholdFlag, unsigned char newThreshold, unsigned char unit1) {
     const bool isSigned = (unit1 >> 6) == 1 || (unit1 >> 6) == 2;
     // Only the settable thresholds take part; the new value takes its own threshold's place.
@@ -80,8 +84,6 @@ void OrderThresholds(SensorThresholdInfoRaw& stir, int thresholdFlag, unsigned c
         ++position;
     }
 }
-
-}  // namespace
 
 int IPMIsupport::SetThresholdOrder(SensorThresholdInfoRaw& stir, int thresholdFlag, unsigned char newThreshold) {
     OrderThresholds(stir, thresholdFlag, newThreshold, 0);

@@ -41,7 +41,7 @@ int Sensor::GetSensorThreshold(unsigned char number, SensorFormulaParameter sfp,
     };
     for (int i = 0; i < 6; ++i) {
         stir.*slots[i].raw = ResponseBuffer[1 + i];
-        GetReadingConversion(sfp, ResponseBuffer[1 + i], stic.*slots[i].value);
+        stic.*slots[i].value = ReadingValue(sfp, ResponseBuffer[1 + i]);
     }
     return 0;
 }

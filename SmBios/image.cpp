@@ -2,6 +2,7 @@
 // physical memory and a dump of it share, and the rules for taking an entry point.
 #include "SmBios/image.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -76,6 +77,29 @@ bool SmBiosImage::AllocateTable(unsigned int length) {
     if (!table) return false;
     tableLength = length;
     return true;
+}
+
+bool SmBiosImage::TakeTable(const unsigned char* memory, std::size_t size, unsigned long long base) {
+    SmBiosEntryPoint entry;
+    if (!ParseSmBiosEntryPoint(entryPoint, entryPointLength, entry) || !AllocateTable(entry.tableLength))
+        return false;
+    std::memset(table.get(), 0, tableLength);
+    // Checked in this order, nothing overflows: the table starts below base + size.
+    if (entry.tableAddress < base + size && entry.tableAddress + tableLength > base) {
+        const unsigned long long from = std::max(entry.tableAddress, base);
+        const unsigned long long to = std::min<unsigned long long>(entry.tableAddress + tableLength, base + size);
+        std::memcpy(table.get() + (from - entry.tableAddress), memory + (from - base),
+                    static_cast<std::size_t>(to - from));
+    }
+    return true;
+}
+
+bool SmBiosImageFromDump(const unsigned char* bytes, std::size_t size, SmBiosImage& image) {
+    SmBiosEntryPoint entry;
+    const unsigned int held = static_cast<unsigned int>(std::min<std::size_t>(size, SmBiosImage::kEntryPointMost));
+    if (!ParseSmBiosEntryPoint(bytes, held, entry) || entry.tableAddress > size) return false;
+    image.HoldEntryPoint(bytes, held);
+    return image.TakeTable(bytes, size, 0);
 }
 
 bool FindBiosAreaEntryPoint(const unsigned char* area, SmBiosImage& image) {

@@ -5,6 +5,7 @@
 #ifndef QARVEL_SMBIOS_IMAGE_H
 #define QARVEL_SMBIOS_IMAGE_H
 
+#include <cstddef>
 #include <memory>
 
 // SMBIOS 2.x entry point, byte image (SMBIOS 5.2.1).
@@ -85,7 +86,16 @@ struct SmBiosImage {
     void HoldEntryPoint(const unsigned char* bytes, unsigned int length);
     // A table of `length` bytes, not cleared: whoever fills it writes every byte it keeps.
     bool AllocateTable(unsigned int length);
+    // Takes the table the held entry point names from a memory that holds `size` bytes of
+    // `memory` at address `base` and zeros everywhere else. False when there is no entry
+    // point or no room for the table.
+    bool TakeTable(const unsigned char* memory, std::size_t size, unsigned long long base);
 };
+
+// A `dmidecode --dump-bin` file: the entry point at offset 0 and the table at the offset its
+// address field gives; a file cut short reads as zeros past its end. False when the bytes
+// are no such dump.
+bool SmBiosImageFromDump(const unsigned char* bytes, std::size_t size, SmBiosImage& image);
 
 // The BIOS area as the memory scan holds it: this many bytes read from 0xF0000, followed by
 // zeros so that an entry point copied from the last anchor position stays inside the buffer.

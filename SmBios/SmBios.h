@@ -1,8 +1,8 @@
 // The SMBIOS reader: takes the entry point and the structure table from an image (image.h)
 // that the first source to give them produced (the kernel's sysfs copy, else physical memory),
 // indexes the table in one walk, and hands out structures by type and occurrence or by
-// handle. Reading the bytes lives in sources.cpp, the index in SmBios.cpp; the getters that turn structures into texts live in
-// the files of their concern (identity.cpp, ...).
+// handle. Reading the bytes lives in sources.cpp, the index in SmBios.cpp; the getters that
+// turn structures into texts live in the files of their concern (identity.cpp, ...).
 #ifndef QARVEL_SMBIOS_SMBIOS_H
 #define QARVEL_SMBIOS_SMBIOS_H
 

@@ -14,8 +14,8 @@
 
 namespace {
 
-// A dump's checksums were always rewritten when it was placed in memory, so a mutated 3.x
-// entry point is decoded rather than refused on its sum.
+// A mutated 3.x entry point is given a right checksum, so that the table behind it is
+// decoded rather than the entry point refused on its sum (the older ones have none checked).
 bool FromDump(const std::uint8_t* data, std::size_t size, SmBiosImage& image) {
     if (size < 7 || std::memcmp(data, "_SM3_", 5) != 0) return SmBiosImageFromDump(data, size, image);
     std::vector<unsigned char> dump(data, data + size);

@@ -11,13 +11,45 @@ char* itoa(int number, char* result, int /*radix*/) {
     return result;
 }
 
-SmBios::SmBios()
+namespace {
+
+SmBiosImage ProbedImage() {
+    SmBiosImage image;
+    ProbeSmBios(image);
+    return image;
+}
+
+}  // namespace
+
+SmBios::SmBios() : SmBios(ProbedImage()) {}
+
+SmBios::SmBios(const SmBiosImage& image)
     : InitOK(0), BiosData(nullptr), BiosDataLength(0), MatchSMBIOS(0), MatchDMI(0), SmBiosEntry(), DmiEntry(),
       temperature(TnV_OTHER), ps(PS_OTHER), type(TYPE_BIOS_INFO), MatchSMBIOS3(0), SmBios3Entry(), Visits(0),
       Entries(nullptr), StructureCount(0), ByType(nullptr), TypeFirst(), ByHandle(nullptr) {
-    // The kernel's copy first: it works under lockdown, above the end of RAM and for tables
-    // the BIOS area does not point at. The classic memory scan keeps old kernels working.
-    if (ReadFromSysfs() || ReadFromMemory()) InitOK = 1;
+    if (AdoptEntryPoint(image.entryPoint, image.entryPointLength) && AllocateTable(image.tableLength)) {
+        if (image.tableLength) std::memcpy(BiosData, image.table.get(), image.tableLength);
+        if (BuildIndex()) {
+            InitOK = 1;
+            return;
+        }
+    }
+    ForgetTable();
+    ForgetEntryPoint();
+}
+
+void SmBios::ForgetEntryPoint() { AdoptEntryPoint(nullptr, 0); }
+
+bool SmBios::AdoptEntryPoint(const unsigned char* bytes, unsigned int length) {
+    SmBiosEntryPoint entry;
+    const bool known = ParseSmBiosEntryPoint(bytes, length, entry);
+    MatchSMBIOS = entry.MatchSMBIOS;
+    MatchDMI = entry.MatchDMI;
+    MatchSMBIOS3 = entry.MatchSMBIOS3;
+    SmBiosEntry = entry.SmBiosEntry;
+    DmiEntry = entry.DmiEntry;
+    SmBios3Entry = entry.SmBios3Entry;
+    return known;
 }
 
 SmBios::~SmBios() { ForgetTable(); }
@@ -39,9 +71,9 @@ void SmBios::ForgetTable() {
 bool SmBios::AllocateTable(unsigned int length) {
     ForgetTable();
     if (length > 0xFFFFFFFFu - 2u) return false;
-    // Not cleared: every source reads the whole length over it (a 3.x table may be given
-    // 1 MiB, most of it past the end-of-table structure), and a short read clears the rest.
-    // The two bytes past the end are zero, so a string at the very end still ends.
+    // Not cleared: the image's bytes are copied over all of it (a 3.x table may be given
+    // 1 MiB, most of it past the end-of-table structure). The two bytes past the end are
+    // zero, so a string at the very end still ends.
     BiosData = new (std::nothrow) char[length + 2u];
     if (!BiosData) return false;
     BiosData[length] = BiosData[length + 1u] = 0;

@@ -1,65 +1,20 @@
-// The SMBIOS reader: gets the entry point and the structure table once from the first source
-// that gives them (the kernel's sysfs copy, else physical memory), indexes the table in one
-// walk, and hands out structures by type and occurrence or by handle. Reading the bytes lives
-// in sources.cpp, the index in SmBios.cpp; the getters that turn structures into texts live in
-// the files of their concern (identity.cpp, ...).
+// The SMBIOS reader: takes the entry point and the structure table from an image (image.h)
+// that the first source to give them produced (the kernel's sysfs copy, else physical memory),
+// indexes the table in one walk, and hands out structures by type and occurrence or by
+// handle. Reading the bytes lives in sources.cpp, the index in SmBios.cpp; the getters that
+// turn structures into texts live in the files of their concern (identity.cpp, ...).
 #ifndef QARVEL_SMBIOS_SMBIOS_H
 #define QARVEL_SMBIOS_SMBIOS_H
 
 #include <cstddef>
 
 #include "SmBios/BiosDataItem.h"
+#include "SmBios/image.h"
 #include "api/field.h"
 #include "api/types.h"
 
-// SMBIOS 2.x entry point, byte image (SMBIOS 5.2.1).
-struct __attribute__((packed)) SmBiosTableEntryPoint {
-    char anchor[4];  // "_SM_"
-    unsigned char checksum;
-    unsigned char length;
-    unsigned char MajorVersion;
-    unsigned char MinorVersion;
-    unsigned short MaxStructureSize;
-    unsigned char revission;
-    unsigned char NoneSense[5];
-    char IntermediateAnchorString[5];  // "_DMI_"
-    unsigned char IntermediateCheckSum;
-    unsigned short StructureTableLength;
-    unsigned int StructureTableAddress;
-    unsigned short HowManyStructures;
-    unsigned char BCD;
-};
-static_assert(sizeof(SmBiosTableEntryPoint) == 31, "SMBIOS entry point is 31 bytes");
-
-// Legacy DMI entry point, byte image.
-struct __attribute__((packed)) DMITableEntryPoint {
-    char anchor[5];  // "_DMI_"
-    unsigned char checksum;
-    unsigned short StructureTableLength;
-    unsigned int biosStructureTableAddress;
-    unsigned short HowManyStructures;
-    unsigned char dmiBiosRevision;
-};
-static_assert(sizeof(DMITableEntryPoint) == 15, "DMI entry point is 15 bytes");
-
-// SMBIOS 3.x (64-bit) entry point, byte image (SMBIOS 5.2.2). It gives no structure count:
-// the table ends at the end-of-table structure (type 127).
-struct __attribute__((packed)) SmBios3TableEntryPoint {
-    char anchor[5];  // "_SM3_"
-    unsigned char checksum;
-    unsigned char length;
-    unsigned char MajorVersion;
-    unsigned char MinorVersion;
-    unsigned char DocRevision;
-    unsigned char EntryPointRevision;
-    unsigned char reserved;
-    unsigned int StructureTableMaximumSize;
-    unsigned long long StructureTableAddress;
-};
-static_assert(sizeof(SmBios3TableEntryPoint) == 24, "SMBIOS 3 entry point is 24 bytes");
-
-// The method that gave the table last read: "sysfs", "/dev/mem" or "/dev/mem mmap"; null
-// when no reader has found a table yet (or the last one found none).
+// The method that gave the table last probed: "sysfs", "/dev/mem" or "/dev/mem mmap"; null
+// when no probe has found a table yet (or the last one found none).
 const char* SmBiosSourceName();
 
 // Writes the decimal text of `number`; `radix` is ignored.
@@ -123,7 +78,10 @@ public:
         TYPE_SYSTEM_POWER_SUPPLY = 39, TYPE_INACTIVE = 126, TYPE_END_OF_TABLE = 127
     };
 
+    // Probes the sources for the machine's table and builds from what the first one gave.
     SmBios();
+    // Built from the bytes held, whatever gave them; nothing is read from the machine.
+    explicit SmBios(const SmBiosImage& image);
     ~SmBios();
     SmBios(const SmBios&) = delete;
     SmBios& operator=(const SmBios&) = delete;
@@ -264,13 +222,9 @@ private:
         unsigned int occurrence;  // 1-based among the structures of its type
     };
 
-    // sources.cpp: each gives the entry point and the table, or leaves everything unset.
-    bool ReadFromSysfs();
-    bool ReadFromMemory();
-    // Takes the entry point at `bytes` (`length` bytes held): the table's address and its
-    // length (the maximum size for SMBIOS 3). False when it is no entry point we know.
-    bool AdoptEntryPoint(const unsigned char* bytes, unsigned int length, unsigned long long& address,
-                         unsigned int& tableLength);
+    // Takes the entry point at `bytes` (`length` bytes held). False, with every entry point
+    // member cleared, when it is no entry point we know.
+    bool AdoptEntryPoint(const unsigned char* bytes, unsigned int length);
     void ForgetEntryPoint();
     // Allocates BiosData for `length` bytes and the two closing zeros.
     bool AllocateTable(unsigned int length);

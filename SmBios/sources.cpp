@@ -1,9 +1,11 @@
 // Where the entry point and the structure table come from, tried in order: the kernel's copy
 // in sysfs, then physical memory through /dev/mem (read, or mapped where read() refuses), the
-// entry point found in the BIOS area or where the EFI system table says.
+// entry point found in the BIOS area or where the EFI system table says. Each row gives an
+// image or says why it could not.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,51 +14,21 @@
 
 #include "SmBios/SmBios.h"
 #include "platform/platform.h"
+#include "process/state.h"
 
 namespace {
 
-const char* answered = nullptr;
-
-// SMBIOS 5.2: the entry point lives on a 16-byte boundary in 0xF0000-0xFFFFF.
-constexpr long long kScanBase = 0xF0000;
-constexpr unsigned int kScanLength = 0xFFF0;
-constexpr unsigned int kLastAnchor = 0xFFE0;
-// The scan buffer is padded so that copying a full entry point from the last anchor
-// position stays inside it.
-constexpr unsigned int kScanPadding = sizeof(SmBiosTableEntryPoint);
 constexpr unsigned int kPage = 4096;
-// The 2.x entry point's bytes up to its table's structure count (offset 28, two bytes).
-constexpr unsigned int kShortestSmBiosEntry = 30;
-// A 3.x entry point gives only the table's maximum size, and the walk ends at the end-of-table
-// structure, so firmware may declare far more than it holds. No more than this is read or
-// allocated: sixteen times the largest 2.x table, and well past any table seen on a server.
-constexpr unsigned int kLargestTable = 0x100000;
 
 const char* const kSysfsEntryPoint = "/sys/firmware/dmi/tables/smbios_entry_point";
 const char* const kSysfsTable = "/sys/firmware/dmi/tables/DMI";
 const char* const kEfiSystemTable = "/sys/firmware/efi/systab";
 
-// An SMBIOS 3 anchor is only taken with a valid checksum: it is preferred to the 2.x one, so
-// five stray bytes in the BIOS image must not hide a good 2.x table.
-bool IsSmBios3EntryPoint(const unsigned char* bytes, unsigned int length) {
-    if (length < sizeof(SmBios3TableEntryPoint) || std::memcmp(bytes, "_SM3_", 5) != 0) return false;
-    unsigned int declared = bytes[6];
-    if (declared < sizeof(SmBios3TableEntryPoint) || declared > length) return false;
-    unsigned char sum = 0;
-    for (unsigned int i = 0; i < declared; ++i) sum = static_cast<unsigned char>(sum + bytes[i]);
-    return sum == 0;
-}
-
 // Reads up to `count` bytes; the number read, or -1 when the first read fails.
 long ReadFully(int fd, char* buffer, unsigned int count) {
-    unsigned int done = 0;
-    while (done < count) {
-        long n = platform::read(fd, buffer + done, count - done);
-        if (n < 0) return done ? static_cast<long>(done) : -1;
-        if (n == 0) break;
-        done += static_cast<unsigned int>(n);
-    }
-    return static_cast<long>(done);
+    int error = 0;
+    const std::size_t done = platform::read_all(fd, buffer, count, error);
+    return error && done == 0 ? -1 : static_cast<long>(done);
 }
 
 // Copies `count` bytes of physical memory at `address` into `out`: read() where it works,
@@ -105,145 +77,114 @@ unsigned int EfiEntryPointAddresses(unsigned long long (&addresses)[2]) {
     return count;
 }
 
-}  // namespace
-
-const char* SmBiosSourceName() { return answered; }
-
-void SmBios::ForgetEntryPoint() {
-    MatchSMBIOS = MatchDMI = MatchSMBIOS3 = 0;
-    std::memset(&SmBiosEntry, 0, sizeof SmBiosEntry);
-    std::memset(&DmiEntry, 0, sizeof DmiEntry);
-    std::memset(&SmBios3Entry, 0, sizeof SmBios3Entry);
-}
-
-bool SmBios::AdoptEntryPoint(const unsigned char* bytes, unsigned int length, unsigned long long& address,
-                             unsigned int& tableLength) {
-    ForgetEntryPoint();
-    if (IsSmBios3EntryPoint(bytes, length)) {
-        MatchSMBIOS = MatchSMBIOS3 = 1;
-        std::memcpy(&SmBios3Entry, bytes, sizeof SmBios3Entry);
-        address = SmBios3Entry.StructureTableAddress;
-        const unsigned int maximum = SmBios3Entry.StructureTableMaximumSize;
-        tableLength = maximum < kLargestTable ? maximum : kLargestTable;
-        return true;
-    }
-    // Neither checksums nor lengths of the older entry points are examined: tables that
-    // get them wrong have always been read.
-    // SMBIOS 2.1 itself gave the entry point a length of 30 (0x1E) where it is 31, so
-    // firmware of that time writes 30, and the kernel's sysfs copy then holds only 30
-    // bytes. Nothing past byte 29 is read; the BCD revision stays 0.
-    if (length >= kShortestSmBiosEntry && std::memcmp(bytes, "_SM_", 4) == 0) {
-        MatchSMBIOS = 1;
-        std::memcpy(&SmBiosEntry, bytes, length < sizeof SmBiosEntry ? length : sizeof SmBiosEntry);
-        address = SmBiosEntry.StructureTableAddress;
-        tableLength = SmBiosEntry.StructureTableLength;
-        return true;
-    }
-    if (length >= sizeof DmiEntry && std::memcmp(bytes, "_DMI", 4) == 0) {
-        MatchDMI = 1;
-        std::memcpy(&DmiEntry, bytes, sizeof DmiEntry);
-        address = DmiEntry.biosStructureTableAddress;
-        tableLength = DmiEntry.StructureTableLength;
-        return true;
-    }
-    return false;
-}
-
-bool SmBios::ReadFromSysfs() {
-    answered = nullptr;
+// The kernel's copy: it works under lockdown, above the end of RAM and for tables the BIOS
+// area does not point at.
+bool ReadSysfs(SmBiosImage& image, const char*&, char* why, std::size_t size) {
     unsigned char entry[64] = {};
     int fd = platform::open(kSysfsEntryPoint, O_RDONLY);
-    if (fd < 0) return false;
+    if (fd < 0) return qarvel::Refuse(why, size, "cannot open", kSysfsEntryPoint, errno);
     long got = ReadFully(fd, reinterpret_cast<char*>(entry), sizeof entry);
+    const int readError = errno;
     platform::close(fd);
-    unsigned long long address = 0;
-    unsigned int declared = 0;
-    if (got <= 0 || !AdoptEntryPoint(entry, static_cast<unsigned int>(got), address, declared)) {
-        ForgetEntryPoint();
-        return false;
-    }
+    if (got < 0) return qarvel::Refuse(why, size, "cannot read", kSysfsEntryPoint, readError);
+    SmBiosEntryPoint parsed;
+    if (got == 0 || !ParseSmBiosEntryPoint(entry, static_cast<unsigned int>(got), parsed))
+        return qarvel::Refuse(why, size, "no entry point in", kSysfsEntryPoint);
 
     fd = platform::open(kSysfsTable, O_RDONLY);
-    if (fd < 0) {
-        ForgetEntryPoint();
-        return false;
-    }
+    if (fd < 0) return qarvel::Refuse(why, size, "cannot open", kSysfsTable, errno);
     // The kernel trims the table to the structures it walked, so the file may be shorter
     // than the entry point says; the walk is bounded by the bytes held.
-    long long size = platform::lseek(fd, 0, SEEK_END);
+    const unsigned int declared = parsed.tableLength;
+    long long end = platform::lseek(fd, 0, SEEK_END);
     unsigned int length = declared;
-    if (size >= 0 && static_cast<unsigned long long>(size) < declared) length = static_cast<unsigned int>(size);
-    bool read = platform::lseek(fd, 0, SEEK_SET) == 0 && AllocateTable(length);
-    long n = read ? ReadFully(fd, BiosData, length) : -1;
+    if (end >= 0 && static_cast<unsigned long long>(end) < declared) length = static_cast<unsigned int>(end);
+    bool read = platform::lseek(fd, 0, SEEK_SET) == 0 && image.AllocateTable(length);
+    long n = read ? ReadFully(fd, image.table.get(), length) : -1;
+    const int tableError = errno;
     platform::close(fd);
-    if (n >= 0 && (length == 0 || n > 0)) {
-        std::memset(BiosData + n, 0, length - static_cast<unsigned int>(n));
-        BiosDataLength = static_cast<unsigned int>(n);
-        if (BuildIndex()) {
-            answered = "sysfs";
-            return true;
-        }
-    }
-    ForgetTable();
-    ForgetEntryPoint();
-    return false;
+    if (n < 0 || (length != 0 && n == 0))
+        return qarvel::Refuse(why, size, read ? "cannot read" : "cannot seek or hold", kSysfsTable,
+                              n < 0 && read ? tableError : 0);
+    // A short read clears the rest, and only what was read is the table.
+    std::memset(image.table.get() + n, 0, length - static_cast<unsigned int>(n));
+    image.tableLength = static_cast<unsigned int>(n);
+    image.HoldEntryPoint(entry, static_cast<unsigned int>(got));
+    return true;
 }
 
-bool SmBios::ReadFromMemory() {
-    answered = nullptr;
-    ForgetEntryPoint();
-    std::unique_ptr<unsigned char[]> scan(new (std::nothrow) unsigned char[kScanLength + kScanPadding]());
-    if (!scan) return false;
+// Physical memory: the classic scan keeps old kernels working. The entry point is looked for
+// in the BIOS area, else where the EFI system table says.
+bool ReadMemory(SmBiosImage& image, const char*& answeredAs, char* why, std::size_t size) {
+    std::unique_ptr<unsigned char[]> area(new (std::nothrow) unsigned char[kBiosAreaHeld]());
+    if (!area) return qarvel::Refuse(why, size, "cannot hold", "the BIOS area");
 
     int fd = platform::open("/dev/mem", O_RDONLY);
     if (fd < 0) {
+        const int error = errno;
         std::perror("open /dev/mem\n");
-        return false;
+        return qarvel::Refuse(why, size, "cannot open", "/dev/mem", error);
     }
-    if (platform::lseek(fd, kScanBase, SEEK_SET) < 0) {
+    if (platform::lseek(fd, kBiosAreaBase, SEEK_SET) < 0) {
+        const int error = errno;
         std::perror("lseek /dev/mem\n");
         platform::close(fd);
-        return false;
+        return qarvel::Refuse(why, size, "cannot seek", "/dev/mem to 0xF0000", error);
     }
     // A short read leaves zeros, which hold no anchor.
-    ReadFully(fd, reinterpret_cast<char*>(scan.get()), kScanLength);
+    ReadFully(fd, reinterpret_cast<char*>(area.get()), kBiosAreaRead);
 
-    // The 3.x entry point first, as the kernel takes it, so that sysfs and memory give the
-    // same table; then the 2.x one; the legacy one only when neither is there. One pass
-    // notes the first of each; every anchor begins with an underscore.
-    const unsigned char* first[3] = {};
-    for (unsigned int at = 0; at <= kLastAnchor; at += 16) {
-        const unsigned char* p = scan.get() + at;
-        if (*p != '_') continue;
-        if (!first[0] && IsSmBios3EntryPoint(p, kScanLength + kScanPadding - at)) first[0] = p;
-        else if (!first[1] && std::memcmp(p, "_SM_", 4) == 0) first[1] = p;
-        else if (!first[2] && std::memcmp(p, "_DMI", 4) == 0) first[2] = p;
-    }
-    const unsigned char* found = first[0] ? first[0] : first[1] ? first[1] : first[2];
-
-    const unsigned int held = found ? kScanLength + kScanPadding - static_cast<unsigned int>(found - scan.get()) : 0;
-    unsigned long long address = 0;
-    unsigned int length = 0;
-    bool adopted = found && AdoptEntryPoint(found, held, address, length);
+    bool found = FindBiosAreaEntryPoint(area.get(), image);
     unsigned long long efiAddresses[2] = {};
     const unsigned int efiCount = found ? 0 : EfiEntryPointAddresses(efiAddresses);
-    for (unsigned int i = 0; i < efiCount && !adopted; ++i) {
+    for (unsigned int i = 0; i < efiCount && !found; ++i) {
         unsigned char efiEntry[sizeof(SmBiosTableEntryPoint) + 1] = {};
-        adopted = ReadPhysical(fd, efiAddresses[i], reinterpret_cast<char*>(efiEntry), sizeof efiEntry) &&
-                  AdoptEntryPoint(efiEntry, sizeof efiEntry, address, length);
+        SmBiosEntryPoint parsed;
+        found = ReadPhysical(fd, efiAddresses[i], reinterpret_cast<char*>(efiEntry), sizeof efiEntry) &&
+                ParseSmBiosEntryPoint(efiEntry, sizeof efiEntry, parsed);
+        if (found) image.HoldEntryPoint(efiEntry, sizeof efiEntry);
+    }
+    if (!found) {
+        platform::close(fd);
+        return qarvel::Refuse(why, size, "no entry point in",
+                              efiCount ? "0xF0000-0xFFFFF or at the EFI system table's addresses" : "0xF0000-0xFFFFF");
     }
 
-    bool ok = adopted && AllocateTable(length);
-    const char* method = ok ? ReadPhysical(fd, address, BiosData, length) : nullptr;
+    SmBiosEntryPoint parsed;
+    ParseSmBiosEntryPoint(image.entryPoint, image.entryPointLength, parsed);
+    const unsigned int length = parsed.tableLength;
+    bool held = image.AllocateTable(length);
+    const char* method = held ? ReadPhysical(fd, parsed.tableAddress, image.table.get(), length) : nullptr;
     // A table of no bytes needs no read.
-    if (ok && length == 0) method = "/dev/mem";
+    if (held && length == 0) method = "/dev/mem";
     platform::close(fd);
-    if (!method || !BuildIndex()) {
+    if (!method) {
         // A table that cannot be read is no table: nothing is claimed for it.
-        ForgetTable();
-        ForgetEntryPoint();
+        if (!held) return qarvel::Refuse(why, size, "cannot hold", "the table");
+        std::snprintf(why, size, "cannot read or map %u bytes of /dev/mem at 0x%llx", length,
+                      parsed.tableAddress);
         return false;
     }
-    answered = method;
+    answeredAs = method;
+    return true;
+}
+
+// The kernel's copy first; then physical memory.
+const qarvel::Source<SmBiosImage> kSmBiosSources[] = {
+    {"sysfs", nullptr, ReadSysfs},
+    {"/dev/mem", nullptr, ReadMemory},
+};
+
+}  // namespace
+
+const char* SmBiosSourceName() { return qarvel::State().sources[SOURCE_SMBIOS].answered; }
+
+bool ProbeSmBios(SmBiosImage& image) {
+    qarvel::ProbeRecord& record = qarvel::State().sources[SOURCE_SMBIOS];
+    if (!qarvel::Probe(kSmBiosSources, image, record)) {
+        image = SmBiosImage();
+        return false;
+    }
+    image.method = record.answered;
     return true;
 }

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "SmBios/SmBios.h"
+#include "SmBios/image.h"
 #include "capture/capture.h"
 #include "platform/platform.h"
 
@@ -35,8 +35,9 @@ std::vector<std::uint8_t> Bytes(const Entry& entry) {
 // Through the reader's own sources (sysfs, then /dev/mem read, then mapped), so the dump is
 // the table the library itself sees, and the MANIFEST names the source that gave it.
 void capture_smbios(Capture& c) {
-    SmBios reader;
-    if (!reader.IsInitOK() || !reader.BiosData) {
+    SmBiosImage image;
+    SmBiosEntryPoint entry;
+    if (!ProbeSmBios(image) || !ParseSmBiosEntryPoint(image.entryPoint, image.entryPointLength, entry)) {
         int fd = platform::open("/dev/mem", O_RDONLY);
         const int why = errno;
         if (fd >= 0) platform::close(fd);
@@ -45,32 +46,32 @@ void capture_smbios(Capture& c) {
         return;
     }
     std::vector<std::uint8_t> dump;
-    if (reader.IsMatchSmBios3()) {
+    if (entry.MatchSMBIOS3) {
         // SMBIOS 5.2.2: 64-bit address at 0x10, checksum over the entry point's length.
-        dump = Bytes(reader.SmBios3Entry);
+        dump = Bytes(entry.SmBios3Entry);
         const std::uint64_t offset = kTableOffset;
         std::memcpy(&dump[0x10], &offset, 8);
-        std::size_t length = std::min<std::size_t>(reader.SmBios3Entry.length, dump.size());
+        std::size_t length = std::min<std::size_t>(entry.SmBios3Entry.length, dump.size());
         dump[5] = 0;
         dump[5] = Checksum(dump, 0, length);
-    } else if (reader.IsMatchSmBios()) {
-        dump = Bytes(reader.SmBiosEntry);
+    } else if (entry.MatchSMBIOS) {
+        dump = Bytes(entry.SmBiosEntry);
         std::memcpy(&dump[0x18], &kTableOffset, 4);  // little-endian on x86
         dump[0x15] = 0;
         dump[0x15] = Checksum(dump, 0x10, 0x0F);
-        std::size_t length = std::min<std::size_t>(reader.SmBiosEntry.length, dump.size());
+        std::size_t length = std::min<std::size_t>(entry.SmBiosEntry.length, dump.size());
         dump[4] = 0;
         dump[4] = Checksum(dump, 0, length);
     } else {
-        dump = Bytes(reader.DmiEntry);
+        dump = Bytes(entry.DmiEntry);
         std::memcpy(&dump[8], &kTableOffset, 4);
         dump[5] = 0;
         dump[5] = Checksum(dump, 0, dump.size());
     }
     dump.resize(kTableOffset, 0);
-    dump.insert(dump.end(), reader.BiosData, reader.BiosData + reader.BiosDataLength);
+    dump.insert(dump.end(), image.table.get(), image.table.get() + image.tableLength);
     c.write("smbios.bin", dump);
-    c.manifest.source("smbios", SmBiosSourceName() ? SmBiosSourceName() : "unknown");
+    c.manifest.source("smbios", image.method);
 }
 
 }  // namespace capture

@@ -117,6 +117,59 @@ TEST_P(MethodParity, SysfsReadAndMappedMemoryGiveTheSameRecords) {
     EXPECT_NE(sysfs.records.find_first_not_of('\0'), std::string::npos);
 }
 
+template <typename Record>
+void Append(std::string& out, void (*fill)(SmBios&, Record&), SmBios& reader) {
+    Record record;
+    std::memset(&record, 0, sizeof record);
+    fill(reader, record);
+    out.append(reinterpret_cast<const char*>(&record), sizeof record);
+}
+
+// The records of the ten SMBIOS commands, as the sweep holds them, filled straight from a reader.
+std::string Records(SmBios& reader) {
+    std::string out;
+    Append(out, FillBaseBoardInformation, reader);
+    Append(out, FillSysInformation, reader);
+    Append(out, FillProcessorInformation, reader);
+    Append(out, FillMemoryInformation, reader);
+    Append(out, FillIOInformation, reader);
+    Append(out, FillPowerSupplyInformation, reader);
+    Append(out, FillUpsInformation, reader);
+    Append(out, FillFanInformation, reader);
+    Append(out, FillVoltageInformation, reader);
+    Append(out, FillTemperatureInformation, reader);
+    return out;
+}
+
+TEST_P(MethodParity, AnImageOfTheDumpHeldInMemoryGivesTheSameRecordsAndTable) {
+    const auto dump = ReadDump(GetParam());
+    SmBiosImage image;
+    ASSERT_TRUE(SmBiosImageFromDump(dump.data(), dump.size(), image));
+    EXPECT_EQ(image.method, nullptr);
+    // From the bytes alone, on a machine that holds nothing and must not be asked.
+    auto empty = Fresh(sim::Kernel::Classic);
+    SmBios reader(image);
+    ASSERT_EQ(reader.IsInitOK(), 1);
+    const std::string records = Records(reader);
+    EXPECT_TRUE(empty->accesses().empty());
+
+    // The same dump served by a current kernel, through the exports and through a reader.
+    std::string error;
+    ASSERT_TRUE(sim::place_dump(*Fresh(sim::Kernel::Current), dump, error)) << error;
+    EXPECT_TRUE(records == SweepAll().records) << "the image decodes otherwise than the machine's table";
+    SmBios probed;
+    ASSERT_EQ(probed.IsInitOK(), 1);
+    EXPECT_EQ(reader.IsMatchSmBios(), probed.IsMatchSmBios());
+    EXPECT_EQ(reader.IsMatchSmBios3(), probed.IsMatchSmBios3());
+    EXPECT_EQ(reader.IsMatchDMI(), probed.IsMatchDMI());
+    EXPECT_EQ(reader.SmBiosEntry.MajorVersion, probed.SmBiosEntry.MajorVersion);
+    EXPECT_EQ(reader.SmBiosEntry.HowManyStructures, probed.SmBiosEntry.HowManyStructures);
+    EXPECT_EQ(reader.SmBios3Entry.MajorVersion, probed.SmBios3Entry.MajorVersion);
+    EXPECT_EQ(reader.GetStructureCount(), probed.GetStructureCount());
+    ASSERT_EQ(reader.BiosDataLength, probed.BiosDataLength);
+    EXPECT_EQ(std::memcmp(reader.BiosData, probed.BiosData, reader.BiosDataLength), 0);
+}
+
 std::vector<std::string> Dumps() {
     std::vector<std::string> paths;
     for (const char* name : {"Asus-UX307LA", "Gigabyte-GA-MA74GMT-S2", "SuperMicro-X9DBL", "Synology-RS3614xsp",

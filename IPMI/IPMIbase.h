@@ -77,9 +77,9 @@ public:
     unsigned char* ResponseBuffer;  // IMB_RESPONSE_SIZE bytes
 
 protected:
-    // One request as AskBmc sends it. 0 when the BMC answered with completion code 0,
-    // else -1. `responseLength` receives the number of response bytes,
-    // never more than the buffer holds; bytes the BMC did not send read 0.
+    // One request as AskBmc sends it. 0 when the BMC answered with completion code 0, else
+    // -1. `responseLength` receives the number of response bytes, never more than the
+    // buffer holds; bytes the BMC did not send read 0.
     int SendRequest(unsigned char netFn, unsigned char cmd, unsigned char rsSa, const unsigned char* data,
                     int dataLength, int* responseLength);
     // The same, with the completion code given back (0xFF when nothing answered):

@@ -5,13 +5,14 @@
 
 #include <cstring>
 
+#include "process/state.h"
+
 namespace {
 
 // FRU requests name the BMC by the "any responder" address; device 0 is the baseboard.
 constexpr unsigned char kFruResponder = 0xFF;
 constexpr unsigned char kFruDevice = 0;
-// A response holds the count byte and at most this many data bytes.
-constexpr int kMostPerRead = static_cast<int>(IMB_RESPONSE_SIZE) - 1;
+constexpr int kMostPerRead = IpmiReaderMemory::kFruMostPerRead;
 // Area lengths are one byte of 8-byte multiples.
 constexpr int kLargestArea = 255 * 8;
 constexpr int kTextSize = 64;
@@ -23,10 +24,6 @@ constexpr unsigned char kEnglish = 0, kEnglishToo = 25;
 // Read FRU Data refusals of a count too large for the BMC (IPMI 2.0 34.2, 5.2).
 constexpr unsigned char kFruCountTooLarge = 0xC8, kCannotReturn = 0xCA;
 
-// The largest count the BMC of this inventory read takes: learnt from its refusals, so
-// that every later read of the same walk asks for no more.
-int MostPerRead = kMostPerRead;
-
 }  // namespace
 
 FRU::FRU() : FRUInfo(), CommomHeaderInfo(), BoardInfo(), ChassisInfo(), ProductInfo() { InitIpmiBase(); }
@@ -35,37 +32,39 @@ FRU::~FRU() = default;
 
 int FRU::ReadFRUData(int offset, int count, unsigned char* out) {
     if (!IsInitOK() || offset < 0 || offset > 0xFFFF || count <= 0 || count > kMostPerRead) return -1;
-    int received = 0, result = -1;
-    unsigned char code = 0;
+    // The largest count the BMC of this inventory read takes: learnt from its refusals, so
+    // that every later read of the same walk asks for no more.
+    int& mostPerRead = qarvel::State().ipmiMemory.fruMostPerRead;
+    IpmiAnswer answer;
     for (;;) {
-        if (count > MostPerRead) count = MostPerRead;
+        if (count > mostPerRead) count = mostPerRead;
         const unsigned char data[4] = {kFruDevice, static_cast<unsigned char>(offset & 0xFF),
                                        static_cast<unsigned char>(offset >> 8), static_cast<unsigned char>(count)};
-        result = Exchange(STORAGE_CMD, Read_FRU_info, kFruResponder, data, 4, &received, &code);
+        answer = AskBmc(*this, STORAGE_CMD, Read_FRU_info, kFruResponder, data, 4);
         // A BMC with a small buffer refuses the count: ask it for less, down to one byte.
-        if (result == 0 || (code != kFruCountTooLarge && code != kCannotReturn) || count == 1) break;
-        MostPerRead = count / 2;
+        const unsigned char code = answer.completion;
+        if (answer.ok() || (code != kFruCountTooLarge && code != kCannotReturn) || count == 1) break;
+        mostPerRead = count / 2;
     }
     std::memset(&request, 0, sizeof request);
-    if (result != 0 || received < 1) return -1;
+    if (!answer.ok() || answer.length < 1) return -1;
     // The count byte says how many came; believe it only as far as the bytes we hold and
     // the bytes we asked for.
-    int held = ResponseBuffer[0];
-    if (held > received - 1) held = received - 1;
+    int held = answer.bytes[0];
+    if (held > answer.length - 1) held = answer.length - 1;
     if (held > count) held = count;
-    std::memcpy(out, ResponseBuffer + 1, static_cast<std::size_t>(held));
+    std::memcpy(out, answer.bytes + 1, static_cast<std::size_t>(held));
     return held;
 }
 
 int FRU::GetFRU() {
     if (!IsInitOK()) return -1;
     const unsigned char device = kFruDevice;
-    int received = 0;
-    int result = SendRequest(STORAGE_CMD, Get_FRU_info, kFruResponder, &device, 1, &received);
+    const IpmiAnswer answer = AskBmc(*this, STORAGE_CMD, Get_FRU_info, kFruResponder, &device, 1);
     std::memset(&request, 0, sizeof request);
-    if (result != 0 || received < 3) return -1;
-    FRUInfo.FRUInfoSize = static_cast<unsigned short>(ResponseBuffer[1] << 8 | ResponseBuffer[0]);
-    FRUInfo.accessMode = ResponseBuffer[2] & 1;
+    if (!answer.ok() || answer.length < 3) return -1;
+    FRUInfo.FRUInfoSize = static_cast<unsigned short>(answer.bytes[1] << 8 | answer.bytes[0]);
+    FRUInfo.accessMode = answer.bytes[2] & 1;
     return 0;
 }
 
@@ -192,7 +191,7 @@ int FRU::GetProductInfo() {
 }
 
 int FRU::GetFRUInfo() {
-    MostPerRead = kMostPerRead;
+    qarvel::State().ipmiMemory.fruMostPerRead = kMostPerRead;
     if (GetFRU() != 0) return -1;
     if (GetCommonHeaderInfo() != 0) return -1;
     // An area that cannot be read keeps what it held; the others are still read.

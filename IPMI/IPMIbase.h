@@ -1,32 +1,22 @@
-// The base of every object that talks to the BMC: it opens the IPMI device, probes the
-// system interface, and sends one request at a time through the driver. Two drivers are
-// spoken: the classic /dev/ipmi (one ioctl per request, KCS/SMIC probed on the status
-// ports) and the mainline driver (/dev/ipmi0: send, poll, receive).
-// The descriptor and the readiness flag are process-wide and shared by the whole family;
-// each object has its own request record and its own response buffer.
+// The base of every object that talks to the BMC. The objects form one family over the
+// process's one transport (IPMI/transport.h): the device, its descriptor and the readiness
+// flag are the transport's; each object has its own request record and its own response
+// buffer, which keep the last request it sent and the bytes of its answer.
 #ifndef QARVEL_IPMI_IPMIBASE_H
 #define QARVEL_IPMI_IPMIBASE_H
 
-#include "IPMI/ImbDriver.h"
+#include "IPMI/transport.h"
 
-// Descriptor of the IPMI device; 0 while the family holds none.
+// Descriptor of the IPMI device; 0 while the family holds none. Kept in step with the
+// transport.
 extern int hDevice;
-// 1 once the device is open and a request can reach the BMC through it.
+// 1 once the device is open and a request can reach the BMC through it. Kept in step with
+// the transport.
 extern int InitOK;
 
 // The device that answered the last request ("/dev/ipmi" for the classic driver, the
 // mainline driver's node such as "/dev/ipmi0"), or null while none has answered.
 const char* IpmiSourceName();
-
-struct IMBPREQUESTDATA {
-    unsigned char cmdType;
-    unsigned char rsSa;  // kept for the caller's record only: the wire always carries 0xFF
-    unsigned char busType;
-    unsigned char netFn;
-    unsigned char rsLun;
-    unsigned char* data;  // allocated per request, released right after it
-    int dataLength;
-};
 
 class IPMIbase {
 public:
@@ -54,8 +44,8 @@ public:
     enum ChannelProtocolType { IPMB_10 = 1 };
     enum channelMediaType { LAN_802_3 = 4 };
 
-    // Allocates the response buffer; does not open the device (the concrete classes call
-    // InitIpmiBase at the end of their constructors).
+    // Allocates the response buffer and joins the family; does not open the device (the
+    // concrete classes call InitIpmiBase at the end of their constructors).
     IPMIbase();
     // Frees the response buffer. The last object of the family closes the device it
     // opened and clears InitOK, so a family built afterwards opens it again.
@@ -64,9 +54,10 @@ public:
     IPMIbase& operator=(const IPMIbase&) = delete;
 
     virtual int IsInitOK();
-    // Opens the device once per family: /dev/ipmi with a KCS or SMIC interface on the
-    // status ports, else the mainline driver's node. 0, or -1 when no device opens or the
-    // classic one's port I/O is refused and no mainline node exists.
+    // Opens the device once per family, by the transport's source table: /dev/ipmi with a
+    // KCS or SMIC interface on the status ports, else the mainline driver's node. 0, or -1
+    // when no device opens or the classic one's port I/O is refused and no mainline node
+    // exists. The probe that reads the status ports sets IsSupportKCS and IsSupportSMIC.
     virtual int InitIpmiBase();
 
     // Sends one request and waits for its response; `ResponseBuffer` holds
@@ -86,26 +77,23 @@ public:
     unsigned char* ResponseBuffer;  // IMB_RESPONSE_SIZE bytes
 
 protected:
-    // One request in the order every request of the family follows: fill `request`, copy
-    // the data into a block allocated for this request, clear the response buffer, send
-    // with the wait limit 3000, release the block. 0 when the BMC answered with
-    // completion code 0, else -1. `responseLength` receives the number of response bytes,
-    // never more than the buffer holds; bytes the BMC did not send read 0.
+    // One request as AskBmc sends it. 0 when the BMC answered with completion code 0, else
+    // -1. `responseLength` receives the number of response bytes, never more than the
+    // buffer holds; bytes the BMC did not send read 0.
     int SendRequest(unsigned char netFn, unsigned char cmd, unsigned char rsSa, const unsigned char* data,
                     int dataLength, int* responseLength);
     // The same, with the completion code given back (0xFF when nothing answered):
     // for callers that act on a refusal (a shorter read, a new reservation).
     int Exchange(unsigned char netFn, unsigned char cmd, unsigned char rsSa, const unsigned char* data,
                  int dataLength, int* responseLength, unsigned char* completion);
-
-private:
-    int InitClassic();
-    // One request through each driver: true when an answer came, with its completion code
-    // and the data bytes stored in `response`.
-    bool SendClassic(const IMBPREQUESTDATA& request, int wait, unsigned char* response, int& stored,
-                     unsigned char& code);
-    bool SendMainline(const IMBPREQUESTDATA& request, int wait, unsigned char* response, int& stored,
-                      unsigned char& code);
 };
+
+// One request of `object` in the order every request of the family follows: its request
+// record filled (the data pointer only while the request is out), sent through the
+// transport with the wait limit 3000, its response buffer then holding the answer's bytes
+// (zeros past them). The answer, as a value; nothing is sent by an object without a
+// response buffer.
+IpmiAnswer AskBmc(IPMIbase& object, unsigned char netFn, unsigned char cmd, unsigned char rsSa,
+                  const unsigned char* data, int dataLength);
 
 #endif

@@ -14,10 +14,9 @@ IPMIsupport::IPMIsupport() : sensor(), fru() { InitIpmiBase(); }
 
 IPMIsupport::~IPMIsupport() = default;
 
-int IPMIsupport::Send(unsigned char netFn, unsigned char cmd, const unsigned char* data, int dataLength,
-                      int* received) {
-    if (!IsInitOK()) return -1;
-    return SendRequest(netFn, cmd, kBmcAddress, data, dataLength, received);
+IpmiAnswer IPMIsupport::Send(unsigned char netFn, unsigned char cmd, const unsigned char* data, int dataLength) {
+    if (!IsInitOK()) return IpmiAnswer{};
+    return AskBmc(*this, netFn, cmd, kBmcAddress, data, dataLength);
 }
 
 int IPMIsupport::GetSensorInfo() {

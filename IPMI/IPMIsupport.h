@@ -130,9 +130,9 @@ public:
     FRU fru;
 
 private:
-    // One request on this object's own base to the BMC (rsSa 20h): -1 without a device or
-    // on a non-zero completion code.
-    int Send(unsigned char netFn, unsigned char cmd, const unsigned char* data, int dataLength, int* received);
+    // One request on this object's own base to the BMC (rsSa 20h), and its answer; nothing
+    // is sent without a device.
+    IpmiAnswer Send(unsigned char netFn, unsigned char cmd, const unsigned char* data, int dataLength);
 };
 
 // Sets threshold `thresholdFlag` (0 to 5) of each sensor in `sni` to `value`, keeping each

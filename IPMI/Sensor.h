@@ -200,14 +200,13 @@ private:
     // give it whole, its header and then the rest in pieces. The next record ID, or -1.
     int ReadRecord(SdrWalk& walk, int RecordID, unsigned char* record, int room);
     int ReadRecordInPieces(SdrWalk& walk, int RecordID, unsigned char* record, int room);
-    // One Get SDR: -1, or the number of record bytes that came (at `ResponseBuffer` + 2);
-    // `code` receives the completion code.
-    int GetSDRPiece(unsigned short reservation, int RecordID, int offset, int count, unsigned char& code);
-    // One Get Sensor Reading: its first three bytes in `bytes`, the number that came in
-    // `received`. A reading kept for the state is used by the state question that follows
-    // it instead of a second request.
+    // One Get SDR and its answer: the next record ID in bytes 0 and 1, then the record
+    // bytes. An answer too short to hold the next record ID reads as refused (FFh).
+    IpmiAnswer GetSDRPiece(unsigned short reservation, int RecordID, int offset, int count);
+    // One Get Sensor Reading and its answer (reading, flags, state bits). A reading kept for
+    // the state is used by the state question that follows it instead of a second request.
     enum class ReadingUse { Fresh, KeepForState, State };
-    int GetReading(unsigned char number, ReadingUse use, unsigned char* bytes, int& received);
+    IpmiAnswer GetReading(unsigned char number, ReadingUse use);
     void ForgetReading();
     // Entries filled in SensorsInformation (it has room for one per repository record):
     // every index into it is checked against this.

@@ -22,11 +22,11 @@ void CopyUserField(unsigned char* field, const char* text) {
 
 int IPMIsupport::GetChannelInfo(unsigned char channelNum, ChannelInfo* pCI) {
     if (!pCI || !IsInitOK()) return -1;
-    int received = 0;
-    if (Send(APP_CMD, Get_channel_info, &channelNum, 1, &received) != 0 || received < 3) return -1;
+    const IpmiAnswer answer = Send(APP_CMD, Get_channel_info, &channelNum, 1);
+    if (!answer.ok() || answer.length < 3) return -1;
     pCI->channelNumber = channelNum;
-    pCI->channelMediatype = ResponseBuffer[1];
-    pCI->channelProtocoltype = ResponseBuffer[2];
+    pCI->channelMediatype = answer.bytes[1];
+    pCI->channelProtocoltype = answer.bytes[2];
     return 0;
 }
 
@@ -45,11 +45,11 @@ int IPMIsupport::SetUserInfo(unsigned char userID, const char* userName, const c
     if (!userName || !passward || !IsInitOK()) return -1;
     unsigned char name[1 + kUserFieldLength] = {userID};
     CopyUserField(name + 1, userName);
-    if (Send(APP_CMD, Set_user_name, name, sizeof name, nullptr) != 0) return -1;
+    if (!Send(APP_CMD, Set_user_name, name, sizeof name).ok()) return -1;
 
     unsigned char password[2 + kUserFieldLength] = {userID, kSetPassword};
     CopyUserField(password + 2, passward);
-    return Send(APP_CMD, Set_user_passwd, password, sizeof password, nullptr);
+    return Send(APP_CMD, Set_user_passwd, password, sizeof password).ok() ? 0 : -1;
 }
 
 int IPMIsupport::SetLANParameter(LANParameter lp) {
@@ -82,10 +82,10 @@ int IPMIsupport::SetLANParameter(LANParameter lp) {
         std::memcpy(data + 2, step.data, step.length);
         // A refused step ends the sequence where it stands; once the set-in-progress lock is
         // ours it is given back, or every later write would be refused (IPMI 2.0 23.1).
-        if (Send(TRASPORT_CMD, Set_LAN_parameter, data, 2 + step.length, nullptr) != 0) {
+        if (!Send(TRASPORT_CMD, Set_LAN_parameter, data, 2 + step.length).ok()) {
             if (&step != &steps[0]) {
                 const unsigned char complete[3] = {lp.channelNumber, 0x00, 0x00};
-                Send(TRASPORT_CMD, Set_LAN_parameter, complete, 3, nullptr);
+                Send(TRASPORT_CMD, Set_LAN_parameter, complete, 3);
             }
             return -1;
         }

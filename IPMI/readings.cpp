@@ -5,6 +5,7 @@
 
 #include "IPMI/EventCodeTable.h"
 #include "IPMI/Sensor.h"
+#include "process/state.h"
 
 namespace {
 
@@ -26,74 +27,63 @@ int Unknown(char* result) {
     return 0;
 }
 
-// One Get Sensor Reading answer carries both the reading (byte 0) and the state bits (byte
-// 2), and a caller asks for a sensor's reading and then its state. The answer taken for
-// the reading is kept for the state that follows, so each sensor costs one request per
-// poll: it serves the next state question of the same reader about the same sensor, and
-// any other reading replaces it. A reading itself is always asked afresh.
-struct KeptAnswer {
-    const void* reader = nullptr;
-    unsigned char number = 0;
-    int received = 0;
-    unsigned char bytes[3] = {};
-};
-KeptAnswer Kept;
-
 }  // namespace
 
+// One Get Sensor Reading answer carries both the reading (byte 0) and the state bits (byte
+// 2), and a caller asks for a sensor's reading and then its state. The answer taken for
+// the reading is kept (in the process state) for the state that follows, so each sensor
+// costs one request per poll: it serves the next state question of the same reader about
+// the same sensor, and any other reading replaces it. A reading itself is always asked
+// afresh.
 void Sensor::ForgetReading() {
-    if (Kept.reader == this) Kept.reader = nullptr;
+    IpmiReaderMemory& memory = qarvel::State().ipmiMemory;
+    if (memory.keptBy == this) memory.keptBy = nullptr;
 }
 
-int Sensor::GetReading(unsigned char number, ReadingUse use, unsigned char* bytes, int& received) {
-    if (use == ReadingUse::State && Kept.reader == this && Kept.number == number) {
-        Kept.reader = nullptr;
-        received = Kept.received;
-        std::memcpy(bytes, Kept.bytes, sizeof Kept.bytes);
-        return 0;
+IpmiAnswer Sensor::GetReading(unsigned char number, ReadingUse use) {
+    IpmiReaderMemory& memory = qarvel::State().ipmiMemory;
+    if (use == ReadingUse::State && memory.keptBy == this && memory.keptNumber == number) {
+        memory.keptBy = nullptr;
+        return memory.kept;
     }
-    Kept.reader = nullptr;
-    if (!IsInitOK()) return -1;
-    if (SendRequest(SENSER_EVENT_CMD, Get_sensor_reading, kSensorResponder, &number, 1, &received) != 0) return -1;
-    std::memcpy(bytes, ResponseBuffer, sizeof Kept.bytes);
-    if (use == ReadingUse::KeepForState) {
-        Kept.reader = this;
-        Kept.number = number;
-        Kept.received = received;
-        std::memcpy(Kept.bytes, bytes, sizeof Kept.bytes);
+    memory.keptBy = nullptr;
+    if (!IsInitOK()) return IpmiAnswer{};
+    const IpmiAnswer answer = AskBmc(*this, SENSER_EVENT_CMD, Get_sensor_reading, kSensorResponder, &number, 1);
+    if (use == ReadingUse::KeepForState && answer.ok()) {
+        memory.keptBy = this;
+        memory.keptNumber = number;
+        memory.kept = answer;
     }
-    return 0;
+    return answer;
 }
 
 int Sensor::ReadSensor(unsigned char number, unsigned char& value) {
-    unsigned char bytes[3] = {};
-    int received = 0;
-    if (GetReading(number, ReadingUse::Fresh, bytes, received) != 0 || received < 1) return -1;
-    value = bytes[0];
+    const IpmiAnswer answer = GetReading(number, ReadingUse::Fresh);
+    if (!answer.ok() || answer.length < 1) return -1;
+    value = answer.bytes[0];
     return 0;
 }
 
 int Sensor::GetSensorStatus(unsigned char number, unsigned char eventType, unsigned char& offset) {
-    unsigned char bytes[3] = {};
-    int received = 0;
-    if (GetReading(number, ReadingUse::State, bytes, received) != 0) return -1;
+    const IpmiAnswer answer = GetReading(number, ReadingUse::State);
+    if (!answer.ok()) return -1;
     if (!HasStateBits(eventType)) {
         offset = 0;
         return 0;
     }
-    if (received < 3) return -1;
-    offset = bytes[2];
+    if (answer.length < 3) return -1;
+    offset = answer.bytes[2];
     return 0;
 }
 
 int Sensor::GetDeviceID(unsigned char* majorFirmwareRevision, unsigned char* minorFirmwareRevision) {
     if (!IsInitOK() || !majorFirmwareRevision || !minorFirmwareRevision) return -1;
-    int received = 0;
-    if (SendRequest(APP_CMD, get_device_id, kBmcAddress, nullptr, 0, &received) != 0) return -1;
-    if (received < 4) return -1;
+    const IpmiAnswer answer = AskBmc(*this, APP_CMD, get_device_id, kBmcAddress, nullptr, 0);
+    if (!answer.ok() || answer.length < 4) return -1;
     // Firmware revision 1 carries "device available" in bit 7; revision 2 is BCD.
-    *majorFirmwareRevision = ResponseBuffer[2] & 0x7F;
-    *minorFirmwareRevision = static_cast<unsigned char>(10 * (ResponseBuffer[3] >> 4) + (ResponseBuffer[3] & 0x0F));
+    const unsigned char* r = answer.bytes;
+    *majorFirmwareRevision = r[2] & 0x7F;
+    *minorFirmwareRevision = static_cast<unsigned char>(10 * (r[3] >> 4) + (r[3] & 0x0F));
     return 0;
 }
 
@@ -106,10 +96,9 @@ int Sensor::CurrentReading(const SensorDescription* table, int n, char* result, 
     const SensorDescription* e = Entry(table, n);
     if (!e || e->SensorNumbers == 0xFF || e->isAnalogReading == 1) return Unknown(result);
     // Kept for the state asked next (the availability check below, or the caller's).
-    unsigned char answer[3] = {};
-    int received = 0;
-    if (GetReading(e->SensorNumbers, ReadingUse::KeepForState, answer, received) != 0 || received < 1) return Unknown(result);
-    const unsigned char raw = answer[0];
+    const IpmiAnswer answer = GetReading(e->SensorNumbers, ReadingUse::KeepForState);
+    if (!answer.ok() || answer.length < 1) return Unknown(result);
+    const unsigned char raw = answer.bytes[0];
 
     // A sensor of an empty processor socket reads whatever the bus floats to.
     if (e->SensorEntityID == ENTITY_PROCESSOR) {
@@ -121,7 +110,7 @@ int Sensor::CurrentReading(const SensorDescription* table, int n, char* result, 
         }
     }
     if (e->SensorEventReadingCode == kAvailabilityCode) {
-        const unsigned char state = received >= 3 ? answer[2] : 0;
+        const unsigned char state = answer.length >= 3 ? answer.bytes[2] : 0;
         if (!(state & kRunningOrOnLine)) return Unknown(result);
     }
     if (raw == kNoReading) return Unknown(result);

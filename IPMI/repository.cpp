@@ -18,46 +18,46 @@ constexpr int kMostRestarts = 8;
 constexpr unsigned char kReservationCancelled = 0xC5, kLengthInvalid = 0xC7, kCannotReturn = 0xCA,
                         kUnspecified = 0xFF;
 
+// The record bytes of a Get SDR answer, or -1 when it was refused.
+int RecordBytes(const IpmiAnswer& answer) { return answer.ok() ? answer.length - 2 : -1; }
+
+// The next record ID a Get SDR answer names.
+int NextRecord(const IpmiAnswer& answer) { return answer.bytes[0] | answer.bytes[1] << 8; }
+
 }  // namespace
 
 int Sensor::GetSDRRepositoryInfo(int& RecordCount, int& version) {
     if (!IsInitOK()) return -1;
-    int received = 0;
-    if (SendRequest(STORAGE_CMD, Get_SDR_RepositoryInfo, kStorageResponder, nullptr, 0, &received) != 0) return -1;
-    if (received < 3) return -1;
-    version = ResponseBuffer[0];
-    RecordCount = ResponseBuffer[1] | ResponseBuffer[2] << 8;
+    const IpmiAnswer answer = AskBmc(*this, STORAGE_CMD, Get_SDR_RepositoryInfo, kStorageResponder, nullptr, 0);
+    if (!answer.ok() || answer.length < 3) return -1;
+    version = answer.bytes[0];
+    RecordCount = answer.bytes[1] | answer.bytes[2] << 8;
     return 0;
 }
 
 int Sensor::ReserveSDRRepository(unsigned short& reservationID) {
     if (!IsInitOK()) return -1;
-    int received = 0;
-    if (SendRequest(STORAGE_CMD, Reserve_SDR_Repository, kStorageResponder, nullptr, 0, &received) != 0) return -1;
-    if (received < 2) return -1;
-    reservationID = static_cast<unsigned short>(ResponseBuffer[0] | ResponseBuffer[1] << 8);
+    const IpmiAnswer answer = AskBmc(*this, STORAGE_CMD, Reserve_SDR_Repository, kStorageResponder, nullptr, 0);
+    if (!answer.ok() || answer.length < 2) return -1;
+    reservationID = static_cast<unsigned short>(answer.bytes[0] | answer.bytes[1] << 8);
     return 0;
 }
 
-int Sensor::GetSDRPiece(unsigned short reservation, int RecordID, int offset, int count, unsigned char& code) {
+IpmiAnswer Sensor::GetSDRPiece(unsigned short reservation, int RecordID, int offset, int count) {
     const unsigned char data[6] = {
         static_cast<unsigned char>(reservation & 0xFF), static_cast<unsigned char>(reservation >> 8),
         static_cast<unsigned char>(RecordID & 0xFF),    static_cast<unsigned char>((RecordID >> 8) & 0xFF),
         static_cast<unsigned char>(offset),             static_cast<unsigned char>(count & 0xFF),
     };
-    int received = 0;
-    if (Exchange(STORAGE_CMD, Get_SDR, kStorageResponder, data, 6, &received, &code) != 0) return -1;
-    if (received < 2) {  // not even the next record ID
-        code = kUnspecified;
-        return -1;
-    }
-    return received - 2;
+    IpmiAnswer answer = AskBmc(*this, STORAGE_CMD, Get_SDR, kStorageResponder, data, 6);
+    if (answer.ok() && answer.length < 2) answer.completion = kUnspecified;  // not even the next record ID
+    return answer;
 }
 
 int Sensor::GetSDR(unsigned short reserveID, int RecordID, unsigned char* RecordData, int length) {
     if (!IsInitOK() || RecordID < 0) return -1;
-    unsigned char code = 0;
-    const int received = GetSDRPiece(reserveID, RecordID, 0, length, code);
+    const IpmiAnswer answer = GetSDRPiece(reserveID, RecordID, 0, length);
+    const int received = RecordBytes(answer);
     if (received < 0) return -1;
 
     // The record bytes the BMC sent, bounded by the response buffer and by the caller's
@@ -66,20 +66,21 @@ int Sensor::GetSDR(unsigned short reserveID, int RecordID, unsigned char* Record
     int count = received > 0 ? received : length;
     if (count > room) count = room;
     if (count > length) count = length;
-    if (RecordData && count > 0) std::memcpy(RecordData, ResponseBuffer + 2, static_cast<std::size_t>(count));
-    return ResponseBuffer[0] | ResponseBuffer[1] << 8;
+    if (RecordData && count > 0) std::memcpy(RecordData, answer.bytes + 2, static_cast<std::size_t>(count));
+    return NextRecord(answer);
 }
 
 int Sensor::ReadRecord(SdrWalk& walk, int RecordID, unsigned char* record, int room) {
     if (!IsInitOK() || RecordID < 0) return -1;
     if (walk.whole) {
-        unsigned char code = 0;
-        const int received = GetSDRPiece(0, RecordID, 0, kWholeRecord, code);
+        const IpmiAnswer answer = GetSDRPiece(0, RecordID, 0, kWholeRecord);
+        const int received = RecordBytes(answer);
+        const unsigned char code = answer.completion;
         // Whole when the header came and as many bytes as it announces.
-        if (received >= kHeader && received >= kHeader + ResponseBuffer[2 + 4]) {
+        if (received >= kHeader && received >= kHeader + answer.bytes[2 + 4]) {
             const int count = received < room ? received : room;
-            std::memcpy(record, ResponseBuffer + 2, static_cast<std::size_t>(count));
-            return ResponseBuffer[0] | ResponseBuffer[1] << 8;
+            std::memcpy(record, answer.bytes + 2, static_cast<std::size_t>(count));
+            return NextRecord(answer);
         }
         // A BMC that does not give a whole record: too long for its buffer, a count it does
         // not take, an unspecified refusal, or fewer bytes than the header announces. The
@@ -97,35 +98,35 @@ int Sensor::ReadRecordInPieces(SdrWalk& walk, int RecordID, unsigned char* recor
             if (ReserveSDRRepository(walk.reservation) != 0) return -1;
             walk.reserved = true;
         }
-        unsigned char code = 0;
-        int received = GetSDRPiece(walk.reservation, RecordID, 0, kHeader, code);
-        if (received < 0 && code == kReservationCancelled) {
+        const IpmiAnswer header = GetSDRPiece(walk.reservation, RecordID, 0, kHeader);
+        if (!header.ok() && header.completion == kReservationCancelled) {
             walk.reserved = false;
             continue;
         }
-        if (received < kHeader) return -1;
-        const int next = ResponseBuffer[0] | ResponseBuffer[1] << 8;
-        const int total = kHeader + ResponseBuffer[2 + 4];
+        if (RecordBytes(header) < kHeader) return -1;
+        const int next = NextRecord(header);
+        const int total = kHeader + header.bytes[2 + 4];
         // Only what the caller has room for is read; the rest of a long record is not ours to keep.
         const int wanted = total < room ? total : room;
-        std::memcpy(record, ResponseBuffer + 2, static_cast<std::size_t>(kHeader < wanted ? kHeader : wanted));
+        std::memcpy(record, header.bytes + 2, static_cast<std::size_t>(kHeader < wanted ? kHeader : wanted));
 
         int held = kHeader;
         bool cancelled = false;
         while (held < wanted) {
             const int asked = wanted - held < walk.piece ? wanted - held : walk.piece;
-            received = GetSDRPiece(walk.reservation, RecordID, held, asked, code);
-            if (received < 0 && code == kCannotReturn && walk.piece > 1) {
+            const IpmiAnswer piece = GetSDRPiece(walk.reservation, RecordID, held, asked);
+            const int received = RecordBytes(piece);
+            if (received < 0 && piece.completion == kCannotReturn && walk.piece > 1) {
                 walk.piece /= 2;  // still too long for this BMC
                 continue;
             }
-            if (received < 0 && code == kReservationCancelled) {
+            if (received < 0 && piece.completion == kReservationCancelled) {
                 cancelled = true;
                 break;
             }
             if (received <= 0) return -1;
             const int got = received < asked ? received : asked;
-            std::memcpy(record + held, ResponseBuffer + 2, static_cast<std::size_t>(got));
+            std::memcpy(record + held, piece.bytes + 2, static_cast<std::size_t>(got));
             held += got;
         }
         if (!cancelled) return next;

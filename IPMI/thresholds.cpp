@@ -17,11 +17,11 @@ int Sensor::GetSensorThreshold(unsigned char number, SensorFormulaParameter sfp,
     std::memset(&stir, 0, sizeof stir);
     std::memset(&stic, 0, sizeof stic);
     // No readiness check of our own: a device that is not ready answers with a failure code.
-    int received = 0;
-    if (SendRequest(SENSER_EVENT_CMD, get_sensor_threshold, kSensorResponder, &number, 1, &received) != 0) return -1;
-    if (received < 7) return -1;
+    const IpmiAnswer answer = AskBmc(*this, SENSER_EVENT_CMD, get_sensor_threshold, kSensorResponder, &number, 1);
+    if (!answer.ok() || answer.length < 7) return -1;
 
-    stir.readableFlag = stic.readableFlag = ResponseBuffer[0] & 0x3F;
+    const unsigned char* r = answer.bytes;
+    stir.readableFlag = stic.readableFlag = r[0] & 0x3F;
     // Response order: lower non-critical, lower critical, lower non-recoverable, upper
     // non-critical, upper critical, upper non-recoverable. Every one is kept, readable or not.
     struct Slot {
@@ -40,8 +40,8 @@ int Sensor::GetSensorThreshold(unsigned char number, SensorFormulaParameter sfp,
          &SensorThresholdInfoConverted::UpperNonRecoverThresholdValue},
     };
     for (int i = 0; i < 6; ++i) {
-        stir.*slots[i].raw = ResponseBuffer[1 + i];
-        stic.*slots[i].value = ReadingValue(sfp, ResponseBuffer[1 + i]);
+        stir.*slots[i].raw = r[1 + i];
+        stic.*slots[i].value = ReadingValue(sfp, r[1 + i]);
     }
     return 0;
 }
@@ -58,7 +58,7 @@ int Sensor::SetSensorThreshold(unsigned char number, SensorThresholdInfoRaw stir
         stir.UpperCriticalThresholdValue,
         stir.UpperNonRecoverThresholdValue,
     };
-    return SendRequest(SENSER_EVENT_CMD, set_sensor_threshold, kSensorResponder, data, 8, nullptr);
+    return AskBmc(*this, SENSER_EVENT_CMD, set_sensor_threshold, kSensorResponder, data, 8).ok() ? 0 : -1;
 }
 
 int Sensor::CopyThresholds(const SensorDescription* entry, SensorThresholdInfoRaw& stir,

@@ -22,17 +22,19 @@ int IPMIsupport::SetWatchDogTimer(unsigned char timerAction, int timeOutValue) {
         static_cast<unsigned char>(countdown & 0xFF),
         static_cast<unsigned char>((countdown >> 8) & 0xFF),
     };
-    return Send(APP_CMD, set_watchdog_timer, data, 6, nullptr);
+    return Send(APP_CMD, set_watchdog_timer, data, 6).ok() ? 0 : -1;
 }
 
 int IPMIsupport::GetWatchDogTimer(int& timerAcion, int& timeOutValue, int& presentTimeOutValue) {
-    int received = 0;
-    if (Send(APP_CMD, get_watchdog_timer, nullptr, 0, &received) != 0 || received < 8) return -1;
-    const unsigned char* r = ResponseBuffer;
+    const IpmiAnswer answer = Send(APP_CMD, get_watchdog_timer, nullptr, 0);
+    if (!answer.ok() || answer.length < 8) return -1;
+    const unsigned char* r = answer.bytes;
     timerAcion = r[1] & 0x07;
     timeOutValue = (r[5] << 8 | r[4]) * kUnitMs;
     presentTimeOutValue = (r[7] << 8 | r[6]) * kUnitMs;
     return 0;
 }
 
-int IPMIsupport::ResetWatchDogTimer() { return Send(APP_CMD, reset_watchdog_timer, nullptr, 0, nullptr); }
+int IPMIsupport::ResetWatchDogTimer() {
+    return Send(APP_CMD, reset_watchdog_timer, nullptr, 0).ok() ? 0 : -1;
+}

@@ -38,15 +38,13 @@ public:
     // completion code in `refused` when one is wanted (FFh when nothing answered).
     bool ask(std::uint8_t netfn, std::uint8_t command, const std::vector<std::uint8_t>& data,
              std::vector<std::uint8_t>& answer, std::uint8_t* refused = nullptr) {
-        int received = 0;
-        unsigned char code = 0;
         answer.clear();
-        if (Exchange(netfn, command, kBmcAddress, data.data(), static_cast<int>(data.size()), &received, &code) != 0) {
-            if (refused) *refused = code ? code : 0xFF;
+        const IpmiAnswer reply = AskBmc(*this, netfn, command, kBmcAddress, data.data(), static_cast<int>(data.size()));
+        if (!reply.ok()) {
+            if (refused) *refused = reply.completion ? reply.completion : 0xFF;
             return false;
         }
-        if (received > static_cast<int>(IMB_RESPONSE_SIZE)) received = static_cast<int>(IMB_RESPONSE_SIZE);
-        answer.assign(ResponseBuffer, ResponseBuffer + (received > 0 ? received : 0));
+        answer.assign(reply.bytes, reply.bytes + reply.length);
         return true;
     }
 };

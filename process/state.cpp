@@ -40,6 +40,11 @@ int ResetProcessState(Reset what) {
         s.ipmiReady = -1;
         // The sensor tables went with the facade: the next one must discover its own.
         s.IPMIGetSensorInfoOK = 0;
+        if (what == Reset::Everything) {
+            s.ipmi.Forget();
+            s.ipmiMemory.Clear();
+            s.sources[SOURCE_IPMI].Clear();
+        }
     }
     if (what == Reset::Everything) {
         std::lock_guard<std::mutex> lock(s.usageLock);

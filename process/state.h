@@ -13,6 +13,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "IPMI/transport.h"
 #include "api/types.h"
 #include "process/source.h"
 
@@ -29,6 +30,10 @@ struct ProcessState {
     // Whether the facade that exists found its device: -1 while there is none. Read without
     // the lock, so a watchdog export can answer busy at once while another call holds it.
     std::atomic<int> ipmiReady{-1};
+    // The one way to the BMC that every IPMI object uses, and what its readers carry between
+    // requests (IPMI/transport.h).
+    IpmiTransport ipmi;
+    IpmiReaderMemory ipmiMemory;
 
     // Which source answered the last probe of each subsystem (SOURCE_SMBIOS...), and why the
     // ones before it did not. Written under that subsystem's lock; GetSourceName reads it.
@@ -73,7 +78,8 @@ ProcessState& State();
 
 enum class Reset {
     Readers,     // what release does: both readers and the discovery flag
-    Everything,  // the library as just loaded: also the usage counters and the busy flags
+    Everything,  // the library as just loaded: also the usage counters, the busy flags, the
+                 // IPMI driver chosen and what the IPMI readers remember
 };
 // Waits until no call uses a reader, then resets. Readers is refused (-1, nothing freed)
 // on a thread that is itself inside a call holding a reader; otherwise 0.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "api/field.h"
 #include "process/state.h"
 
 namespace {
@@ -83,12 +84,8 @@ int IPMIbase::Exchange(unsigned char netFn, unsigned char cmd, unsigned char rsS
 int IPMIbase::IpmiSrtringCopy(char* des, char* source, int desLen, int sourceLen) {
     if (!des || !source || desLen <= 0) return -1;
     if (sourceLen < 0) sourceLen = 0;
-    if (desLen <= sourceLen) {
-        std::strncpy(des, source, static_cast<std::size_t>(desLen - 1));
-        des[desLen - 1] = '\0';
-    } else {
-        std::strncpy(des, source, static_cast<std::size_t>(sourceLen));
-        des[sourceLen] = '\0';
-    }
+    // As strncpy leaves it: the text, zeros up to the count copied, and a NUL after them.
+    const int count = desLen <= sourceLen ? desLen - 1 : sourceLen;
+    CopyField(des, static_cast<std::size_t>(count) + 1, source, static_cast<std::size_t>(count), FieldEnd::Cleared);
     return 0;
 }

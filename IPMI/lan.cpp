@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "IPMI/IPMIsupport.h"
+#include "api/field.h"
 
 namespace {
 
@@ -14,8 +15,7 @@ constexpr unsigned char kSetPassword = 0x02;
 
 // Copies the first at most 16 characters of `text` into a field already cleared.
 void CopyUserField(unsigned char* field, const char* text) {
-    std::size_t n = strnlen(text, kUserFieldLength);
-    std::memcpy(field, text, n);
+    CopyField(reinterpret_cast<char*>(field), kUserFieldLength + 1, text, kUserFieldLength, FieldEnd::Open);
 }
 
 }  // namespace

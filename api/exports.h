@@ -4,6 +4,7 @@
 #define QARVEL_API_EXPORTS_H
 
 #include <atomic>
+#include <cstddef>
 
 #include "api/Qarvel.h"
 
@@ -17,9 +18,12 @@ extern "C" int ExecuteFirstTime;  // 0 until the first reading: that one only pr
 // One reading of processor nr_cpu from /proc/stat: 0, or -1. The caller holds the usage
 // lock, or is alone.
 int RetrieveCpuTime(int nr_cpu);
-// The used-memory percentage from what the `free` pipeline printed (the total and the used
-// amount, a line each): 0 to 100, 0 when the text is not two such numbers.
-int MemUsageFromPipeline(const char* output);
+// The used-memory percentage from what `free` printed (the total and the used amount on its
+// "Mem:" line): 0 to 100, 0 when there is no such line with two numbers.
+int MemUsageFromFree(const char* output);
+// Runs `free` by its absolute path, without a shell, into `output` (as platform::run_program):
+// the number of bytes stored, -1 with errno set when no `free` could be started.
+long RunFree(char* output, std::size_t size);
 // Populated processors of the SMBIOS table; 0 without a table.
 int GetCpuQuantity(void);
 

@@ -1,11 +1,13 @@
 // The load of the machine: processor busy percentages from the kernel's cumulative times in
-// /proc/stat, and the share of memory in use as `free` reports it.
+// /proc/stat, and the share of memory in use as `free` reports it (its "used" column over its
+// "total", as the installed procps computes them).
 #include <fcntl.h>
 
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
@@ -26,9 +28,10 @@ constexpr long kStatBytes = 1024;
 // positions 4i .. 4i+3 (user, nice, system, idle).
 long& At(long (&times)[4][8], int position) { return times[position / 8][position % 8]; }
 
-// `free` prints its memory line as "Mem: total used ..."; the pipeline leaves the total and
-// the used amount on a line each.
-constexpr char kFreeCommand[] = "free |awk '{FS=\":\"; if ($1~/Mem/){print $2}}'|awk '{print $1;print $2}'";
+// `free` prints its memory line as "Mem: total used ...". It is run by its absolute path,
+// without a shell: a `free` earlier in the caller's PATH must never run, as the agent runs as
+// root. /usr/bin is where procps installs it; /bin on systems that keep the two apart.
+constexpr const char* kFreePrograms[] = {"/usr/bin/free", "/bin/free"};
 
 // Reads the number that starts `line` (after blanks); false when the line holds none.
 bool ReadNumber(const char* line, long long& value) {
@@ -151,23 +154,45 @@ extern "C" int GetCpuUsageRate(int interval, LPVOID buffer) {
     return 0;
 }
 
-int MemUsageFromPipeline(const char* output) {
+int MemUsageFromFree(const char* output) {
     if (!output) return 0;
-    const char* second = std::strchr(output, '\n');
-    long long total = 0, used = 0;
-    if (!ReadNumber(output, total) || !second || !ReadNumber(second + 1, used) || total <= 0) return 0;
-    float rate = static_cast<float>(static_cast<double>(used) * 100.0 / static_cast<double>(total));
-    if (!(rate > 0)) return 0;
-    if (rate > 100) return 100;
-    return static_cast<int>(rate);
+    // The first line whose label (the text before its colon) holds "Mem" gives the total and
+    // the used amount, the first two numbers after the colon; any other line is skipped.
+    for (const char* line = output; *line; ) {
+        const char* end = std::strchr(line, '\n');
+        if (!end) end = line + std::strlen(line);
+        const char* colon = static_cast<const char*>(std::memchr(line, ':', static_cast<std::size_t>(end - line)));
+        if (colon && std::string(line, colon).find("Mem") != std::string::npos) {
+            const std::string numbers(colon + 1, end);
+            long long total = 0, used = 0;
+            const char* first = numbers.c_str();
+            while (*first == ' ' || *first == '\t') ++first;
+            const char* second = first;
+            while (*second && *second != ' ' && *second != '\t') ++second;
+            if (!ReadNumber(first, total) || !ReadNumber(second, used) || total <= 0) return 0;
+            float rate = static_cast<float>(static_cast<double>(used) * 100.0 / static_cast<double>(total));
+            if (!(rate > 0)) return 0;
+            if (rate > 100) return 100;
+            return static_cast<int>(rate);
+        }
+        line = *end ? end + 1 : end;
+    }
+    return 0;
+}
+
+long RunFree(char* output, std::size_t size) {
+    long printed = -1;
+    for (const char* program : kFreePrograms)
+        if ((printed = platform::run_program(program, output, size)) >= 0) break;
+    return printed;
 }
 
 extern "C" int GetMemUsageRate(void) {
-    // The two numbers come back through a pipe: no file is written anywhere.
-    char output[512] = {};
-    if (platform::run_command(kFreeCommand, output, sizeof output) <= 0) {
+    // What `free` prints comes back through a pipe: no file is written anywhere.
+    char output[4096] = {};
+    if (RunFree(output, sizeof output) <= 0) {
         std::printf("File is not exist!\n");
         return 0;
     }
-    return MemUsageFromPipeline(output);
+    return MemUsageFromFree(output);
 }

@@ -1,4 +1,8 @@
 // proc/stat twice, one second apart, and what free prints: the processor and memory load.
+#include <cerrno>
+#include <cstring>
+
+#include "api/exports.h"
 #include "capture/capture.h"
 #include "platform/platform.h"
 
@@ -18,9 +22,9 @@ void capture_load(Capture& c) {
         c.manifest.source("load", "/proc/stat");
     }
     char output[8192];
-    long n = platform::run_command("free", output, sizeof output);
+    long n = RunFree(output, sizeof output);
     if (n < 0)
-        c.manifest.missing("free.txt", "free could not be run");
+        c.manifest.missing("free.txt", std::string("free could not be run: ") + std::strerror(errno));
     else
         c.write("free.txt", std::string(output, static_cast<std::size_t>(n)));
 }

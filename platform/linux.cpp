@@ -4,11 +4,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <stdio.h>
 #include <sys/mman.h>
 #include <sys/io.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -96,18 +98,48 @@ unsigned int inl(unsigned short port) { return ::inl(port); }
 
 void outl(unsigned short port, unsigned int value) { ::outl(value, port); }
 
-long run_command(const char* command, char* output, std::size_t size) {
-    if (!output || size == 0) return -1;
-    output[0] = '\0';
-    FILE* pipe = ::popen(command, "r");
-    if (!pipe) return -1;
-    std::size_t stored = ::fread(output, 1, size - 1, pipe);
-    output[stored] = '\0';
-    // Drain the rest so the writer never blocks on a full pipe.
-    char discard[256];
-    while (::fread(discard, 1, sizeof discard, pipe) > 0) {
+long run_program(const char* path, char* output, std::size_t size) {
+    if (!path || path[0] != '/' || !output || size == 0) {
+        errno = EINVAL;
+        return -1;
     }
-    ::pclose(pipe);
+    output[0] = '\0';
+    int pipe_ends[2];
+    if (::pipe2(pipe_ends, O_CLOEXEC) != 0) return -1;
+    // The child's standard output is the pipe and its input /dev/null; the locale is fixed
+    // so that the program's labels are never translated.
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
+    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    char* const argv[] = {const_cast<char*>(path), nullptr};
+    char* const envp[] = {const_cast<char*>("LC_ALL=C"), nullptr};
+    pid_t child = -1;
+    // posix_spawn, not posix_spawnp: the path is taken as given, never searched for.
+    const int failed = ::posix_spawn(&child, path, &actions, nullptr, argv, envp);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(pipe_ends[1]);
+    if (failed != 0) {
+        ::close(pipe_ends[0]);
+        errno = failed;
+        return -1;
+    }
+    std::size_t stored = 0;
+    char discard[256];
+    for (;;) {
+        // Past the buffer the rest is drained, so the child never blocks on a full pipe.
+        const bool room = stored < size - 1;
+        ssize_t n = room ? ::read(pipe_ends[0], output + stored, size - 1 - stored)
+                         : ::read(pipe_ends[0], discard, sizeof discard);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (room) stored += static_cast<std::size_t>(n);
+    }
+    output[stored] = '\0';
+    ::close(pipe_ends[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
     return static_cast<long>(stored);
 }
 

@@ -62,10 +62,12 @@ unsigned char inb(unsigned short port);
 unsigned int inl(unsigned short port);
 void outl(unsigned short port, unsigned int value);
 
-// Runs a shell command line and collects its standard output: at most size - 1 bytes
-// are stored, followed by a NUL. Returns the number of bytes stored, -1 when the command
+// Runs the program at the absolute `path`, with no arguments, no shell and an environment of
+// its own (the C locale and nothing else: nothing of the caller's PATH or environment
+// reaches it), and collects its standard output: at most size - 1 bytes are stored,
+// followed by a NUL. Returns the number of bytes stored, -1 with errno set when the program
 // could not be started.
-long run_command(const char* command, char* output, std::size_t size);
+long run_program(const char* path, char* output, std::size_t size);
 
 // Time.
 unsigned int sleep(unsigned int seconds);

@@ -174,7 +174,8 @@ public:
     // Kernel lockdown (integrity): opening /dev/mem and raising the I/O privilege level
     // fail with EPERM; the kernel's own interfaces keep working.
     bool lockdown = false;
-    // What a command prints: the standard output of `free`, keyed by program name.
+    // What a program prints: the standard output of `free`, keyed by program name (the last
+    // part of the path it is run by).
     std::map<std::string, std::string> programs;
     // The BMC behind /dev/ipmi, when the machine has one (sim/Bmc.h, install_bmc).
     std::shared_ptr<Bmc> bmc;

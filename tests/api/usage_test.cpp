@@ -242,7 +242,7 @@ TEST_F(MemoryUsage, PercentageOfTheMemoryLine) {
     machine->programs["free"] = Free("6442450944", "3221225472");
     EXPECT_EQ(GetMemUsageRate(), 50);
     EXPECT_TRUE(DirectoryIsEmpty());
-    EXPECT_EQ(machine->count(sim::Access::Open, "exec:free"), 5u);
+    EXPECT_EQ(machine->count(sim::Access::Open, "exec:/usr/bin/free"), 5u);
 }
 
 TEST_F(MemoryUsage, NothingToReadIsReportedAsMissing) {
@@ -271,3 +271,28 @@ TEST_F(MemoryUsage, OutputThatIsNotTwoNumbersGivesZero) {
 }
 
 }  // namespace
+
+// What free printed on real machines, in each layout procps has used: the "Mem:" line gives
+// the total and the used amount, whatever the other columns and lines are.
+TEST(FreeOutput, TheMemLineOfEveryProcpsLayoutGivesTheUsedShare) {
+    // procps 3.2: buffers and cache apart, and a "-/+ buffers/cache:" line after.
+    EXPECT_EQ(MemUsageFromFree("             total       used       free     shared    buffers     cached\n"
+                               "Mem:       1034604     906860     127744          0      44604     543024\n"
+                               "-/+ buffers/cache:     319232     715372\n"
+                               "Swap:      2048248          0    2048248\n"),
+              87);
+    // procps-ng 4.0 (`free` and `free -w`): used is total less available.
+    EXPECT_EQ(MemUsageFromFree("               total        used        free      shared  buff/cache   available\n"
+                               "Mem:        24683716     2020604    21627980       12204     1312800    22663112\n"
+                               "Swap:              0           0           0\n"),
+              8);
+    EXPECT_EQ(MemUsageFromFree("               total        used        free      shared     buffers       cache   available\n"
+                               "Mem:        24683716    12000000    21627052       12204       10240     1302560    22662300\n"),
+              48);
+    // The first memory line is the one read; tabs separate as well as blanks.
+    EXPECT_EQ(MemUsageFromFree("Swap: 100 90\nMem:\t200\t50\nMem: 200 150\n"), 25);
+    // The numbers are the ones after the colon, never a number in the label.
+    EXPECT_EQ(MemUsageFromFree("header\n 1 Mem 2: 400 100\n"), 25);
+    EXPECT_EQ(MemUsageFromFree(""), 0);
+    EXPECT_EQ(MemUsageFromFree(nullptr), 0);
+}

@@ -6,16 +6,28 @@
 #define QARVEL_CAPTURE_CAPTURE_H
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace capture {
 
-// The capture directory. Every write stays inside it: names are relative and hold no "..".
+// The capture directory. The capture runs as root, so nobody else may have a hand in the
+// tree it writes: the directory is made here, mode 0700, and one that exists already is
+// refused (whoever owns it could swap a part for a link while root writes). Every directory
+// and file below it is made relative to a descriptor of a directory this capture made
+// (mkdirat, openat with O_NOFOLLOW and O_EXCL), so a link planted on the way is never
+// followed: the write fails and the part is listed as missing. Names are relative and hold
+// no "..".
 class Output {
 public:
-    explicit Output(std::string root) : root_(std::move(root)) {}
-    // Writes a whole file; false with `error` set when it cannot.
+    explicit Output(std::string root);
+    ~Output();
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+    // False with `error` set when the directory could not be made; every write fails then.
+    bool ready(std::string& error) const;
+    // Writes a new file; false with `error` set when it cannot.
     bool write(const std::string& name, const std::string& bytes, std::string& error);
     bool write(const std::string& name, const std::vector<std::uint8_t>& bytes, std::string& error) {
         return write(name, std::string(bytes.begin(), bytes.end()), error);
@@ -31,8 +43,15 @@ public:
     const std::string& root() const { return root_; }
 
 private:
-    bool path_of(const std::string& name, std::string& path, std::string& error) const;
-    std::string root_;
+    // A descriptor of the directory made of the first `depth` parts of `parts`, making the
+    // missing ones; -1 with `error` set when one is not a directory this capture made.
+    int directory(const std::vector<std::string>& parts, std::size_t depth, std::string& error);
+    // A new file `name` opened for writing, or -1 with `error` set.
+    int create(const std::string& name, std::string& error);
+    std::string root_, failure_;
+    int root_fd_ = -1;
+    // Every directory made (device, inode): only those are entered again.
+    std::set<std::pair<std::uint64_t, std::uint64_t>> made_;
 };
 
 // What the MANIFEST says: which source answered for each subsystem, and every part that

@@ -17,30 +17,35 @@ namespace fs = std::filesystem;
 
 int main(int argc, char** argv) {
     if (argc != 2 || argv[1][0] == '\0') {
-        std::fprintf(stderr, "usage: qarvel-capture DIR (a new or empty directory)\n");
+        std::fprintf(stderr, "usage: qarvel-capture DIR (a new directory)\n");
         return 2;
     }
     const std::string dir = argv[1];
+    // The directories above DIR are the caller's to choose, and made when missing; DIR itself
+    // is made by the capture (capture/capture.h says why).
     std::error_code ec;
-    if (fs::exists(dir, ec) && (!fs::is_directory(dir, ec) || !fs::is_empty(dir, ec))) {
-        std::fprintf(stderr, "qarvel capture: %s exists and is not an empty directory\n", dir.c_str());
+    fs::path named(dir);
+    if (named.filename().empty()) named = named.parent_path();  // "DIR/"
+    const fs::path parent = named.parent_path();
+    if (!parent.empty() && !fs::exists(parent, ec) && !fs::create_directories(parent, ec) && ec) {
+        std::fprintf(stderr, "qarvel capture: cannot create %s: %s\n", parent.c_str(), ec.message().c_str());
         return 1;
     }
-    if (!fs::create_directories(dir, ec) && ec) {
-        std::fprintf(stderr, "qarvel capture: cannot create %s: %s\n", dir.c_str(), ec.message().c_str());
+    capture::Output out(dir);
+    std::string error;
+    if (!out.ready(error)) {
+        std::fprintf(stderr, "qarvel capture: %s\n", error.c_str());
         return 1;
     }
     char now[32];
     std::time_t t = std::time(nullptr);
     std::strftime(now, sizeof now, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&t));
 
-    capture::Output out(dir);
     capture::Manifest manifest;
     capture::Capture c{out, manifest};
     for (auto part : {capture::capture_load, capture::capture_kernel, capture::capture_smbios, capture::capture_pci, capture::capture_disks,
                       capture::capture_ipmi})
         part(c);
-    std::string error;
     if (!out.write("MANIFEST", manifest.text(QARVEL_VERSION, now), error)) {
         std::fprintf(stderr, "qarvel capture: %s\n", error.c_str());
         return 1;

@@ -33,7 +33,9 @@ protected:
         machine = sim::load_machine(Machine(), error);
         ASSERT_NE(machine, nullptr) << error;
         sim::use(machine);
+        // The capture makes its directory itself.
         dir = qtest::TempDir("capture");
+        fs::remove(dir);
     }
     void TearDown() override {
         qtest::ResetLibrary();
@@ -164,6 +166,7 @@ TEST_F(Capturing, AWatchdogTheBmcRefusesOrAnswersShortIsSoInTheReplay) {
     auto replayed = [this](std::string& lines) {
         fs::remove_all(dir);
         dir = qtest::TempDir("capture");
+        fs::remove(dir);
         qtest::ResetLibrary();
         sim::use(machine);
         Run();
@@ -378,6 +381,63 @@ TEST(CaptureOutput, WritesStayInsideTheDirectory) {
     EXPECT_TRUE(out.write("a/b/c", std::string("x"), error)) << error;
     EXPECT_EQ(sim::read_file(dir + "/inner/a/b/c").value_or(""), "x");
     fs::remove_all(dir);
+}
+
+TEST(CaptureOutput, TheDirectoryIsMadePrivateAndOneThatExistsIsRefused) {
+    std::string parent = qtest::TempDir("capture-private");
+    {
+        capture::Output out(parent + "/new");
+        std::string error;
+        ASSERT_TRUE(out.ready(error)) << error;
+        struct stat st;
+        ASSERT_EQ(::stat((parent + "/new").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0700u);
+    }
+    // An existing directory, even an empty one of our own: refused, and nothing is written in it.
+    capture::Output again(parent + "/new");
+    std::string error;
+    EXPECT_FALSE(again.ready(error));
+    EXPECT_NE(error.find("exists"), std::string::npos) << error;
+    EXPECT_FALSE(again.write("a/b", std::string("x"), error));
+    EXPECT_FALSE(again.write_link("l", "target", error));
+    EXPECT_TRUE(fs::is_empty(parent + "/new"));
+    fs::remove_all(parent);
+}
+
+// Links and directories planted in the tree while it is written, as the owner of a shared
+// directory could: a directory link where a subdirectory will be made, a file link where a file
+// will be written, a directory the capture did not make, and a directory it made swapped for
+// a link between two of its writes. None is written through; each part is listed as missing,
+// and the rest is captured.
+TEST_F(Capturing, LinksPlantedWhileTheCaptureWritesAreNotFollowed) {
+    const std::string elsewhere = qtest::TempDir("capture-elsewhere");
+    int planted = 0;
+    machine->on_read = [&](const std::string& path) {
+        if (path != "/proc/stat") return;
+        if (planted == 0) {
+            fs::create_directory_symlink(elsewhere, dir + "/ipmi");
+            fs::create_symlink(elsewhere + "/smbios.bin", dir + "/smbios.bin");
+            fs::create_directory(dir + "/pci");
+            planted = 1;
+        } else if (planted == 1 && fs::exists(dir + "/proc/stat")) {
+            // proc/ was made for proc/stat; proc/stat@1 is written after this read.
+            fs::rename(dir + "/proc", dir + "/proc.made");
+            fs::create_directory_symlink(elsewhere, dir + "/proc");
+            planted = 2;
+        }
+    };
+    const std::string manifest = Run();
+    machine->on_read = nullptr;
+    EXPECT_EQ(planted, 2);
+    EXPECT_TRUE(fs::is_empty(elsewhere)) << manifest;
+    EXPECT_TRUE(fs::is_empty(dir + "/pci")) << manifest;
+    for (const char* part : {"missing ipmi/sdr.bin: ", "missing ipmi/bmc.conf: ", "missing smbios.bin: ",
+                             "missing pci/00:00.0: ", "missing proc/stat@1: "})
+        EXPECT_NE(manifest.find(part), std::string::npos) << part << "\n" << manifest;
+    EXPECT_EQ(File("proc.made/stat").substr(0, 4), "cpu ");
+    EXPECT_NE(File("free.txt"), "<absent>");
+    EXPECT_NE(File("kernel"), "<absent>");
+    fs::remove_all(elsewhere);
 }
 
 }  // namespace

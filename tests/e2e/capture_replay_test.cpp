@@ -1,7 +1,11 @@
 // qarvel capture DIR, then qarvel --machine DIR: the replay gives the report of the machine
 // that was captured.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -92,11 +96,37 @@ TEST(CaptureReplay, TheBmcTranscriptHoldsReadRequestsOnly) {
 TEST(CaptureReplay, ADirectoryInUseOrNoneIsRefused) {
     e2e::Outcome run = e2e::RunQarvel("capture " QARVEL_SAMPLE_MACHINE);
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("is not an empty directory"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("exists: a capture makes a new directory of its own"), std::string::npos) << run.err;
     run = e2e::RunQarvel("capture");
     EXPECT_EQ(run.status, 2);
     run = e2e::RunQarvel("capture ''");
     EXPECT_EQ(run.status, 2);
+}
+
+// A directory someone else made under /tmp, empty and waiting: root does not capture into it.
+TEST(CaptureReplay, ADirectoryOfAnotherUserIsRefused) {
+    std::string dir = TempName("foreign");
+    fs::create_directories(dir);
+    if (::chown(dir.c_str(), 65534, 65534) != 0) {
+        fs::remove_all(dir);
+        GTEST_SKIP() << "cannot give a directory to user 65534 here: " << std::strerror(errno);
+    }
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+    e2e::Outcome run = e2e::RunQarvel("--machine " QARVEL_SAMPLE_MACHINE " capture " + dir);
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.err.find(dir + " exists"), std::string::npos) << run.err;
+    EXPECT_TRUE(fs::is_empty(dir));
+    fs::remove_all(dir);
+
+    // A new one is made for the capture alone.
+    run = e2e::RunQarvel("--machine " QARVEL_SAMPLE_MACHINE " capture " + dir + "/");
+    ASSERT_EQ(run.status, 0) << run.err;
+    struct stat st;
+    ASSERT_EQ(::stat(dir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    fs::remove_all(dir);
 }
 
 }  // namespace

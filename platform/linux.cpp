@@ -9,6 +9,7 @@
 #include <sys/io.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -114,5 +115,11 @@ long run_command(const char* command, char* output, std::size_t size) {
 unsigned int sleep(unsigned int seconds) { return ::sleep(seconds); }
 
 int usleep(unsigned int microseconds) { return ::usleep(microseconds); }
+
+unsigned long long monotonic_ms() {
+    timespec now{};
+    if (::clock_gettime(CLOCK_MONOTONIC, &now) != 0) return 0;
+    return static_cast<unsigned long long>(now.tv_sec) * 1000u + static_cast<unsigned long long>(now.tv_nsec) / 1000000u;
+}
 
 }  // namespace platform

@@ -188,13 +188,13 @@ public:
     SensorDescription* SensorsInformation;
 
 private:
-    // What a repository walk has learnt of the BMC: whether it gives whole records, the
-    // reservation that partial reads go under, and the largest piece it answers.
+    // What a repository walk has learnt of the BMC: whether it gives whole records, and the
+    // reservation that partial reads go under. The largest piece it answers is kept for the
+    // process (IpmiReaderMemory::sdrMostPerRead).
     struct SdrWalk {
         bool whole = true;
         bool reserved = false;
         unsigned short reservation = 0;
-        int piece = 16;  // ipmitool and FreeIPMI start at 16 too
     };
     // Reads one record into `record` (room for `room` bytes): whole, or when the BMC will not
     // give it whole, its header and then the rest in pieces. The next record ID, or -1.

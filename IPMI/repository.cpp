@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "IPMI/Sensor.h"
+#include "process/state.h"
 
 namespace {
 
@@ -110,14 +111,20 @@ int Sensor::ReadRecordInPieces(SdrWalk& walk, int RecordID, unsigned char* recor
         const int wanted = total < room ? total : room;
         std::memcpy(record, header.bytes + 2, static_cast<std::size_t>(kHeader < wanted ? kHeader : wanted));
 
+        // The first piece asks for the rest of the record, up to the largest the interface
+        // carries; a BMC that cannot give that much refuses (0xCA) or answers short, and the
+        // size is halved, or cut to what it gave, until it fits. The size that fits is kept,
+        // so every later record, and every later walk, asks for it at once.
+        int& most = qarvel::State().ipmiMemory.sdrMostPerRead;
+        if (most < 1 || most > IpmiReaderMemory::kSdrMostPerRead) most = IpmiReaderMemory::kSdrMostPerRead;
         int held = kHeader;
         bool cancelled = false;
         while (held < wanted) {
-            const int asked = wanted - held < walk.piece ? wanted - held : walk.piece;
+            const int asked = wanted - held < most ? wanted - held : most;
             const IpmiAnswer piece = GetSDRPiece(walk.reservation, RecordID, held, asked);
             const int received = RecordBytes(piece);
-            if (received < 0 && piece.completion == kCannotReturn && walk.piece > 1) {
-                walk.piece /= 2;  // still too long for this BMC
+            if (received < 0 && piece.completion == kCannotReturn && asked > 1) {
+                most = asked / 2;  // still too long for this BMC
                 continue;
             }
             if (received < 0 && piece.completion == kReservationCancelled) {
@@ -126,6 +133,7 @@ int Sensor::ReadRecordInPieces(SdrWalk& walk, int RecordID, unsigned char* recor
             }
             if (received <= 0) return -1;
             const int got = received < asked ? received : asked;
+            if (got < asked) most = got;  // all it gives at once
             std::memcpy(record + held, piece.bytes + 2, static_cast<std::size_t>(got));
             held += got;
         }

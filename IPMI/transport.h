@@ -110,6 +110,12 @@ struct IpmiReaderMemory {
     // The largest count the BMC of the inventory read under way takes, learnt from its
     // refusals (IPMI/FRU.cpp).
     int fruMostPerRead = kFruMostPerRead;
+    // A Get SDR response holds the next record ID and at most this many record bytes (FFh
+    // would mean "the whole record").
+    static constexpr int kSdrMostPerRead = static_cast<int>(IMB_RESPONSE_SIZE) - 2;
+    // The largest piece of a record the BMC gives at once, learnt from its refusals and short
+    // answers (IPMI/repository.cpp). Kept for the process: a BMC's buffers do not grow.
+    int sdrMostPerRead = kSdrMostPerRead;
 
     void Clear() { *this = IpmiReaderMemory{}; }
 };

@@ -109,6 +109,12 @@ public:
 
     // Repository requests (repository.cpp).
     int GetSDRRepositoryInfo(int& RecordCount, int& version);
+    // The sensor tables just built describe the repository as the last GetSDRRepositoryInfo
+    // saw it.
+    void NoteDiscovered();
+    // Whether the repository changed (an addition or an erase) since NoteDiscovered. The BMC
+    // is asked at most once a minute; between those times, and when it cannot say, false.
+    bool RepositoryChanged();
     int ReserveSDRRepository(unsigned short& reservationID);
     // Reads record `RecordID` into `RecordData`, which takes `length` bytes (also the
     // number asked for: 0xFF reads the whole record). The next record ID (0xFFFF after the

@@ -116,6 +116,18 @@ struct IpmiReaderMemory {
     // The largest piece of a record the BMC gives at once, learnt from its refusals and short
     // answers (IPMI/repository.cpp). Kept for the process: a BMC's buffers do not grow.
     int sdrMostPerRead = kSdrMostPerRead;
+    // The repository's most recent addition and erase timestamps (Get SDR Repository Info
+    // bytes 6-13): as the latest answer gave them, and as they were when the sensor tables
+    // were built; and when the BMC was last asked whether they changed (platform::monotonic_ms).
+    struct RepositoryStamps {
+        unsigned long added = 0, erased = 0;
+        bool known = false;  // the answer was long enough to hold them
+        bool operator==(const RepositoryStamps& o) const {
+            return known == o.known && added == o.added && erased == o.erased;
+        }
+    };
+    RepositoryStamps sdrSeen, sdrDiscovered;
+    unsigned long long sdrCheckedMs = 0;
 
     void Clear() { *this = IpmiReaderMemory{}; }
 };

@@ -146,9 +146,11 @@ int Sensor::ReadRecordInPieces(SdrWalk& walk, int RecordID, unsigned char* recor
         std::memcpy(record, header.bytes + 2, static_cast<std::size_t>(kHeader < wanted ? kHeader : wanted));
 
         // The first piece asks for the rest of the record, up to the largest the interface
-        // carries; a BMC that cannot give that much refuses (0xCA) or answers short, and the
-        // size is halved, or cut to what it gave, until it fits. The size that fits is kept,
-        // so every later record, and every later walk, asks for it at once.
+        // carries; a BMC that cannot give that much refuses (0xCA) or answers short. Then the
+        // size is halved from that largest one until it is below what was refused (254, 127,
+        // 63, 31...: each refused size is asked for once, and pieces stay as large as the
+        // halving allows, as ipmitool's do), or cut to what a short answer gave. The size
+        // that fits is kept, so every later record, and every later walk, asks for it at once.
         int& most = qarvel::State().ipmiMemory.sdrMostPerRead;
         if (most < 1 || most > IpmiReaderMemory::kSdrMostPerRead) most = IpmiReaderMemory::kSdrMostPerRead;
         int held = kHeader;
@@ -158,7 +160,7 @@ int Sensor::ReadRecordInPieces(SdrWalk& walk, int RecordID, unsigned char* recor
             const IpmiAnswer piece = GetSDRPiece(walk.reservation, RecordID, held, asked);
             const int received = RecordBytes(piece);
             if (received < 0 && piece.completion == kCannotReturn && asked > 1) {
-                most = asked / 2;  // still too long for this BMC
+                while (most >= asked) most /= 2;  // still too long for this BMC
                 continue;
             }
             if (received < 0 && piece.completion == kReservationCancelled) {

@@ -36,11 +36,13 @@
 #include "sim/Bmc.h"
 #include "sim/Machine.h"
 #include "sim/loader.h"
+#include "tests/support/loopback.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using qtest::FreePort;
 constexpr std::uint8_t kStorage = 0x0A, kApp = 0x06, kGetSdr = 0x23, kReserve = 0x22;
 
 struct Counts {
@@ -67,20 +69,6 @@ Counts Discover(const std::shared_ptr<sim::Machine>& machine) {
     qarvel::ResetProcessState(qarvel::Reset::Everything);
     sim::use(std::make_shared<sim::Machine>());
     return c;
-}
-
-int FreePort(int type) {
-    int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    int port = -1;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0)
-        port = ntohs(a.sin_port);
-    if (fd >= 0) ::close(fd);
-    return port;
 }
 
 sockaddr_in Loopback(int port) {

@@ -9,13 +9,12 @@
 namespace {
 
 using namespace ipmitest;
-using Retry = BmcTest;
 
 std::uint64_t Slept(const sim::Machine& m) {
     return std::accumulate(m.clock.sleeps_us.begin(), m.clock.sleeps_us.end(), std::uint64_t{0});
 }
 
-// Answers the first `busy` requests of a command with the codes given in turn.
+// Answers the first requests of a command with the codes given in turn.
 void BusyFirst(sim::Bmc& bmc, std::uint8_t cmd, std::vector<std::uint8_t> codes) {
     auto served = std::make_shared<std::size_t>(0);
     bmc.intercept = [served, cmd, codes](const sim::BmcRequest& q, sim::BmcResponse& r) {
@@ -25,31 +24,33 @@ void BusyFirst(sim::Bmc& bmc, std::uint8_t cmd, std::vector<std::uint8_t> codes)
     };
 }
 
+class Retry : public BmcTest {
+protected:
+    // Get Device ID, answered with `codes` first: its result, and the requests it took.
+    std::pair<int, std::size_t> DeviceIdAfter(Sensor& reader, std::vector<std::uint8_t> codes) {
+        bmc->clear_log();
+        BusyFirst(*bmc, kGetDeviceId, std::move(codes));
+        unsigned char major = 0, minor = 0;
+        const int result = reader.GetDeviceID(&major, &minor);
+        bmc->intercept = nullptr;
+        return {result, Requests(kAppNetFn, kGetDeviceId).size()};
+    }
+};
+using Sent = std::pair<int, std::size_t>;
+
 TEST_F(Retry, EachBusyCodeIsAskedAgainAfterAGrowingPause) {
     Sensor reader;
     ASSERT_EQ(reader.IsInitOK(), 1);
     // Node busy, out of space, repository in update mode, firmware update, initialisation.
-    BusyFirst(*bmc, kGetDeviceId, {0xC0, 0xC4, 0xD0, 0xD1});
-    unsigned char major = 0, minor = 0;
-    ASSERT_EQ(reader.GetDeviceID(&major, &minor), 0);
-    EXPECT_EQ(Requests(kAppNetFn, kGetDeviceId).size(), 5u);
+    EXPECT_EQ(DeviceIdAfter(reader, {0xC0, 0xC4, 0xD0, 0xD1}), (Sent{0, 5}));
     EXPECT_EQ(machine->clock.sleeps_us, (std::vector<std::uint64_t>{20000, 40000, 80000, 160000}));
-
-    bmc->clear_log();
-    BusyFirst(*bmc, kGetDeviceId, {0xD2});
-    ASSERT_EQ(reader.GetDeviceID(&major, &minor), 0);
-    EXPECT_EQ(Requests(kAppNetFn, kGetDeviceId).size(), 2u);
+    EXPECT_EQ(DeviceIdAfter(reader, {0xD2}), (Sent{0, 2}));
 }
 
 TEST_F(Retry, OtherRefusalsAreNotAskedAgain) {
     Sensor reader;
-    unsigned char major = 0, minor = 0;
-    for (std::uint8_t code : {0xC1, 0xC5, 0xCA, 0xCC, 0xCE, 0xD3, 0xFF}) {
-        bmc->clear_log();
-        BusyFirst(*bmc, kGetDeviceId, {code});
-        EXPECT_EQ(reader.GetDeviceID(&major, &minor), -1) << int(code);
-        EXPECT_EQ(Requests(kAppNetFn, kGetDeviceId).size(), 1u) << int(code);
-    }
+    for (std::uint8_t code : {0xC1, 0xC5, 0xCA, 0xCC, 0xCE, 0xD3, 0xFF})
+        EXPECT_EQ(DeviceIdAfter(reader, {code}), (Sent{-1, 1})) << int(code);
     EXPECT_TRUE(machine->clock.sleeps_us.empty());
 }
 
@@ -76,20 +77,14 @@ TEST_F(Retry, AnAlwaysBusyBmcFailsCleanlyWithinTheBound) {
     ASSERT_EQ(Discover(reader), 0);
     EXPECT_EQ(reader.TSInfo.quantity, 3);
     // Answered again: a busy answer is retried as at first.
-    bmc->clear_log();
-    BusyFirst(*bmc, kGetDeviceId, {0xC0});
-    EXPECT_EQ(reader.GetDeviceID(&major, &minor), 0);
-    EXPECT_EQ(Requests(kAppNetFn, kGetDeviceId).size(), 2u);
+    EXPECT_EQ(DeviceIdAfter(reader, {0xC0}), (Sent{0, 2}));
 }
 
 TEST_F(Retry, ATimeoutIsAskedAgainOnceWithoutAPause) {
     Sensor reader;
     unsigned char major = 0, minor = 0;
     // The BMC's own timeout, answered.
-    BusyFirst(*bmc, kGetDeviceId, {0xC3});
-    ASSERT_EQ(reader.GetDeviceID(&major, &minor), 0);
-    EXPECT_EQ(Requests(kAppNetFn, kGetDeviceId).size(), 2u);
-    bmc->intercept = nullptr;
+    EXPECT_EQ(DeviceIdAfter(reader, {0xC3}), (Sent{0, 2}));
 
     // The driver's timeout: nothing reached the BMC the first time.
     int faults = 1;
@@ -105,10 +100,7 @@ TEST_F(Retry, ATimeoutIsAskedAgainOnceWithoutAPause) {
     bmc->ioctl_fault = nullptr;
 
     // Timed out twice: given up.
-    bmc->clear_log();
-    BusyFirst(*bmc, kGetDeviceId, {0xC3, 0xC3, 0xC3});
-    EXPECT_EQ(reader.GetDeviceID(&major, &minor), -1);
-    EXPECT_EQ(Requests(kAppNetFn, kGetDeviceId).size(), 2u);
+    EXPECT_EQ(DeviceIdAfter(reader, {0xC3, 0xC3, 0xC3}), (Sent{-1, 2}));
     EXPECT_TRUE(machine->clock.sleeps_us.empty());
 }
 

@@ -109,6 +109,12 @@ public:
 
     // Repository requests (repository.cpp).
     int GetSDRRepositoryInfo(int& RecordCount, int& version);
+    // The sensor tables just built describe the repository as the last GetSDRRepositoryInfo
+    // saw it.
+    void NoteDiscovered();
+    // Whether the repository changed (an addition or an erase) since NoteDiscovered. The BMC
+    // is asked at most once a minute; between those times, and when it cannot say, false.
+    bool RepositoryChanged();
     int ReserveSDRRepository(unsigned short& reservationID);
     // Reads record `RecordID` into `RecordData`, which takes `length` bytes (also the
     // number asked for: 0xFF reads the whole record). The next record ID (0xFFFF after the
@@ -188,13 +194,13 @@ public:
     SensorDescription* SensorsInformation;
 
 private:
-    // What a repository walk has learnt of the BMC: whether it gives whole records, the
-    // reservation that partial reads go under, and the largest piece it answers.
+    // What a repository walk has learnt of the BMC: whether it gives whole records, and the
+    // reservation that partial reads go under. The largest piece it answers is kept for the
+    // process (IpmiReaderMemory::sdrMostPerRead).
     struct SdrWalk {
         bool whole = true;
         bool reserved = false;
         unsigned short reservation = 0;
-        int piece = 16;  // ipmitool and FreeIPMI start at 16 too
     };
     // Reads one record into `record` (room for `room` bytes): whole, or when the BMC will not
     // give it whole, its header and then the rest in pieces. The next record ID, or -1.

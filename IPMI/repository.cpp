@@ -2,6 +2,8 @@
 #include <cstring>
 
 #include "IPMI/Sensor.h"
+#include "platform/platform.h"
+#include "process/state.h"
 
 namespace {
 
@@ -11,6 +13,19 @@ constexpr unsigned char kStorageResponder = 0xFF;
 // Get SDR's "whole record" byte count, and the record header that says how long the rest is.
 constexpr int kWholeRecord = 0xFF;
 constexpr int kHeader = 5;
+// How often a poll asks whether the repository changed: a BMC's repository changes with its
+// firmware or its hardware, not from one poll to the next, and one request a minute costs
+// the BMC nothing.
+constexpr unsigned long long kRepositoryCheckMs = 60000;
+// Where Get SDR Repository Info holds the two timestamps (after the version, the record
+// count and the free space), each 4 bytes, least significant first.
+constexpr int kAdditionStamp = 5, kEraseStamp = 9, kStampsEnd = 13;
+
+unsigned long Stamp(const IpmiAnswer& answer, int at) {
+    return static_cast<unsigned long>(answer.bytes[at]) | static_cast<unsigned long>(answer.bytes[at + 1]) << 8 |
+           static_cast<unsigned long>(answer.bytes[at + 2]) << 16 | static_cast<unsigned long>(answer.bytes[at + 3]) << 24;
+}
+
 // A record is started again at most this many times when the reservation is lost.
 constexpr int kMostRestarts = 8;
 
@@ -32,7 +47,27 @@ int Sensor::GetSDRRepositoryInfo(int& RecordCount, int& version) {
     if (!answer.ok() || answer.length < 3) return -1;
     version = answer.bytes[0];
     RecordCount = answer.bytes[1] | answer.bytes[2] << 8;
+    IpmiReaderMemory::RepositoryStamps& seen = qarvel::State().ipmiMemory.sdrSeen;
+    seen.known = answer.length >= kStampsEnd;
+    seen.added = seen.known ? Stamp(answer, kAdditionStamp) : 0;
+    seen.erased = seen.known ? Stamp(answer, kEraseStamp) : 0;
     return 0;
+}
+
+void Sensor::NoteDiscovered() {
+    IpmiReaderMemory& memory = qarvel::State().ipmiMemory;
+    memory.sdrDiscovered = memory.sdrSeen;
+    memory.sdrCheckedMs = platform::monotonic_ms();
+}
+
+bool Sensor::RepositoryChanged() {
+    IpmiReaderMemory& memory = qarvel::State().ipmiMemory;
+    const unsigned long long now = platform::monotonic_ms();
+    if (now - memory.sdrCheckedMs < kRepositoryCheckMs) return false;
+    memory.sdrCheckedMs = now;
+    int count = 0, version = 0;
+    if (GetSDRRepositoryInfo(count, version) != 0) return false;
+    return memory.sdrSeen.known && !(memory.sdrSeen == memory.sdrDiscovered);
 }
 
 int Sensor::ReserveSDRRepository(unsigned short& reservationID) {
@@ -110,14 +145,22 @@ int Sensor::ReadRecordInPieces(SdrWalk& walk, int RecordID, unsigned char* recor
         const int wanted = total < room ? total : room;
         std::memcpy(record, header.bytes + 2, static_cast<std::size_t>(kHeader < wanted ? kHeader : wanted));
 
+        // The first piece asks for the rest of the record, up to the largest the interface
+        // carries; a BMC that cannot give that much refuses (0xCA) or answers short. Then the
+        // size is halved from that largest one until it is below what was refused (254, 127,
+        // 63, 31...: each refused size is asked for once, and pieces stay as large as the
+        // halving allows, as ipmitool's do), or cut to what a short answer gave. The size
+        // that fits is kept, so every later record, and every later walk, asks for it at once.
+        int& most = qarvel::State().ipmiMemory.sdrMostPerRead;
+        if (most < 1 || most > IpmiReaderMemory::kSdrMostPerRead) most = IpmiReaderMemory::kSdrMostPerRead;
         int held = kHeader;
         bool cancelled = false;
         while (held < wanted) {
-            const int asked = wanted - held < walk.piece ? wanted - held : walk.piece;
+            const int asked = wanted - held < most ? wanted - held : most;
             const IpmiAnswer piece = GetSDRPiece(walk.reservation, RecordID, held, asked);
             const int received = RecordBytes(piece);
-            if (received < 0 && piece.completion == kCannotReturn && walk.piece > 1) {
-                walk.piece /= 2;  // still too long for this BMC
+            if (received < 0 && piece.completion == kCannotReturn && asked > 1) {
+                while (most >= asked) most /= 2;  // still too long for this BMC
                 continue;
             }
             if (received < 0 && piece.completion == kReservationCancelled) {
@@ -126,6 +169,7 @@ int Sensor::ReadRecordInPieces(SdrWalk& walk, int RecordID, unsigned char* recor
             }
             if (received <= 0) return -1;
             const int got = received < asked ? received : asked;
+            if (got < asked) most = got;  // all it gives at once
             std::memcpy(record + held, piece.bytes + 2, static_cast<std::size_t>(got));
             held += got;
         }

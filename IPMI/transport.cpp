@@ -27,6 +27,39 @@ constexpr const char* kClassicPath = "/dev/ipmi";
 // for ours, before we give up.
 constexpr int kMostForeignMessages = 16;
 
+// Retries. A BMC answers busy while its repository is being written, its firmware updated
+// or itself started (0xC0 node busy, 0xD0-0xD2 "response could not be provided"), and out of
+// space (0xC4) while its message buffers are full; none of these carried the request out, so
+// asking again is safe. FreeIPMI reads them the same way and retries; ipmitool retries a LAN
+// request four times by default. Four more tries, 20 ms apart at first and doubling, give
+// the BMC 300 ms in all, about the time a KCS BMC takes to work through a queue of
+// requests, while a poll on a BMC that stays busy still returns within a third of a second.
+constexpr int kMostBusyTries = 5;
+constexpr unsigned int kFirstBackoffUs = 20000;
+// A request that timed out (no answer within the wait, or 0xC3 "timeout while processing")
+// is tried once more: each try already cost the whole wait, and a BMC silent twice in a row
+// is not coming back within a call.
+constexpr int kMostTimeoutTries = 2;
+constexpr unsigned char kNodeBusy = 0xC0, kBmcTimeout = 0xC3, kOutOfSpace = 0xC4, kRepositoryUpdating = 0xD0,
+                        kBmcInitializing = 0xD2;
+
+bool BusyAnswer(unsigned char code) {
+    return code == kNodeBusy || code == kOutOfSpace || (code >= kRepositoryUpdating && code <= kBmcInitializing);
+}
+
+// A request that timed out may have been carried out all the same. Every request this
+// library sends may be repeated then (reads; writes of the same values: thresholds, the
+// watchdog's settings, its reset, user names and passwords, LAN parameters; a reservation,
+// which a repeat only renews) except taking the LAN parameters' "set in progress" lock: if
+// the first one took it, the repeat is refused as held by someone else, and a write that
+// went through would read as failed.
+constexpr unsigned char kTransportNetFn = 0x0C, kSetLanParameter = 0x01, kSetInProgress = 0x00;
+bool RepeatableAfterTimeout(const IMBPREQUESTDATA& request) {
+    const bool setInProgress = request.netFn == kTransportNetFn && request.cmdType == kSetLanParameter &&
+                               request.dataLength >= 2 && request.data && request.data[1] == kSetInProgress;
+    return !setInProgress;
+}
+
 // The mainline driver answers this ioctl on any of its nodes; the classic one does not.
 bool IsMainlineDriver(int fd) {
     unsigned int address = 0;
@@ -125,13 +158,13 @@ void IpmiTransport::Forget() {
     chosen_ = -1;
     answered_ = nullptr;
     lastMessageId_ = 0;
+    stillBusy_ = false;
 }
 
-IpmiAnswer IpmiTransport::Send(const IMBPREQUESTDATA& request, int wait) {
+IpmiAnswer IpmiTransport::SendOnce(const IMBPREQUESTDATA& request, int wait, Delivery& delivery) {
     IpmiAnswer answer;
-    if (!device_.ready) return answer;
-    answer.answered =
-        device_.mainline ? SendMainline(request, wait, answer) : SendClassic(request, wait, answer);
+    delivery = device_.mainline ? SendMainline(request, wait, answer) : SendClassic(request, wait, answer);
+    answer.answered = delivery == Delivery::Answered;
     if (!answer.answered) {
         answer.completion = kIpmiNoAnswer;
         answer.length = 0;
@@ -139,6 +172,32 @@ IpmiAnswer IpmiTransport::Send(const IMBPREQUESTDATA& request, int wait) {
     }
     answered_ = device_.path;
     return answer;
+}
+
+IpmiAnswer IpmiTransport::Send(const IMBPREQUESTDATA& request, int wait) {
+    if (!device_.ready) return IpmiAnswer{};
+    unsigned int backoff = kFirstBackoffUs;
+    for (int tries = 1;; ++tries) {
+        Delivery delivery = Delivery::Failed;
+        IpmiAnswer answer = SendOnce(request, wait, delivery);
+        const bool timedOut =
+            delivery == Delivery::TimedOut || (answer.answered && answer.completion == kBmcTimeout);
+        const bool busy = answer.answered && BusyAnswer(answer.completion);
+        if (!timedOut && !busy) {
+            if (delivery == Delivery::Answered) stillBusy_ = false;
+            return answer;
+        }
+        const int bound = stillBusy_ ? 1 : timedOut ? kMostTimeoutTries : kMostBusyTries;
+        if (tries >= bound || (timedOut && !RepeatableAfterTimeout(request))) {
+            stillBusy_ = tries >= bound;
+            return answer;
+        }
+        // A timeout has waited already; a busy BMC is given time before the next try.
+        if (busy) {
+            platform::usleep(backoff);
+            backoff *= 2;
+        }
+    }
 }
 
 IpmiAnswer IpmiTransport::Exchange(unsigned char netFn, unsigned char cmd, const unsigned char* data, int length) {
@@ -151,7 +210,8 @@ IpmiAnswer IpmiTransport::Exchange(unsigned char netFn, unsigned char cmd, const
     return Send(request, kWaitLimit);
 }
 
-bool IpmiTransport::SendClassic(const IMBPREQUESTDATA& request, int wait, IpmiAnswer& answer) const {
+IpmiTransport::Delivery IpmiTransport::SendClassic(const IMBPREQUESTDATA& request, int wait,
+                                                   IpmiAnswer& answer) const {
     ipmi_send_message message{};
     message.req.cmd_type = request.cmdType;
     message.req.resp_slave_addr = 0xFF;
@@ -163,16 +223,17 @@ bool IpmiTransport::SendClassic(const IMBPREQUESTDATA& request, int wait, IpmiAn
     message.timeout = static_cast<unsigned int>(wait);
     message.resp_data_ptr = answer.bytes;
     message.resp_data_len = IMB_RESPONSE_SIZE;
-    if (platform::ioctl(device_.fd, IMB_SEND_MESSAGE, &message) < 0) return false;
+    if (platform::ioctl(device_.fd, IMB_SEND_MESSAGE, &message) < 0)
+        return errno == ETIMEDOUT ? Delivery::TimedOut : Delivery::Failed;
     answer.completion = message.completion_code;
     // The driver cannot have stored more than the room it was given.
     answer.length =
         static_cast<int>(message.resp_data_len < IMB_RESPONSE_SIZE ? message.resp_data_len : IMB_RESPONSE_SIZE);
-    return true;
+    return Delivery::Answered;
 }
 
-bool IpmiTransport::SendMainline(const IMBPREQUESTDATA& request, int wait, IpmiAnswer& answer) {
-    if (request.dataLength < 0 || request.dataLength > 0xFFFF) return false;
+IpmiTransport::Delivery IpmiTransport::SendMainline(const IMBPREQUESTDATA& request, int wait, IpmiAnswer& answer) {
+    if (request.dataLength < 0 || request.dataLength > 0xFFFF) return Delivery::Failed;
     ipmi_system_interface_addr bmc{IPMI_SYSTEM_INTERFACE_ADDR_TYPE, IPMI_BMC_CHANNEL, request.rsLun};
     ipmi_req out{};
     out.addr = reinterpret_cast<unsigned char*>(&bmc);
@@ -184,13 +245,15 @@ bool IpmiTransport::SendMainline(const IMBPREQUESTDATA& request, int wait, IpmiA
     out.msg.cmd = request.cmdType;
     out.msg.data_len = static_cast<unsigned short>(request.dataLength);
     out.msg.data = request.data;
-    if (platform::ioctl(device_.fd, IPMICTL_SEND_COMMAND, &out) < 0) return false;
+    if (platform::ioctl(device_.fd, IPMICTL_SEND_COMMAND, &out) < 0) return Delivery::Failed;
 
     // The completion code comes first, then up to a response buffer's worth of data.
     unsigned char received[IMB_RESPONSE_SIZE + 1];
     for (int foreign = 0; foreign <= kMostForeignMessages; ++foreign) {
         short ready = 0;
-        if (platform::poll(device_.fd, POLLIN, wait > 0 ? wait : 0, &ready) <= 0) return false;  // timed out
+        const int polled = platform::poll(device_.fd, POLLIN, wait > 0 ? wait : 0, &ready);
+        if (polled == 0) return Delivery::TimedOut;
+        if (polled < 0) return Delivery::Failed;
         unsigned char from[IPMI_ADDR_ROOM];
         ipmi_recv in{};
         in.addr = from;
@@ -200,15 +263,15 @@ bool IpmiTransport::SendMainline(const IMBPREQUESTDATA& request, int wait, IpmiA
         // A longer answer than we have room for arrives cut, with EMSGSIZE.
         if (platform::ioctl(device_.fd, IPMICTL_RECEIVE_MSG_TRUNC, &in) < 0 && errno != EMSGSIZE) {
             if (errno == EAGAIN || errno == EINTR) continue;
-            return false;
+            return Delivery::Failed;
         }
         if (in.recv_type != IPMI_RESPONSE_RECV_TYPE || in.msgid != out.msgid) continue;
-        if (in.msg.data_len < 1) return false;
+        if (in.msg.data_len < 1) return Delivery::Failed;
         answer.completion = received[0];
         const unsigned int held = in.msg.data_len < sizeof received ? in.msg.data_len : sizeof received;
         answer.length = static_cast<int>(held - 1);
         std::memcpy(answer.bytes, received + 1, held - 1);
-        return true;
+        return Delivery::Answered;
     }
-    return false;
+    return Delivery::Failed;
 }

@@ -65,7 +65,9 @@ public:
     bool Ready() const { return device_.ready; }
 
     // One request through the device's driver, waiting at most `wait` ms, and its answer.
-    // Nothing is sent while the device is not ready.
+    // Nothing is sent while the device is not ready. A BMC that answers busy, or a request
+    // that times out, is asked again within a bound (IPMI/transport.cpp says which and how
+    // often); the answer is the last one.
     IpmiAnswer Send(const IMBPREQUESTDATA& request, int wait);
     // The same for the plain case: LUN 0, bus 0, the family's wait limit.
     IpmiAnswer Exchange(unsigned char netFn, unsigned char cmd, const unsigned char* data, int length);
@@ -77,9 +79,12 @@ public:
     void Forget();
 
 private:
+    // How one try went: answered, no answer within the wait, or refused by the driver.
+    enum class Delivery { Answered, TimedOut, Failed };
     void Publish() const;
-    bool SendClassic(const IMBPREQUESTDATA& request, int wait, IpmiAnswer& answer) const;
-    bool SendMainline(const IMBPREQUESTDATA& request, int wait, IpmiAnswer& answer);
+    IpmiAnswer SendOnce(const IMBPREQUESTDATA& request, int wait, Delivery& delivery);
+    Delivery SendClassic(const IMBPREQUESTDATA& request, int wait, IpmiAnswer& answer) const;
+    Delivery SendMainline(const IMBPREQUESTDATA& request, int wait, IpmiAnswer& answer);
 
     IpmiDevice device_;
     int liveObjects_ = 0;
@@ -87,6 +92,10 @@ private:
     int chosen_ = -1;
     const char* answered_ = nullptr;
     long lastMessageId_ = 0;
+    // A request used up its tries on a BMC that stayed busy or silent: until one is answered
+    // otherwise, requests get one try each, so a BMC that is always busy costs a call one
+    // bound of waiting, not one per request.
+    bool stillBusy_ = false;
 };
 
 // What the IPMI readers carry from one request to the next.
@@ -101,6 +110,24 @@ struct IpmiReaderMemory {
     // The largest count the BMC of the inventory read under way takes, learnt from its
     // refusals (IPMI/FRU.cpp).
     int fruMostPerRead = kFruMostPerRead;
+    // A Get SDR response holds the next record ID and at most this many record bytes (FFh
+    // would mean "the whole record").
+    static constexpr int kSdrMostPerRead = static_cast<int>(IMB_RESPONSE_SIZE) - 2;
+    // The largest piece of a record the BMC gives at once, learnt from its refusals and short
+    // answers (IPMI/repository.cpp). Kept for the process: a BMC's buffers do not grow.
+    int sdrMostPerRead = kSdrMostPerRead;
+    // The repository's most recent addition and erase timestamps (Get SDR Repository Info
+    // bytes 6-13): as the latest answer gave them, and as they were when the sensor tables
+    // were built; and when the BMC was last asked whether they changed (platform::monotonic_ms).
+    struct RepositoryStamps {
+        unsigned long added = 0, erased = 0;
+        bool known = false;  // the answer was long enough to hold them
+        bool operator==(const RepositoryStamps& o) const {
+            return known == o.known && added == o.added && erased == o.erased;
+        }
+    };
+    RepositoryStamps sdrSeen, sdrDiscovered;
+    unsigned long long sdrCheckedMs = 0;
 
     void Clear() { *this = IpmiReaderMemory{}; }
 };

@@ -57,9 +57,9 @@ private:
 // the sensor type and the eight values (the two flags are left as they are). 0.
 int GetSensorThreshold(SensorThresholdInfoRaw stir, SensorThresholdInfoConverted stic, SensorThresholdInfo& sti);
 
-// Runs the facade's sensor discovery unless it has already succeeded (IPMIGetSensorInfoOK):
-// 0 when the sensor tables are built, -1 (to be tried again) otherwise. The caller holds the
-// IPMI session.
+// Runs the facade's sensor discovery unless it has already succeeded (IPMIGetSensorInfoOK)
+// and the repository has not changed since (asked at most once a minute): 0 when the sensor
+// tables are built, -1 (to be tried again) otherwise. The caller holds the IPMI session.
 int EnsureSensorInfo(IPMIsupport& ipmi);
 
 // The steps of the SMBIOS commands of GetInfo; `buffer` is the command's record.

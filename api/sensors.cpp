@@ -9,8 +9,11 @@
 
 int EnsureSensorInfo(IPMIsupport& ipmi) {
     int& done = qarvel::State().IPMIGetSensorInfoOK;
-    if (done) return 0;
+    // A repository changed since (a firmware update, a part added) is discovered again.
+    if (done && !ipmi.sensor.RepositoryChanged()) return 0;
+    done = 0;
     if (ipmi.GetSensorInfo() != 0) return -1;  // tried again on the next call
+    ipmi.sensor.NoteDiscovered();
     done = 1;
     return 0;
 }

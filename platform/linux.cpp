@@ -11,6 +11,7 @@
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -146,5 +147,11 @@ long run_program(const char* path, char* output, std::size_t size) {
 unsigned int sleep(unsigned int seconds) { return ::sleep(seconds); }
 
 int usleep(unsigned int microseconds) { return ::usleep(microseconds); }
+
+unsigned long long monotonic_ms() {
+    timespec now{};
+    if (::clock_gettime(CLOCK_MONOTONIC, &now) != 0) return 0;
+    return static_cast<unsigned long long>(now.tv_sec) * 1000u + static_cast<unsigned long long>(now.tv_nsec) / 1000000u;
+}
 
 }  // namespace platform

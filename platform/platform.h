@@ -72,6 +72,9 @@ long run_program(const char* path, char* output, std::size_t size);
 // Time.
 unsigned int sleep(unsigned int seconds);
 int usleep(unsigned int microseconds);
+// Milliseconds on a clock that only moves forward (not the time of day, which may be set
+// back): for measuring how long ago something was done.
+unsigned long long monotonic_ms();
 
 }  // namespace platform
 

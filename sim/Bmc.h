@@ -145,6 +145,9 @@ public:
     // The repository in the `ipmitool sdr dump` format: the records back to back.
     std::vector<std::uint8_t> sdr_bin() const;
     std::uint16_t reservation = 0;
+    // The most recent addition and erase timestamps Get SDR Repository Info reports (seconds,
+    // IPMI 2.0 37): a test that changes the repository sets them as a BMC would.
+    std::uint32_t sdr_added = 0, sdr_erased = 0;
 
     // --- sensors (bmc_sensors.cpp), keyed by sensor number ---
     std::map<std::uint8_t, BmcSensor> sensors;

@@ -60,6 +60,10 @@ void Bmc::get_sdr_repository_info(const BmcRequest&, BmcResponse& r) {
               0, 0, 0, 0,                                  // most recent addition
               0, 0, 0, 0,                                  // most recent erase
               0x02};                                       // Reserve SDR Repository supported
+    for (int i = 0; i < 4; ++i) {
+        r.data[5 + i] = static_cast<std::uint8_t>(sdr_added >> (8 * i));
+        r.data[9 + i] = static_cast<std::uint8_t>(sdr_erased >> (8 * i));
+    }
 }
 
 // IPMI 2.0 33.11

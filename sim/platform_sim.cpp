@@ -360,4 +360,6 @@ int usleep(unsigned int microseconds) {
     return 0;
 }
 
+unsigned long long monotonic_ms() { return sim::current_shared()->clock.now_us / 1000u; }
+
 }  // namespace platform

@@ -138,7 +138,7 @@ TEST_F(SensorExports, AFailedDiscoveryIsTriedAgain) {
     int records_asked = 0;
     bmc->intercept = [&records_asked](const sim::BmcRequest& q, sim::BmcResponse& r) {
         if (q.cmd != kGetSdr || ++records_asked != 2) return false;
-        r.completion = 0xC0;  // node busy: the second record, once
+        r.completion = 0xCB;  // not present: the second record, once
         return true;
     };
     Patterned<FanInformation> fans(0x33);

@@ -30,6 +30,7 @@
 #include "IPMI/Sensor.h"
 #include "sim/Fru.h"
 #include "sim/loader.h"
+#include "tests/support/loopback.h"
 #include "tests/ipmi/fixture.h"
 
 namespace fs = std::filesystem;
@@ -37,6 +38,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using namespace ipmitest;
+using qtest::FreePort;
 
 // The simulator's sensors: temperatures (one signed), voltages with M, B and both
 // exponents, fans, and a discrete processor sensor. Thresholds are raw bytes from lower
@@ -125,21 +127,6 @@ std::string Output(const std::string& command) {
 }
 
 bool Installed(const char* program) { return std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) == 0; }
-
-// A port on 127.0.0.1 that nothing uses now.
-int FreePort(int type) {
-    int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    int port = -1;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0)
-        port = ntohs(a.sin_port);
-    if (fd >= 0) ::close(fd);
-    return port;
-}
 
 std::vector<std::string> Split(const std::string& line, char by) {
     std::vector<std::string> out;

@@ -2,6 +2,7 @@
 // the middle of a record, FRU reads refused above a count. Discovery and the FRU reader
 // must find what a roomy BMC gives, and a roomy BMC must cost no more requests than before.
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "IPMI/FRU.h"
@@ -58,6 +59,14 @@ protected:
         return Found(reader);
     }
 
+    // Get SDR requests a walk of this repository would make in pieces of 16 bytes after a
+    // refused whole read: what a small BMC used to cost.
+    std::size_t InSixteens() const {
+        std::size_t n = 1;
+        for (const auto& record : bmc->records()) n += 1 + (record.size() - 5 + 15) / 16;
+        return n;
+    }
+
     // Offsets and counts of the Get SDR requests.
     std::vector<std::pair<int, int>> SdrReads() const {
         std::vector<std::pair<int, int>> out;
@@ -77,7 +86,7 @@ TEST_F(SmallBmc, ARoomyBmcGetsOneGetSdrPerRecordAndNoReservation) {
     EXPECT_EQ(reader.TSInfo.quantity + reader.VSInfo.quantity + reader.FSInfo.quantity, 3);
 }
 
-TEST_F(SmallBmc, RefusedWholeRecordsAreReadHeaderFirstThenInSixteens) {
+TEST_F(SmallBmc, RefusedWholeRecordsAreReadHeaderFirstThenTheRestAtOnce) {
     const std::string expected = Reference();
     bmc->refuse_whole_records = true;
     Sensor reader;
@@ -85,34 +94,56 @@ TEST_F(SmallBmc, RefusedWholeRecordsAreReadHeaderFirstThenInSixteens) {
     EXPECT_EQ(Found(reader), expected);
 
     // One whole-record try; after its refusal, one reservation for the whole walk, then per
-    // record the 5-byte header and the rest in pieces of at most 16 bytes, in order.
+    // record the 5-byte header and the rest in one piece, as the buffers have room for it.
     const auto reads = SdrReads();
     ASSERT_FALSE(reads.empty());
     EXPECT_EQ(reads[0], (std::pair<int, int>{0, 0xFF}));
     EXPECT_EQ(bmc->count(kStorageNetFn, kReserveSdrRepository), 1u);
-    std::size_t expected_reads = 1, at = 1;
+    std::size_t at = 1;
     for (const auto& record : bmc->records()) {
-        ASSERT_LT(at, reads.size());
+        ASSERT_LT(at + 1, reads.size());
         EXPECT_EQ(reads[at++], (std::pair<int, int>{0, 5}));
-        for (std::size_t offset = 5; offset < record.size(); offset += 16) {
-            ASSERT_LT(at, reads.size());
-            const int count = static_cast<int>(std::min<std::size_t>(16, record.size() - offset));
-            EXPECT_EQ(reads[at++], (std::pair<int, int>{static_cast<int>(offset), count}));
-        }
-        expected_reads += 1 + (record.size() - 5 + 15) / 16;
+        EXPECT_EQ(reads[at++], (std::pair<int, int>{5, static_cast<int>(record.size() - 5)}));
     }
-    EXPECT_EQ(reads.size(), expected_reads);
+    EXPECT_EQ(reads.size(), 1 + 2 * records);
 }
 
 TEST_F(SmallBmc, AnswersCappedAtThirtySixBytesAndSmaller) {
     const std::string expected = Reference();
+    // Pieces start at the rest of the record and are halved on each refusal: every size
+    // the BMC refused is asked for once, and nothing larger than the first that fitted is
+    // asked for after it. `room` is the record bytes an answer holds.
+    auto check = [this](std::size_t room) {
+        std::map<int, int> refusedSizes;
+        int fitted = 0;
+        for (const auto& [offset, count] : SdrReads()) {
+            if (offset == 0) continue;
+            if (static_cast<std::size_t>(count) > room) {
+                EXPECT_EQ(fitted, 0) << count;
+                EXPECT_EQ(++refusedSizes[count], 1) << count;
+            } else if (fitted == 0) {
+                fitted = count;
+            } else {
+                EXPECT_LE(count, fitted);
+            }
+        }
+        return fitted;
+    };
     // As ipmi_sim: 36 bytes with the completion code. A full record does not fit whole.
     bmc->answer_limit = 35;
     {
         Sensor reader;
         ASSERT_EQ(Discover(reader), 0);
         EXPECT_EQ(Found(reader), expected);
-        for (const auto& [offset, count] : SdrReads()) EXPECT_TRUE(count == 0xFF || count <= 16) << count;
+        EXPECT_GT(check(33), 16);
+        EXPECT_LT(SdrReads().size(), InSixteens());
+    }
+    // The size that fitted is kept: a second walk is refused nothing.
+    bmc->clear_log();
+    {
+        Sensor reader;
+        ASSERT_EQ(Discover(reader), 0);
+        for (const auto& [offset, count] : SdrReads()) EXPECT_TRUE(count == 0xFF || count <= 33) << count;
     }
     // Room for 12 record bytes only: the pieces shrink on the further refusal, and stay small.
     bmc->answer_limit = 14;
@@ -120,17 +151,26 @@ TEST_F(SmallBmc, AnswersCappedAtThirtySixBytesAndSmaller) {
     Sensor reader;
     ASSERT_EQ(Discover(reader), 0);
     EXPECT_EQ(Found(reader), expected);
-    const auto reads = SdrReads();
-    std::size_t refused = 0, after = 0;
-    bool small = false;
-    for (const auto& [offset, count] : reads) {
-        if (offset > 0 && count == 8) small = true;
-        if (small) after += count > 8;
-        refused += offset > 0 && count == 16;
+    EXPECT_GT(check(12), 0);
+}
+
+TEST_F(SmallBmc, AShortPieceSetsThePieceSize) {
+    const std::string expected = Reference();
+    bmc->refuse_whole_records = true;
+    // The BMC gives at most 20 record bytes, and says nothing of it.
+    bmc->tamper = [](const sim::BmcRequest& q, sim::BmcResponse& r) {
+        if (q.cmd == kGetSdr && r.data.size() > 2 + 20) r.data.resize(2 + 20);
+    };
+    Sensor reader;
+    ASSERT_EQ(Discover(reader), 0);
+    EXPECT_EQ(Found(reader), expected);
+    int first = -1;
+    for (const auto& [offset, count] : SdrReads()) {
+        if (offset == 0) continue;
+        if (first < 0) first = count;
+        else EXPECT_LE(count, 20);
     }
-    EXPECT_TRUE(small);
-    EXPECT_EQ(refused, 1u);  // 16 was refused once and never asked for again
-    EXPECT_EQ(after, 0u);
+    EXPECT_GT(first, 20);  // the first piece asked for the rest of its record
 }
 
 TEST_F(SmallBmc, AShortWholeAnswerIsReadAgainInPieces) {
@@ -157,7 +197,7 @@ TEST_F(SmallBmc, ALostReservationRestartsTheRecordUnderANewOne) {
     // Someone else reserves the repository while the first record's second piece is asked.
     int pieces = 0;
     bmc->intercept = [&pieces](const sim::BmcRequest& q, sim::BmcResponse& r) {
-        if (q.cmd != kGetSdr || q.data[4] != 21 || ++pieces != 1) return false;
+        if (q.cmd != kGetSdr || q.data[4] != 5 || ++pieces != 1) return false;
         r.completion = sim::completion::kReservationInvalid;
         return true;
     };
@@ -169,7 +209,7 @@ TEST_F(SmallBmc, ALostReservationRestartsTheRecordUnderANewOne) {
     const auto sdr = Requests(kStorageNetFn, kGetSdr);
     std::size_t restart = 0;
     for (std::size_t i = 0; i < sdr.size(); ++i)
-        if (sdr[i].data[4] == 21) {
+        if (sdr[i].data[4] == 5) {
             restart = i;
             break;
         }

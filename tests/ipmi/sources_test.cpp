@@ -158,8 +158,8 @@ TEST_F(IpmiSources, AnswersAsValuesThroughTheMainlineDriver) {
     CheckAnswers(*bmc);
     EXPECT_STREQ(IpmiSourceName(), "/dev/ipmi0");
 
-    // An answer that never comes is silence too.
-    bmc->lose_answers = 1;
+    // An answer that never comes, even when asked for again, is silence too.
+    bmc->lose_answers = 2;
     const IpmiAnswer lost = qarvel::State().ipmi.Exchange(kAppNetFn, kGetDeviceId, nullptr, 0);
     EXPECT_FALSE(lost.answered);
     EXPECT_EQ(lost.completion, kIpmiNoAnswer);

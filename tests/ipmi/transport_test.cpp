@@ -173,9 +173,10 @@ TEST_F(Transport, RequestDataIsReleasedOnEveryPath) {
     EXPECT_EQ(reader.SetSensorThreshold(7, stir), -1);  // lost in the driver
     EXPECT_EQ(reader.request.data, nullptr);
 
-    // The BMC got the data block while it was alive: the two requests that reached it.
+    // The BMC got the data block while it was alive: the answered request, and the busy one
+    // with its four retries.
     const auto sent = Requests(kSensorNetFn, kSetSensorThresholds);
-    ASSERT_EQ(sent.size(), 2u);
+    ASSERT_EQ(sent.size(), 6u);
     for (const auto& r : sent) EXPECT_EQ(r.data, (std::vector<std::uint8_t>{7, 0x01, 9, 0, 0, 0, 0, 0}));
     EXPECT_EQ(bmc->sensors[7].thresholds[0], 9);
 }

@@ -1,0 +1,279 @@
+// How many requests sensor discovery sends, beside ipmitool's `sdr list` on the same BMC.
+//
+//   sdr-requests-bench [SAMPLE_MACHINE_DIR]
+//
+// First the sample server's repository on the simulated BMC: as it is (whole records), and
+// with whole records refused and answers cut at 36 bytes as ipmi_sim does. Then OpenIPMI's
+// ipmi_sim on the loopback, with generated repositories of 59 and 217 full sensor records:
+// the library reaches it through a capture's ipmi/forward and its requests are counted in
+// the simulated BMC's log; ipmitool reaches it over its IPMI 1.5 LAN interface through a
+// small UDP proxy here that counts the requests it forwards (session set-up left out).
+// Needs ipmi_sim, sdrcomp and ipmitool; prints figures, checks nothing.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "IPMI/IPMIsupport.h"
+#include "process/state.h"
+#include "sim/Bmc.h"
+#include "sim/Machine.h"
+#include "sim/loader.h"
+#include "tests/support/loopback.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using qtest::FreePort;
+constexpr std::uint8_t kStorage = 0x0A, kApp = 0x06, kGetSdr = 0x23, kReserve = 0x22;
+
+struct Counts {
+    std::size_t all = 0, getSdr = 0, reserve = 0;
+};
+
+void Print(const char* who, const char* where, const Counts& c) {
+    std::printf("  %-9s %-44s %6zu requests, %5zu Get SDR, %3zu Reserve\n", who, where, c.all, c.getSdr, c.reserve);
+}
+
+// Discovery from a library just loaded, on `machine`; the requests its BMC logged.
+Counts Discover(const std::shared_ptr<sim::Machine>& machine) {
+    qarvel::ResetProcessState(qarvel::Reset::Everything);
+    sim::use(machine);
+    machine->bmc->clear_log();
+    {
+        IPMIsupport facade;
+        if (facade.GetSensorInfo() != 0) std::printf("  (discovery failed)\n");
+    }
+    Counts c;
+    c.all = machine->bmc->log().size();
+    c.getSdr = machine->bmc->count(kStorage, kGetSdr);
+    c.reserve = machine->bmc->count(kStorage, kReserve);
+    qarvel::ResetProcessState(qarvel::Reset::Everything);
+    sim::use(std::make_shared<sim::Machine>());
+    return c;
+}
+
+sockaddr_in Loopback(int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    return a;
+}
+
+// Forwards UDP datagrams between one client and the BMC's LAN port, counting the IPMI 1.5
+// requests the client sends by network function and command.
+class CountingProxy {
+public:
+    CountingProxy(int listen, int bmc) : bmc_(Loopback(bmc)) {
+        front_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        back_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a = Loopback(listen);
+        ::bind(front_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~CountingProxy() {
+        stop_ = true;
+        thread_.join();
+        ::close(front_);
+        ::close(back_);
+    }
+    // Requests other than the session's own (authentication capabilities, challenge,
+    // activation, privilege, close).
+    Counts Requests() {
+        Counts c;
+        for (const auto& [key, n] : counts_) {
+            const bool session = key.first == kApp && key.second >= 0x38 && key.second <= 0x3C;
+            if (session) continue;
+            c.all += n;
+            if (key == std::make_pair(kStorage, kGetSdr)) c.getSdr = n;
+            if (key == std::make_pair(kStorage, kReserve)) c.reserve = n;
+        }
+        return c;
+    }
+
+private:
+    void Count(const unsigned char* p, ssize_t n) {
+        // RMCP header (4), then the IPMI 1.5 session header: auth type, sequence, session
+        // ID, a 16-byte authentication code unless the type is none, the message length;
+        // then the message: rsSA, netFn/LUN, checksum, rqSA, rqSeq/LUN, command.
+        if (n < 5 || p[0] != 0x06 || (p[3] & 0x1F) != 0x07) return;
+        const ssize_t message = p[4] == 0 ? 14 : 30;
+        if (n < message + 6) return;
+        ++counts_[{static_cast<std::uint8_t>(p[message + 1] >> 2), p[message + 5]}];
+    }
+    void Run() {
+        sockaddr_in client{};
+        socklen_t clientLength = 0;
+        unsigned char buffer[2048];
+        while (!stop_) {
+            pollfd fds[2] = {{front_, POLLIN, 0}, {back_, POLLIN, 0}};
+            if (::poll(fds, 2, 100) <= 0) continue;
+            if (fds[0].revents & POLLIN) {
+                clientLength = sizeof client;
+                ssize_t n = ::recvfrom(front_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&client), &clientLength);
+                if (n > 0) {
+                    Count(buffer, n);
+                    ::sendto(back_, buffer, static_cast<std::size_t>(n), 0, reinterpret_cast<const sockaddr*>(&bmc_), sizeof bmc_);
+                }
+            }
+            if ((fds[1].revents & POLLIN) && clientLength > 0) {
+                ssize_t n = ::recv(back_, buffer, sizeof buffer, 0);
+                if (n > 0) ::sendto(front_, buffer, static_cast<std::size_t>(n), 0, reinterpret_cast<sockaddr*>(&client), clientLength);
+            }
+        }
+    }
+
+    sockaddr_in bmc_;
+    int front_ = -1, back_ = -1;
+    std::atomic<bool> stop_{false};
+    std::map<std::pair<std::uint8_t, std::uint8_t>, std::size_t> counts_;
+    std::thread thread_;
+};
+
+std::string Hex(int v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(v));
+    return text;
+}
+
+// A repository of `n` full threshold sensors (temperatures, voltages and fans in turn, with
+// names of 4 to 16 characters) in sdrcomp's source format, and the ipmi_sim commands that
+// give them readings and thresholds.
+void Repository(int n, std::string& sdrs, std::string& commands) {
+    std::ostringstream s, c;
+    static const char* const kTypes[3] = {"Temperature", "Voltage", "Fan"};
+    static const char* const kUnits[3] = {"degrees_C", "Volts", "18"};
+    for (int i = 1; i <= n; ++i) {
+        const int kind = i % 3;
+        std::string name = std::string(kTypes[kind]).substr(0, 3) + " " + std::to_string(i);
+        name += std::string(static_cast<std::size_t>(i % 9), 'x');
+        s << "sdr type 1\n\tsensor_owner_id 0x20\n\tsensor_owner_lun 0\n\tchannel_number 0\n"
+          << "\tsensor_number " << i << "\n\tentity_id " << (kind == 2 ? 29 : 3) << "\n\tentity_instance " << (i % 8 + 1)
+          << "\n\tsensor_type " << kTypes[kind] << "\n\tevent_reading_type_code 1\n\tanalog_data_format unsigned"
+          << "\n\tbase_unit " << kUnits[kind] << "\n\tlinearization linear\n\tm 1\n\tb 0\n\tr_exp 0\n\tb_exp 0"
+          << "\n\tsensor_maximum 255\n\tsensor_minimum 0\n\tunc_thrsh_readable true\n\tuc_thrsh_readable true"
+          << "\n\tid_string \"" << name << "\"\nendsdr\n";
+        const std::string sensor = "0x20 0 " + Hex(i);
+        c << "sensor_add " << sensor << " " << Hex(kind + 1) << " 0x1\n"
+          << "sensor_set_event_support " << sensor << " disable scanning none 000000000000000 000000000000000 "
+          << "000000000000000 000000000000000\n"
+          << "sensor_set_threshold " << sensor << " settable 011000 0 0x60 0x50 0 0 0\n"
+          << "sensor_set_value " << sensor << " 0x30 0\n";
+    }
+    sdrs = s.str();
+    commands = c.str();
+}
+
+int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+// ipmi_sim with a generated repository of `n` records: our discovery through the forward,
+// ipmitool's `sdr list` through the counting proxy.
+void AgainstIpmiSim(int n) {
+    char pattern[] = "/tmp/qarvel-sdr-bench-XXXXXX";
+    if (!::mkdtemp(pattern)) return;
+    const fs::path dir = pattern;
+    const int lan = FreePort(SOCK_DGRAM), vm = FreePort(SOCK_STREAM), front = FreePort(SOCK_DGRAM);
+    std::string sdrs, commands;
+    Repository(n, sdrs, commands);
+    fs::create_directories(dir / "state/ipmi_sim/bench");
+    std::ofstream(dir / "bmc.sdrs") << sdrs;
+    if (Shell("sdrcomp -8 -o " + (dir / "state/ipmi_sim/bench/sdr.20.main").string() + " " + (dir / "bmc.sdrs").string() +
+              " >/dev/null 2>&1") != 0) {
+        std::printf("  sdrcomp failed on %d records\n", n);
+        fs::remove_all(dir);
+        return;
+    }
+    std::ofstream(dir / "lan.conf") << "name \"bench\"\nset_working_mc 0x20\n  startlan 1\n    addr 127.0.0.1 " << lan
+                                    << "\n    priv_limit admin\n    allowed_auths_admin none md2 md5 straight\n"
+                                    << "    guid a123456789abcdefa123456789abcdef\n  endlan\n"
+                                    << "  serial 15 127.0.0.1 " << vm << " codec VM\n"
+                                    << "  user 2 true \"admin\" \"bench\" admin 10 none md2 md5 straight\n";
+    std::ofstream(dir / "bmc.emu") << "mc_setbmc 0x20\nmc_add 0x20 0 no-device-sdrs 0x23 9 8 0x9f 0x1291 0xf02 persist_sdr\n"
+                                   << commands << "mc_enable 0x20\n";
+    fs::create_directories(dir / "capture/ipmi");
+    std::ofstream(dir / "capture/ipmi/forward") << "127.0.0.1:" << vm << "\n";
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const int none = ::open("/dev/null", O_RDWR);
+        ::dup2(none, 0), ::dup2(none, 1), ::dup2(none, 2);
+        ::execlp("ipmi_sim", "ipmi_sim", "-n", "-c", (dir / "lan.conf").c_str(), "-f", (dir / "bmc.emu").c_str(), "-s",
+                 (dir / "state").c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    const std::string ipmitool = "timeout 120 ipmitool -I lan -A NONE -H 127.0.0.1 -U admin -P bench -p ";
+    bool ready = false;
+    for (int i = 0; i < 40 && !ready; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        ready = Shell(ipmitool + std::to_string(lan) + " mc info >/dev/null 2>&1") == 0;
+    }
+    if (ready) {
+        std::string error;
+        std::shared_ptr<sim::Machine> machine = sim::load_machine((dir / "capture").string(), error);
+        char where[64];
+        std::snprintf(where, sizeof where, "ipmi_sim, %d full records, 36-byte answers", n);
+        if (machine && machine->bmc) Print("library", where, Discover(machine));
+        else std::printf("  cannot load the forward: %s\n", error.c_str());
+        Counts theirs;
+        {
+            CountingProxy proxy(front, lan);
+            Shell(ipmitool + std::to_string(front) + " sdr list >/dev/null 2>&1");
+            theirs = proxy.Requests();
+        }
+        Print("ipmitool", where, theirs);
+    } else {
+        std::printf("  ipmi_sim did not start\n");
+    }
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    fs::remove_all(dir);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string sample = argc > 1 ? argv[1] : QARVEL_SAMPLE_MACHINE;
+    std::printf("Discovery requests (library: facade discovery, the repository and each sensor's thresholds\n"
+                "and state; ipmitool: `sdr list`, each sensor's reading, session set-up left out)\n\n");
+    std::string error;
+    for (int pieces = 0; pieces < 2; ++pieces) {
+        std::shared_ptr<sim::Machine> machine = sim::load_machine(sample, error);
+        if (!machine || !machine->bmc) {
+            std::printf("  cannot load %s: %s\n", sample.c_str(), error.c_str());
+            break;
+        }
+        if (pieces) {
+            machine->bmc->refuse_whole_records = true;
+            machine->bmc->answer_limit = 35;
+        }
+        char where[96];
+        std::snprintf(where, sizeof where, "sample server, %zu records, %s", machine->bmc->records().size(),
+                      pieces ? "36-byte answers" : "whole records");
+        Print("library", where, Discover(machine));
+    }
+    std::printf("\n");
+    for (int n : {59, 217}) AgainstIpmiSim(n);
+    return 0;
+}

@@ -110,7 +110,9 @@ public:
     // Loads the timer with a timeout action (0 none, 1 hard reset, 2 power down, 3 power
     // cycle) and a countdown of 10000 to 999000 ms. Loading stops a running timer.
     int SetWatchDogTimer(unsigned char timerAction, int timeOutValue);
-    // Action, initial and present countdown, both in ms.
+    // Action, initial and present countdown, both in ms; the present one is
+    // kCountdownNotGiven when the BMC's answer stops before it.
+    static constexpr int kCountdownNotGiven = -1;
     int GetWatchDogTimer(int& timerAcion, int& timeOutValue, int& presentTimeOutValue);
     // Starts, or restarts, the countdown from its initial value.
     int ResetWatchDogTimer();

@@ -22,6 +22,18 @@ constexpr unsigned char kProcessorPresent = 0x80;
 // Availability states (event/reading type 0Ah): offset 0 "running", offset 3 "on line".
 constexpr unsigned char kAvailabilityCode = 0x0A, kRunningOrOnLine = 0x09;
 
+// Get Sensor Reading byte 1 (IPMI 2.0 35.14): bit 6 clear, the sensor is not scanned; bit 5
+// set, the reading and state are unavailable. Either way byte 0 and the state bits are
+// whatever the BMC left there, not a measurement.
+constexpr unsigned char kScanningEnabled = 0x40, kReadingUnavailable = 0x20;
+
+// An answer without byte 1 says nothing of either, and is taken at its word.
+bool Unreadable(const IpmiAnswer& answer) {
+    if (answer.length < 2) return false;
+    const unsigned char flags = answer.bytes[1];
+    return !(flags & kScanningEnabled) || (flags & kReadingUnavailable);
+}
+
 int Unknown(char* result) {
     std::memcpy(result, "Unknown", sizeof "Unknown");
     return 0;
@@ -59,14 +71,14 @@ IpmiAnswer Sensor::GetReading(unsigned char number, ReadingUse use) {
 
 int Sensor::ReadSensor(unsigned char number, unsigned char& value) {
     const IpmiAnswer answer = GetReading(number, ReadingUse::Fresh);
-    if (!answer.ok() || answer.length < 1) return -1;
+    if (!answer.ok() || answer.length < 1 || Unreadable(answer)) return -1;
     value = answer.bytes[0];
     return 0;
 }
 
 int Sensor::GetSensorStatus(unsigned char number, unsigned char eventType, unsigned char& offset) {
     const IpmiAnswer answer = GetReading(number, ReadingUse::State);
-    if (!answer.ok()) return -1;
+    if (!answer.ok() || Unreadable(answer)) return -1;
     if (!HasStateBits(eventType)) {
         offset = 0;
         return 0;
@@ -97,7 +109,7 @@ int Sensor::CurrentReading(const SensorDescription* table, int n, char* result, 
     if (!e || e->SensorNumbers == 0xFF || e->isAnalogReading == 1) return Unknown(result);
     // Kept for the state asked next (the availability check below, or the caller's).
     const IpmiAnswer answer = GetReading(e->SensorNumbers, ReadingUse::KeepForState);
-    if (!answer.ok() || answer.length < 1) return Unknown(result);
+    if (!answer.ok() || answer.length < 1 || Unreadable(answer)) return Unknown(result);
     const unsigned char raw = answer.bytes[0];
 
     // A sensor of an empty processor socket reads whatever the bus floats to.

@@ -10,6 +10,8 @@
 namespace {
 
 constexpr unsigned char kSensorResponder = 0xFF;
+// Get Sensor Reading Factors (IPMI 2.0 35.5), the sensor/event command with Get SDR's code.
+constexpr unsigned char kGetReadingFactors = 0x23;
 constexpr unsigned char kBmcAddress = 0x20;
 // Reading byte that means "no reading" for every format we show.
 constexpr unsigned char kNoReading = 0xFF;
@@ -127,7 +129,9 @@ int Sensor::CurrentReading(const SensorDescription* table, int n, char* result, 
     }
     if (raw == kNoReading) return Unknown(result);
 
-    const double v = ReadingValue(e->sfp, raw);
+    SensorFormulaParameter sfp = e->sfp;
+    if (IsNonLinear(sfp) && !ReadingFactors(e->SensorNumbers, raw, sfp)) return Unknown(result);
+    const double v = ReadingValue(sfp, raw);
     if (!fan) {
         WriteResult(result, "%.2f%s", v, e->SensorUnit);
     } else if (std::strcmp(e->SensorUnit, SensorsUnit[0]) == 0 || std::strcmp(e->SensorUnit, "%") == 0) {
@@ -138,6 +142,21 @@ int Sensor::CurrentReading(const SensorDescription* table, int n, char* result, 
         WriteResult(result, "%d%s", TruncatedInt(v), e->SensorUnit);
     }
     return 0;
+}
+
+// A non-linear sensor's factors hold for some raw values only, so they are asked for the one
+// read. The answer is the next raw value whose factors differ, then the six factor bytes.
+bool Sensor::ReadingFactors(unsigned char number, unsigned char raw, SensorFormulaParameter& sfp) {
+    std::map<unsigned int, SensorFormulaParameter>& cache = qarvel::State().readingFactors;
+    const unsigned int key = static_cast<unsigned int>(number) << 8 | raw;
+    const auto kept = cache.find(key);
+    if (kept != cache.end()) return sfp = kept->second, true;
+    const unsigned char data[2] = {number, raw};
+    const IpmiAnswer answer = AskBmc(*this, SENSER_EVENT_CMD, kGetReadingFactors, kSensorResponder, data, 2);
+    if (!answer.ok() || answer.length < 7) return false;
+    sfp = WithFactors(sfp, answer.bytes + 1);
+    cache[key] = sfp;
+    return true;
 }
 
 int Sensor::GetFanSpeed(int n, char* result) { return CurrentReading(FSInfo.sd, n, result, true); }

@@ -110,7 +110,9 @@ public:
     // Loads the timer with a timeout action (0 none, 1 hard reset, 2 power down, 3 power
     // cycle) and a countdown of 10000 to 999000 ms. Loading stops a running timer.
     int SetWatchDogTimer(unsigned char timerAction, int timeOutValue);
-    // Action, initial and present countdown, both in ms.
+    // Action, initial and present countdown, both in ms; the present one is
+    // kCountdownNotGiven when the BMC's answer stops before it.
+    static constexpr int kCountdownNotGiven = -1;
     int GetWatchDogTimer(int& timerAcion, int& timeOutValue, int& presentTimeOutValue);
     // Starts, or restarts, the countdown from its initial value.
     int ResetWatchDogTimer();
@@ -137,8 +139,10 @@ private:
 
 // Sets threshold `thresholdFlag` (0 to 5) of each sensor in `sni` to `value`, keeping each
 // sensor's thresholds in order in its own value order. -1, with nothing sent, for a flag
-// outside 0 to 5; -1 when a request fails (the run ends there); -1 when a sensor cannot
-// hold the value (nothing is sent to it, the other sensors are still written); else 0.
+// outside 0 to 5. Every sensor is tried: one that cannot be written (discovery holds none of
+// its thresholds, or it cannot hold the value) is skipped with nothing sent to it, and a
+// write the BMC refuses does not stop the others. -1 when any sensor was skipped or refused,
+// after all the others were written; else 0.
 int WriteThreshold(IPMIsupport& ipmi, const SensorNumberInfo& sni, int thresholdFlag, double value);
 
 #endif

@@ -3,15 +3,7 @@
 
 #include <cstring>
 
-namespace {
-
-// Two's complement of a `bits`-wide field.
-int Signed(unsigned int value, int bits) {
-    unsigned int sign = 1u << (bits - 1);
-    return value & sign ? static_cast<int>(value) - static_cast<int>(1u << bits) : static_cast<int>(value);
-}
-
-}  // namespace
+#include "IPMI/conversion.h"
 
 SDR::SDR() : header(), key(), body(), InitOK(0) {}
 
@@ -54,16 +46,16 @@ unsigned char SDR::IsInitOK() { return InitOK; }
 char SDR::IsAnalog() { return (body.unit1 & 0xC0) != 0xC0 ? 1 : 0; }
 
 short SDR::GetValueM() {
-    return static_cast<short>(Signed(GetM() | (Gettolerance() & 0xC0u) << 2, 10));
+    return static_cast<short>(SignedField(GetM() | (Gettolerance() & 0xC0u) << 2, 10));
 }
 
 short SDR::GetValueB() {
-    return static_cast<short>(Signed(GetB() | (Getaccuracy() & 0xC0u) << 2, 10));
+    return static_cast<short>(SignedField(GetB() | (Getaccuracy() & 0xC0u) << 2, 10));
 }
 
-char SDR::GetBExpValue() { return static_cast<char>(Signed(GetRExp() & 0x0Fu, 4)); }
+char SDR::GetBExpValue() { return static_cast<char>(SignedField(GetRExp() & 0x0Fu, 4)); }
 
-char SDR::GetRExpValue() { return static_cast<char>(Signed(GetRExp() >> 4, 4)); }
+char SDR::GetRExpValue() { return static_cast<char>(SignedField(GetRExp() >> 4, 4)); }
 
 int SDR::GetIDstring(char* IDstring) {
     if (!IDstring) return -1;

@@ -213,6 +213,9 @@ private:
     // the state is used by the state question that follows it instead of a second request.
     enum class ReadingUse { Fresh, KeepForState, State };
     IpmiAnswer GetReading(unsigned char number, ReadingUse use);
+    // The factors a non-linear sensor's reading `raw` converts with, in place of those of
+    // `sfp`: asked of the BMC once per discovery. False when the BMC gives none.
+    bool ReadingFactors(unsigned char number, unsigned char raw, SensorFormulaParameter& sfp);
     void ForgetReading();
     // Entries filled in SensorsInformation (it has room for one per repository record):
     // every index into it is checked against this.

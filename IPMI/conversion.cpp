@@ -49,6 +49,24 @@ static_assert(sizeof kInverse / sizeof kInverse[0] == kLinearizations, "one inve
 
 }  // namespace
 
+bool IsNonLinear(const SensorFormulaParameter& sfp) { return (sfp.SensorLinearization & 0x7Fu) >= 0x70; }
+
+SensorFormulaParameter WithFactors(const SensorFormulaParameter& sfp, const unsigned char* six) {
+    SensorFormulaParameter f = sfp;
+    f.SensorLinearization = 0;
+    f.M = static_cast<short>(SignedField(six[0] | (six[1] & 0xC0u) << 2, 10));
+    f.B = static_cast<short>(SignedField(six[2] | (six[3] & 0xC0u) << 2, 10));
+    f.RExp = static_cast<signed char>(SignedField(six[5] >> 4, 4));
+    f.BExp = static_cast<signed char>(SignedField(six[5] & 0x0Fu, 4));
+    return f;
+}
+
+int SignedField(unsigned int value, int bits) {
+    value &= (1u << bits) - 1;
+    const unsigned int sign = 1u << (bits - 1);
+    return value & sign ? static_cast<int>(value) - static_cast<int>(1u << bits) : static_cast<int>(value);
+}
+
 double FormulaValue(const SensorFormulaParameter& sfp, double x) {
     return (sfp.M * x + sfp.B * std::pow(10.0, sfp.BExp)) * std::pow(10.0, sfp.RExp);
 }

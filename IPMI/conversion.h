@@ -13,6 +13,14 @@ struct SensorFormulaParameter {
     signed char RExp;  // K2
 };
 
+// Linearization codes 70h-7Fh: non-linear, with factors that depend on the reading. The BMC
+// gives them for each raw value (Get Sensor Reading Factors, IPMI 2.0 35.5).
+bool IsNonLinear(const SensorFormulaParameter& sfp);
+// The factors of `sfp` replaced by six bytes laid out as a full sensor record's bytes 24..29
+// (M, M high bits and tolerance, B, B high bits and accuracy, accuracy, R and B exponents),
+// under the linear formula: what a non-linear sensor's reading is converted with.
+SensorFormulaParameter WithFactors(const SensorFormulaParameter& sfp, const unsigned char* six);
+
 // (M x + B 10^K1) 10^K2, the formula before its linearization.
 double FormulaValue(const SensorFormulaParameter& sfp, double x);
 // The formula at the number `raw` stands for in the sensor's analog data format; 0 for a
@@ -36,6 +44,8 @@ unsigned char RawForValue(const SensorFormulaParameter& sfp, double value);
 // the infinities, magnitudes of 1e9 and more, and values whose step lies outside the raw
 // range of the sensor's analog data format (0..255, -127..127 or -128..127).
 bool RepresentableRaw(const SensorFormulaParameter& sfp, double value, unsigned char& raw);
+// The two's complement number a `bits`-wide field holds (M and B: 10 bits, exponents: 4).
+int SignedField(unsigned int value, int bits);
 // A raw byte as the number it stands for in the analog data format of `unit1` (bits 7..6).
 int SignedRaw(unsigned char unit1, unsigned char raw);
 

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "IPMI/Sensor.h"
+#include "process/state.h"
 
 namespace {
 
@@ -33,6 +34,8 @@ Sensor::~Sensor() {
 int Sensor::GetSensorNumbers(int RecordCount) {
     if (!IsInitOK() || RecordCount <= 0) return -1;
     ForgetReading();
+    // A repository read again may describe other sensors, or the same ones anew.
+    qarvel::State().readingFactors.clear();
     auto* entries = new (std::nothrow) SensorDescription[RecordCount]();
     if (!entries) return -1;
     delete[] SensorsInformation;

@@ -10,6 +10,8 @@
 namespace {
 
 constexpr unsigned char kSensorResponder = 0xFF;
+// Get Sensor Reading Factors (IPMI 2.0 35.5), the sensor/event command with Get SDR's code.
+constexpr unsigned char kGetReadingFactors = 0x23;
 constexpr unsigned char kBmcAddress = 0x20;
 // Reading byte that means "no reading" for every format we show.
 constexpr unsigned char kNoReading = 0xFF;
@@ -21,6 +23,18 @@ bool HasStateBits(unsigned char eventType) { return (eventType >= 0x02 && eventT
 constexpr unsigned char kProcessorPresent = 0x80;
 // Availability states (event/reading type 0Ah): offset 0 "running", offset 3 "on line".
 constexpr unsigned char kAvailabilityCode = 0x0A, kRunningOrOnLine = 0x09;
+
+// Get Sensor Reading byte 1 (IPMI 2.0 35.14): bit 6 clear, the sensor is not scanned; bit 5
+// set, the reading and state are unavailable. Either way byte 0 and the state bits are
+// whatever the BMC left there, not a measurement.
+constexpr unsigned char kScanningEnabled = 0x40, kReadingUnavailable = 0x20;
+
+// An answer without byte 1 says nothing of either, and is taken at its word.
+bool Unreadable(const IpmiAnswer& answer) {
+    if (answer.length < 2) return false;
+    const unsigned char flags = answer.bytes[1];
+    return !(flags & kScanningEnabled) || (flags & kReadingUnavailable);
+}
 
 int Unknown(char* result) {
     std::memcpy(result, "Unknown", sizeof "Unknown");
@@ -59,14 +73,14 @@ IpmiAnswer Sensor::GetReading(unsigned char number, ReadingUse use) {
 
 int Sensor::ReadSensor(unsigned char number, unsigned char& value) {
     const IpmiAnswer answer = GetReading(number, ReadingUse::Fresh);
-    if (!answer.ok() || answer.length < 1) return -1;
+    if (!answer.ok() || answer.length < 1 || Unreadable(answer)) return -1;
     value = answer.bytes[0];
     return 0;
 }
 
 int Sensor::GetSensorStatus(unsigned char number, unsigned char eventType, unsigned char& offset) {
     const IpmiAnswer answer = GetReading(number, ReadingUse::State);
-    if (!answer.ok()) return -1;
+    if (!answer.ok() || Unreadable(answer)) return -1;
     if (!HasStateBits(eventType)) {
         offset = 0;
         return 0;
@@ -97,7 +111,7 @@ int Sensor::CurrentReading(const SensorDescription* table, int n, char* result, 
     if (!e || e->SensorNumbers == 0xFF || e->isAnalogReading == 1) return Unknown(result);
     // Kept for the state asked next (the availability check below, or the caller's).
     const IpmiAnswer answer = GetReading(e->SensorNumbers, ReadingUse::KeepForState);
-    if (!answer.ok() || answer.length < 1) return Unknown(result);
+    if (!answer.ok() || answer.length < 1 || Unreadable(answer)) return Unknown(result);
     const unsigned char raw = answer.bytes[0];
 
     // A sensor of an empty processor socket reads whatever the bus floats to.
@@ -115,7 +129,9 @@ int Sensor::CurrentReading(const SensorDescription* table, int n, char* result, 
     }
     if (raw == kNoReading) return Unknown(result);
 
-    const double v = ReadingValue(e->sfp, raw);
+    SensorFormulaParameter sfp = e->sfp;
+    if (IsNonLinear(sfp) && !ReadingFactors(e->SensorNumbers, raw, sfp)) return Unknown(result);
+    const double v = ReadingValue(sfp, raw);
     if (!fan) {
         WriteResult(result, "%.2f%s", v, e->SensorUnit);
     } else if (std::strcmp(e->SensorUnit, SensorsUnit[0]) == 0 || std::strcmp(e->SensorUnit, "%") == 0) {
@@ -126,6 +142,21 @@ int Sensor::CurrentReading(const SensorDescription* table, int n, char* result, 
         WriteResult(result, "%d%s", TruncatedInt(v), e->SensorUnit);
     }
     return 0;
+}
+
+// A non-linear sensor's factors hold for some raw values only, so they are asked for the one
+// read. The answer is the next raw value whose factors differ, then the six factor bytes.
+bool Sensor::ReadingFactors(unsigned char number, unsigned char raw, SensorFormulaParameter& sfp) {
+    std::map<unsigned int, SensorFormulaParameter>& cache = qarvel::State().readingFactors;
+    const unsigned int key = static_cast<unsigned int>(number) << 8 | raw;
+    const auto kept = cache.find(key);
+    if (kept != cache.end()) return sfp = kept->second, true;
+    const unsigned char data[2] = {number, raw};
+    const IpmiAnswer answer = AskBmc(*this, SENSER_EVENT_CMD, kGetReadingFactors, kSensorResponder, data, 2);
+    if (!answer.ok() || answer.length < 7) return false;
+    sfp = WithFactors(sfp, answer.bytes + 1);
+    cache[key] = sfp;
+    return true;
 }
 
 int Sensor::GetFanSpeed(int n, char* result) { return CurrentReading(FSInfo.sd, n, result, true); }

@@ -90,34 +90,41 @@ int IPMIsupport::SetThresholdOrder(SensorThresholdInfoRaw& stir, int thresholdFl
     return 0;
 }
 
+namespace {
+
+// The thresholds `order` should hold after the write, or false when nothing may be sent to
+// the sensor.
+bool NewThresholds(IPMIsupport& ipmi, int order, int thresholdFlag, double value, SensorThresholdInfoRaw& stir) {
+    SensorThresholdInfoConverted stic = {};
+    if (ipmi.GetThreshold(order, stir, stic) != 0) return false;
+    // A write sends all six thresholds. When discovery holds none of the sensor's own (its
+    // Get Sensor Thresholds failed and left zeros, or the BMC called none readable), the
+    // five not being set would be written over with bytes that are not theirs.
+    if (stir.readableFlag == 0) return false;
+    // The factors are asked for by a one-byte position: past it they would be another
+    // sensor's, and the value would be converted wrongly.
+    if (order < 0 || order > 0xFF) return false;
+    SensorFormulaParameter sfp = {};
+    ipmi.GetSensorFormulaParameter(static_cast<unsigned char>(order), sfp);
+    unsigned char raw = 0;
+    if (!RepresentableRaw(sfp, value, raw)) return false;
+    OrderThresholds(stir, thresholdFlag, raw, sfp.Unit1);
+    return true;
+}
+
+}  // namespace
+
 int WriteThreshold(IPMIsupport& ipmi, const SensorNumberInfo& sni, int thresholdFlag, double value) {
     if (thresholdFlag < IPMIsupport::THRESHOLD_LOWER_WARNING || thresholdFlag > IPMIsupport::THRESHOLD_UPPER_NON_RECOVERABLE) return -1;
     const int count = sni.quantity < 64 ? (sni.quantity > 0 ? sni.quantity : 0) : 64;
-    bool unrepresentable = false;
-    // Sensor by sensor; a failed request ends the run and the sensors already written keep
-    // their new threshold. A sensor that cannot hold the value is left alone and the others
-    // are still written.
+    // Sensor by sensor: one that cannot be written, or whose write the BMC refuses, does not
+    // keep the others from theirs, and the call reports it once all have been tried.
+    bool failed = false;
     for (int i = 0; i < count; ++i) {
-        const int order = sni.sensorOrder[i];
         SensorThresholdInfoRaw stir = {};
-        SensorThresholdInfoConverted stic = {};
-        if (ipmi.GetThreshold(order, stir, stic) != 0) return -1;
-        // A write sends all six thresholds. When discovery holds none of the sensor's own (its
-        // Get Sensor Thresholds failed and left zeros, or the BMC called none readable), the
-        // five not being set would be written over with bytes that are not theirs.
-        if (stir.readableFlag == 0) return -1;
-        // The factors are asked for by a one-byte position: past it they would be another
-        // sensor's, and the value would be converted wrongly.
-        if (order > 0xFF) return -1;
-        SensorFormulaParameter sfp = {};
-        ipmi.GetSensorFormulaParameter(static_cast<unsigned char>(order), sfp);
-        unsigned char raw = 0;
-        if (!RepresentableRaw(sfp, value, raw)) {
-            unrepresentable = true;
-            continue;
-        }
-        OrderThresholds(stir, thresholdFlag, raw, sfp.Unit1);
-        if (ipmi.SetSensorThreshold(sni.sensorNumber[i], stir) != 0) return -1;
+        if (!NewThresholds(ipmi, sni.sensorOrder[i], thresholdFlag, value, stir) ||
+            ipmi.SetSensorThreshold(sni.sensorNumber[i], stir) != 0)
+            failed = true;
     }
-    return unrepresentable ? -1 : 0;
+    return failed ? -1 : 0;
 }

@@ -27,11 +27,13 @@ int IPMIsupport::SetWatchDogTimer(unsigned char timerAction, int timeOutValue) {
 
 int IPMIsupport::GetWatchDogTimer(int& timerAcion, int& timeOutValue, int& presentTimeOutValue) {
     const IpmiAnswer answer = Send(APP_CMD, get_watchdog_timer, nullptr, 0);
-    if (!answer.ok() || answer.length < 8) return -1;
+    // Some BMCs (OpenIPMI's ipmi_sim among them) stop after the initial countdown: the
+    // action and the countdown are still good, and the present one is not given.
+    if (!answer.ok() || answer.length < 6) return -1;
     const unsigned char* r = answer.bytes;
     timerAcion = r[1] & 0x07;
     timeOutValue = (r[5] << 8 | r[4]) * kUnitMs;
-    presentTimeOutValue = (r[7] << 8 | r[6]) * kUnitMs;
+    presentTimeOutValue = answer.length >= 8 ? (r[7] << 8 | r[6]) * kUnitMs : kCountdownNotGiven;
     return 0;
 }
 

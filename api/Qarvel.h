@@ -29,6 +29,9 @@ int SetThresholdInfo(int deviceID, int sensorType, int thresholdFlag, double thr
 int SetWatchDogTimer(int timerAction, int timeOutValue);
 int ResetWatchDogTimer(void);
 int StopWatchDogTimer(void);
+/* The timeout action, and the initial and present countdowns in ms. A BMC may answer without
+ * the present countdown: *presentTimerOutValue is then -1 ("not given"), and the call still
+ * returns 0 with the action and the initial countdown. */
 int GetWatchDogTimer(unsigned char* timerAcion, int* timeOutValue, int* presentTimerOutValue);
 int GetBMCVersion(unsigned char* majorFirmwareRevision, unsigned char* minorFirmwareRevision);
 

@@ -76,11 +76,7 @@ int WatchdogShow(const Library& library, Printer& out) {
     int timeout = 0, present = 0;
     int result = get(&action, &timeout, &present);
     out.result("GetWatchDogTimer()", result);
-    if (result == 0) {
-        out.field("timerAction", static_cast<long>(action));
-        out.field("timeOutValue", static_cast<long>(timeout));
-        out.field("presentTimerOutValue", static_cast<long>(present));
-    }
+    if (result == 0) print_watchdog(out, action, timeout, present);
     return result == 0 ? 0 : 1;
 }
 

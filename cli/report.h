@@ -87,6 +87,8 @@ void report_sources(const Library& library, Printer& out);
 
 // Records printed by more than one report: every field, entries up to the count.
 void print(Printer& out, const SensorThresholdInfo& t);  // as "sti." fields
+// What GetWatchDogTimer gave; a present countdown of -1 is shown as "not given".
+void print_watchdog(Printer& out, unsigned char action, int timeout, int present);
 void print(Printer& out, const FanInformation& r);
 void print(Printer& out, const VoltageInformation& r);
 void print(Printer& out, const TemperatureInformation& r);

@@ -57,11 +57,17 @@ void report_ipmi(const Library& library, Printer& out) {
     int timeout = 0, present = 0;
     result = get_watchdog(&action, &timeout, &present);
     out.result("GetWatchDogTimer()", result);
-    if (result == 0) {
-        out.field("timerAction", static_cast<long>(action));
-        out.field("timeOutValue", static_cast<long>(timeout));
+    if (result == 0) print_watchdog(out, action, timeout, present);
+}
+
+void print_watchdog(Printer& out, unsigned char action, int timeout, int present) {
+    out.field("timerAction", static_cast<long>(action));
+    out.field("timeOutValue", static_cast<long>(timeout));
+    // -1: the BMC's answer stopped before the present countdown.
+    if (present == -1)
+        out.field("presentTimerOutValue", "not given");
+    else
         out.field("presentTimerOutValue", static_cast<long>(present));
-    }
 }
 
 }  // namespace cli

@@ -43,6 +43,7 @@ int ResetProcessState(Reset what) {
         if (what == Reset::Everything) {
             s.ipmi.Forget();
             s.ipmiMemory.Clear();
+            s.readingFactors.clear();
             s.sources[SOURCE_IPMI].Clear();
         }
     }

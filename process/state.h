@@ -11,8 +11,10 @@
 #define QARVEL_PROCESS_STATE_H
 
 #include <atomic>
+#include <map>
 #include <mutex>
 
+#include "IPMI/conversion.h"
 #include "IPMI/transport.h"
 #include "api/types.h"
 #include "process/source.h"
@@ -34,6 +36,10 @@ struct ProcessState {
     // requests (IPMI/transport.h).
     IpmiTransport ipmi;
     IpmiReaderMemory ipmiMemory;
+    // The factors a non-linear sensor's BMC gave (Get Sensor Reading Factors), by sensor
+    // number (high byte) and raw reading (low byte): each is asked once per discovery, and a
+    // discovery run again clears them (IPMI/readings.cpp).
+    std::map<unsigned int, SensorFormulaParameter> readingFactors;
 
     // Which source answered the last probe of each subsystem (SOURCE_SMBIOS...), and why the
     // ones before it did not. Written under that subsystem's lock; GetSourceName reads it.

@@ -74,6 +74,16 @@ struct BmcSensor {
     // A completion code answered instead of the reading, or of the thresholds (0: answered).
     // Real BMCs refuse either for sensors they cannot read now, or a command they lack.
     std::uint8_t reading_refused = 0, thresholds_refused = 0;
+    // Get Sensor Reading byte 1: bit 7 event messages enabled, bit 6 scanning enabled,
+    // bit 5 reading unavailable. And how many of the answer's 4 bytes are sent.
+    std::uint8_t reading_flags = 0xC0;
+    std::size_t reading_bytes = 4;
+    // What Get Sensor Reading Factors answers: the factor bytes of a full record (its bytes
+    // 24..29), or, for a non-linear sensor, those of the segment holding the raw value asked
+    // about, segments keyed by their first raw value. None for a sensor without a full record.
+    bool has_factors = false;
+    std::array<std::uint8_t, 6> factors{};
+    std::map<std::uint8_t, std::array<std::uint8_t, 6>> factor_segments;
 };
 
 // The Get Device ID answer (IPMI 2.0 20.1), byte for byte.
@@ -250,7 +260,10 @@ private:
     void get_sdr_repository_info(const BmcRequest&, BmcResponse&);
     void reserve_sdr_repository(const BmcRequest&, BmcResponse&);
     void get_sdr(const BmcRequest&, BmcResponse&);
+    // The sensor a sensor command names in its first byte; none (and Not Present) when absent.
+    BmcSensor* sensor_asked(const BmcRequest&, BmcResponse&);
     void get_sensor_reading(const BmcRequest&, BmcResponse&);
+    void get_reading_factors(const BmcRequest&, BmcResponse&);
     void get_sensor_thresholds(const BmcRequest&, BmcResponse&);
     void set_sensor_thresholds(const BmcRequest&, BmcResponse&);
     void reset_watchdog_timer(const BmcRequest&, BmcResponse&);

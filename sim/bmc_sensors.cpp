@@ -1,17 +1,18 @@
 // The simulated BMC's sensors and the sensor commands (IPMI 2.0 35).
 #include "sim/Bmc.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace sim {
 
 namespace {
 
-constexpr std::uint8_t kSetSensorThresholds = 0x26, kGetSensorThresholds = 0x27, kGetSensorReading = 0x2D;
-// Get Sensor Reading byte 2: event messages and scanning enabled.
-constexpr std::uint8_t kScanningEnabled = 0xC0;
+constexpr std::uint8_t kGetReadingFactors = 0x23, kSetSensorThresholds = 0x26, kGetSensorThresholds = 0x27, kGetSensorReading = 0x2D;
 constexpr std::uint8_t kThresholdBased = 0x01;
 
 // Full sensor record offsets (IPMI 2.0 43.1).
-constexpr std::size_t kNumber = 7, kEventType = 13, kReadableMask = 18, kSettableMask = 19, kNominal = 31,
+constexpr std::size_t kNumber = 7, kEventType = 13, kFactors = 24, kReadableMask = 18, kSettableMask = 19, kNominal = 31,
                       kUpperNonRecoverable = 36, kLowerNonCritical = 41;
 
 }  // namespace
@@ -24,6 +25,8 @@ void Bmc::add_sensor_of(const std::vector<std::uint8_t>& record) {
     if (type == kFullSensorRecord && record.size() > kLowerNonCritical) {
         sensor.threshold_based = record[kEventType] == kThresholdBased;
         sensor.reading = record[kNominal];
+        sensor.has_factors = true;
+        std::copy_n(record.begin() + kFactors, sensor.factors.size(), sensor.factors.begin());
         if (sensor.threshold_based) {
             sensor.readable = record[kReadableMask] & 0x3F;
             sensor.settable = record[kSettableMask] & 0x3F;
@@ -38,36 +41,60 @@ void Bmc::add_sensor_of(const std::vector<std::uint8_t>& record) {
 void Bmc::register_sensor_commands() {
     add_command(netfn::kSensor, kGetSensorReading, 1,
                 [this](const BmcRequest& q, BmcResponse& r) { get_sensor_reading(q, r); });
+    add_command(netfn::kSensor, kGetReadingFactors, 2,
+                [this](const BmcRequest& q, BmcResponse& r) { get_reading_factors(q, r); });
     add_command(netfn::kSensor, kGetSensorThresholds, 1,
                 [this](const BmcRequest& q, BmcResponse& r) { get_sensor_thresholds(q, r); });
     add_command(netfn::kSensor, kSetSensorThresholds, 8,
                 [this](const BmcRequest& q, BmcResponse& r) { set_sensor_thresholds(q, r); });
 }
 
+BmcSensor* Bmc::sensor_asked(const BmcRequest& q, BmcResponse& r) {
+    auto it = sensors.find(q.data[0]);
+    if (it != sensors.end()) return &it->second;
+    r.completion = completion::kNotPresent;
+    return nullptr;
+}
+
 // IPMI 2.0 35.14
 void Bmc::get_sensor_reading(const BmcRequest& q, BmcResponse& r) {
-    auto it = sensors.find(q.data[0]);
-    if (it == sensors.end()) {
-        r.completion = completion::kNotPresent;
-        return;
-    }
-    const BmcSensor& s = it->second;
+    const BmcSensor* found = sensor_asked(q, r);
+    if (!found) return;
+    const BmcSensor& s = *found;
     if (s.reading_refused) {
         r.completion = s.reading_refused;
         return;
     }
-    r.data = {s.reading, kScanningEnabled, static_cast<std::uint8_t>(s.state & 0xFF),
+    r.data = {s.reading, s.reading_flags, static_cast<std::uint8_t>(s.state & 0xFF),
               static_cast<std::uint8_t>(((s.state >> 8) & 0x7F) | 0x80)};
+    if (s.reading_bytes < r.data.size()) r.data.resize(s.reading_bytes);
+}
+
+// IPMI 2.0 35.5: the next raw value whose factors differ (FFh after the last segment), then
+// the factors that hold for the one asked about.
+void Bmc::get_reading_factors(const BmcRequest& q, BmcResponse& r) {
+    const BmcSensor* found = sensor_asked(q, r);
+    if (!found) return;
+    const BmcSensor& s = *found;
+    if (!s.has_factors) {
+        r.completion = completion::kIllegalForSensor;
+        return;
+    }
+    const std::uint8_t raw = q.data[1];
+    std::uint8_t next = 0xFF;
+    const std::array<std::uint8_t, 6>* factors = &s.factors;
+    auto after = s.factor_segments.upper_bound(raw);
+    if (after != s.factor_segments.end()) next = after->first;
+    if (after != s.factor_segments.begin() && !s.factor_segments.empty()) factors = &std::prev(after)->second;
+    r.data = {next};
+    r.data.insert(r.data.end(), factors->begin(), factors->end());
 }
 
 // IPMI 2.0 35.9
 void Bmc::get_sensor_thresholds(const BmcRequest& q, BmcResponse& r) {
-    auto it = sensors.find(q.data[0]);
-    if (it == sensors.end()) {
-        r.completion = completion::kNotPresent;
-        return;
-    }
-    const BmcSensor& s = it->second;
+    const BmcSensor* found = sensor_asked(q, r);
+    if (!found) return;
+    const BmcSensor& s = *found;
     if (s.thresholds_refused) {
         r.completion = s.thresholds_refused;
         return;
@@ -83,12 +110,9 @@ void Bmc::get_sensor_thresholds(const BmcRequest& q, BmcResponse& r) {
 // IPMI 2.0 35.8: only the thresholds the mask names change; naming one that is not
 // settable refuses the whole request.
 void Bmc::set_sensor_thresholds(const BmcRequest& q, BmcResponse& r) {
-    auto it = sensors.find(q.data[0]);
-    if (it == sensors.end()) {
-        r.completion = completion::kNotPresent;
-        return;
-    }
-    BmcSensor& s = it->second;
+    BmcSensor* found = sensor_asked(q, r);
+    if (!found) return;
+    BmcSensor& s = *found;
     if (!s.threshold_based) {
         r.completion = completion::kIllegalForSensor;
         return;

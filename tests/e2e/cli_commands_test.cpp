@@ -2,15 +2,17 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "tests/e2e/library.h"
 
 namespace {
 
-std::string Qarvel(const std::string& arguments, int& status) {
+std::string Qarvel(const std::string& arguments, int& status,
+                   const std::string& machine = QARVEL_SAMPLE_MACHINE) {
     std::string output;
-    std::string command = std::string(QARVEL_CLI) + " --machine '" QARVEL_SAMPLE_MACHINE "' " + arguments + " 2>&1";
+    std::string command = std::string(QARVEL_CLI) + " --machine '" + machine + "' " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return output;
     char chunk[4096];
@@ -56,6 +58,26 @@ TEST(QarvelCommands, ArmReadStopAndResetTheWatchdog) {
     out = Qarvel("watchdog arm 1 9999", status);
     EXPECT_EQ(status, 1) << out;
     EXPECT_TRUE(Has(out, "SetWatchDogTimer(1,9999)=-1")) << out;
+}
+
+TEST(QarvelCommands, APresentCountdownNotGivenIsShownSo) {
+    // The sample server with a BMC that answers Get Watchdog Timer as ipmi_sim does.
+    char pattern[] = "/tmp/qarvel-short-watchdog-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string machine = std::string(pattern) + "/machine";
+    ASSERT_EQ(std::system(("cp -r '" QARVEL_SAMPLE_MACHINE "' '" + machine + "' && echo 'watchdog bytes 6' >> '" +
+                           machine + "/ipmi/bmc.conf'")
+                              .c_str()),
+              0);
+    int status = -1;
+    std::string out = Qarvel("watchdog arm 1 60000 watchdog show", status, machine);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_TRUE(Has(out, "GetWatchDogTimer()=0\ntimerAction=1\ntimeOutValue=60000\npresentTimerOutValue=not given"))
+        << out;
+    out = Qarvel("--json watchdog show", status, machine);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("\"not given\""), std::string::npos) << out;
+    std::system(("rm -rf '" + std::string(pattern) + "'").c_str());
 }
 
 TEST(QarvelCommands, WordsItCannotReadRunNothing) {

@@ -117,10 +117,26 @@ TEST_F(Facade, WatchdogGetReportsMilliseconds) {
     EXPECT_EQ(initial, 180000);
     EXPECT_EQ(present, 25800);
 
-    // A short answer or a failure leaves the outputs alone.
+    // An answer that stops before the present countdown, or in its middle, still gives the
+    // action and the initial countdown; the present one is not given.
+    for (std::size_t bytes : {6u, 7u}) {
+        bmc->intercept = [bytes](const sim::BmcRequest& q, sim::BmcResponse& r) {
+            if (q.cmd != kGetWatchdog) return false;
+            r.data = {0x44, 0x11, 0x0A, 0x10, 0x58, 0x02, 0x02, 0x01};
+            r.data.resize(bytes);
+            return true;
+        };
+        action = initial = present = -7;
+        ASSERT_EQ(facade.GetWatchDogTimer(action, initial, present), 0) << bytes;
+        EXPECT_EQ(action, 1);
+        EXPECT_EQ(initial, 60000);
+        EXPECT_EQ(present, IPMIsupport::kCountdownNotGiven);
+    }
+
+    // One without the whole initial countdown, or a failure, leaves the outputs alone.
     bmc->intercept = [](const sim::BmcRequest& q, sim::BmcResponse& r) {
         if (q.cmd != kGetWatchdog) return false;
-        r.data = {0x44, 0x13, 0x0A, 0x10, 0x08, 0x07, 0x02};
+        r.data = {0x44, 0x13, 0x0A, 0x10, 0x08};
         return true;
     };
     action = initial = present = -7;

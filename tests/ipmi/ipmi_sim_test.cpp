@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "IPMI/FRU.h"
+#include "IPMI/IPMIsupport.h"
 #include "IPMI/Sensor.h"
 #include "sim/Fru.h"
 #include "sim/loader.h"
@@ -194,7 +195,7 @@ protected:
                                        << "mc_add 0x20 0 no-device-sdrs 0x23 9 8 0x9f 0x1291 0xf02 persist_sdr\n"
                                        << "mc_add_fru_data 0x20 0 " << fru.size() << " file 0 \""
                                        << (dir / "fru0.bin").string() << "\"\n"
-                                       << SensorCommands() << "mc_enable 0x20\n";
+                                       << SensorCommands() << extra_commands << "mc_enable 0x20\n";
 
         // The capture directory that sends our requests to the simulator.
         fs::create_directories(dir / "capture/ipmi");
@@ -249,6 +250,8 @@ protected:
         return "timeout 20 ipmitool -I lanplus -C 3 -H 127.0.0.1 -p " + std::to_string(lan_port) + " -U admin -P qarvel";
     }
 
+    // Simulator commands run after the sensors are made, before the BMC starts.
+    std::string extra_commands;
     fs::path dir;
     int lan_port = -1, vm_port = -1;
     pid_t pid = -1;
@@ -340,6 +343,110 @@ TEST_F(IpmiSim, SensorsReadingsThresholdsAndFruAsIpmitoolSeesThem) {
         EXPECT_EQ(it->second, text) << label;
     }
     EXPECT_GT(machine->bmc->count(kStorageNetFn, 0x11), 3u);
+}
+
+// The reading flags through the forwarder. ipmi_sim stops scanning a sensor when its command
+// file says so (it has no Set Sensor Event Enable: C1h); it never calls a reading
+// unavailable, so that, and an answer cut to the reading byte, are injected where its answers
+// pass the forwarder.
+class IpmiSimNotScanning : public IpmiSim {
+protected:
+    void SetUp() override {
+        extra_commands = "sensor_set_event_support 0x20 0 0x30 disable no-scanning none 000000000000000 "
+                         "000000000000000 000000000000000 000000000000000\n";
+        IpmiSim::SetUp();
+    }
+};
+
+TEST_F(IpmiSimNotScanning, UnreadableSensorsAsIpmitoolSeesThem) {
+    std::map<std::string, std::string> readings;
+    std::istringstream lines(Output(Ipmitool() + " sensor list 2>&1"));
+    for (std::string line; std::getline(lines, line);) {
+        auto columns = Split(line, '|');
+        if (columns.size() >= 10) readings[columns[0]] = columns[1];
+    }
+    EXPECT_EQ(readings["FAN 1"], "na");
+    EXPECT_EQ(readings["FAN 2"], "5325.000");
+
+    std::string error;
+    std::shared_ptr<sim::Machine> machine = sim::load_machine((dir / "capture").string(), error);
+    ASSERT_NE(machine, nullptr) << error;
+    sim::use(machine);
+    Sensor reader;
+    ASSERT_EQ(Discover(reader), 0);
+    ASSERT_EQ(reader.FSInfo.quantity, 2);
+    int fan1 = 0, fan2 = 1;
+    if (std::string(reader.FSInfo.sd[0].IDString) != "FAN 1") std::swap(fan1, fan2);
+    auto speed = [&reader](int n) {
+        char text[64] = {};
+        reader.GetFanSpeed(n, text);
+        return std::string(text);
+    };
+    auto status = [&reader](int n) {
+        char s = 0;
+        reader.GetFanStatus(n, s);
+        return s;
+    };
+    // ipmi_sim's own answer for the fan no longer scanned: bit 6 of byte 1 clear.
+    std::vector<std::uint8_t> seen;
+    machine->bmc->tamper = [&seen](const sim::BmcRequest& q, sim::BmcResponse& r) {
+        if (q.cmd == kGetSensorReading && q.data.size() == 1 && q.data[0] == 0x30) seen = r.data;
+    };
+    EXPECT_EQ(speed(fan1), "Unknown");
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen[1] & 0x40, 0);
+    EXPECT_EQ(status(fan1), Sensor::STATUS_ERROR);
+    EXPECT_EQ(speed(fan2), "5325RPM");  // 71 steps of 75 RPM
+    EXPECT_EQ(status(fan2), Sensor::STATUS_NORMAL);
+
+    // Injected into FAN 2's answers: reading unavailable, alone and with scanning off; then
+    // an answer of the reading byte alone, which keeps its reading.
+    const struct {
+        std::uint8_t set, clear;
+        std::size_t bytes;
+        const char* speed;
+    } injected[] = {{0x20, 0x00, 8, "Unknown"}, {0x20, 0x40, 8, "Unknown"}, {0x00, 0x00, 1, "5325RPM"}};
+    for (const auto& i : injected) {
+        machine->bmc->tamper = [&i](const sim::BmcRequest& q, sim::BmcResponse& r) {
+            if (q.cmd != kGetSensorReading || q.data.size() != 1 || q.data[0] != 0x31 || r.data.size() < 2) return;
+            r.data[1] = static_cast<std::uint8_t>((r.data[1] | i.set) & ~i.clear);
+            if (r.data.size() > i.bytes) r.data.resize(i.bytes);
+        };
+        EXPECT_EQ(speed(fan2), i.speed) << int(i.set) << " " << i.bytes;
+        EXPECT_EQ(status(fan2), i.bytes == 1 ? Sensor::STATUS_NORMAL : Sensor::STATUS_ERROR);
+    }
+    machine->bmc->tamper = nullptr;
+}
+
+// ipmi_sim answers Get Watchdog Timer with 6 data bytes: the action and the initial countdown
+// are read, the present countdown is not given. ipmitool reads the same timer.
+TEST_F(IpmiSim, AShortWatchdogAnswerStillGivesTheSettings) {
+    std::string error;
+    std::shared_ptr<sim::Machine> machine = sim::load_machine((dir / "capture").string(), error);
+    ASSERT_NE(machine, nullptr) << error;
+    sim::use(machine);
+    IPMIsupport facade;
+    ASSERT_EQ(facade.IsInitOK(), 1);
+    // No timeout action: ipmi_sim refuses a reset (CCh) unless a VM that can be reset is
+    // attached, which the forwarder is not.
+    ASSERT_EQ(facade.SetWatchDogTimer(0, 60000), 0);
+    std::size_t answered = 0;
+    machine->bmc->tamper = [&answered](const sim::BmcRequest& q, sim::BmcResponse& r) {
+        if (q.netfn == kAppNetFn && q.cmd == 0x25) answered = r.data.size();
+    };
+    int action = -7, initial = -7, present = -7;
+    ASSERT_EQ(facade.GetWatchDogTimer(action, initial, present), 0);
+    EXPECT_EQ(answered, 6u);
+    EXPECT_EQ(action, 0);
+    EXPECT_EQ(initial, 60000);
+    EXPECT_EQ(present, IPMIsupport::kCountdownNotGiven);
+    machine->bmc->tamper = nullptr;
+    // A second setting, and ipmitool's view of it.
+    ASSERT_EQ(facade.SetWatchDogTimer(0, 45000), 0);
+    ASSERT_EQ(facade.GetWatchDogTimer(action, initial, present), 0);
+    EXPECT_EQ(initial, 45000);
+    const std::string printed = Output(Ipmitool() + " mc watchdog get 2>&1");
+    EXPECT_NE(printed.find("45.0 sec"), std::string::npos) << printed;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Writing one threshold: signed sensors ordered by their own values, values a sensor cannot
 // hold never sent to it, thresholds that do not exist never asked for.
+#include <array>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -97,6 +98,56 @@ TEST_F(ThresholdWrite, AValueOutsideOneSensorsRangeSkipsOnlyThatSensor) {
     EXPECT_EQ(sets[0].data, (std::vector<std::uint8_t>{0x10, 0x1B, 180, 175, 0, 209, 225, 0}));
     EXPECT_EQ(bmc->sensors[0x12].thresholds[3], 182);  // the 3.3 V rail keeps its own
     EXPECT_EQ(qarvel::State().busy.NoEnterSetThreshold, 0);
+}
+
+TEST_F(ThresholdWrite, EverySensorOfAMixedEntityIsTriedAndTheOthersStillWritten) {
+    // Fans in 100 RPM steps, lower thresholds settable, among them: one whose thresholds the
+    // BMC would not give at discovery, one in 1 RPM steps (no byte for 1000 RPM), and one
+    // whose BMC refuses the write. The last one comes after all of these.
+    auto fan = [](std::uint8_t number, const char* name, int m) {
+        sim::FullSensor f = Fan(number, name);
+        f.m = m, f.readable = f.settable = 0x07;
+        f.lnr = 2, f.lc = 4, f.lnc = 6;
+        return f;
+    };
+    AddSensor(fan(0x30, "FAN1", 100), 54);
+    AddSensor(fan(0x33, "FAN4 Duty", 1), 40);
+    bmc->sensors[0x33].thresholds_refused = 0xCB;
+    AddSensor(fan(0x34, "FAN5", 100), 50);
+    AddSensor(fan(0x35, "FAN6", 1), 50);
+    AddSensor(fan(0x38, "FAN9", 100), 50);
+    bmc->sensors[0x38].settable = 0;
+    AddSensor(fan(0x39, "FAN10", 100), 50);
+    // A sensor of another entity is no part of it.
+    sim::FullSensor other = fan(0x3A, "PSU FAN", 100);
+    other.entity = 10;
+    AddSensor(other, 50);
+    bmc->clear_log();
+
+    // Lower non-critical to 1000 RPM: -1, after every sensor that could be written was.
+    EXPECT_EQ(SetThresholdInfo(29, 4, kLowerWarning, 1000.0), -1);
+    std::vector<std::uint8_t> written;
+    for (const auto& set : Requests(kSensorNetFn, kSetSensorThresholds)) written.push_back(set.data[0]);
+    EXPECT_EQ(written, (std::vector<std::uint8_t>{0x30, 0x34, 0x38, 0x39}));
+    using T = std::array<std::uint8_t, 6>;  // lnc, lc, lnr, unc, uc, unr
+    EXPECT_EQ(bmc->sensors[0x30].thresholds, (T{10, 4, 2, 0, 0, 0}));
+    EXPECT_EQ(bmc->sensors[0x33].thresholds, (T{6, 4, 2, 0, 0, 0}));
+    EXPECT_EQ(bmc->sensors[0x34].thresholds, (T{10, 4, 2, 0, 0, 0}));
+    EXPECT_EQ(bmc->sensors[0x35].thresholds, (T{6, 4, 2, 0, 0, 0}));
+    EXPECT_EQ(bmc->sensors[0x38].thresholds, (T{6, 4, 2, 0, 0, 0}));
+    EXPECT_EQ(bmc->sensors[0x39].thresholds, (T{10, 4, 2, 0, 0, 0}));
+    EXPECT_EQ(bmc->sensors[0x3A].thresholds, (T{6, 4, 2, 0, 0, 0}));
+    EXPECT_EQ(qarvel::State().busy.NoEnterSetThreshold, 0);
+
+    // With the refusals gone, the ordering still holds sensor by sensor: lower critical at
+    // 700 RPM pushes FAN9's lower non-critical (600 RPM) to 800, FAN1's (1000) stays.
+    bmc->sensors[0x33].thresholds_refused = 0;
+    bmc->sensors[0x38].settable = 0x07;
+    ASSERT_EQ(release(), 0);
+    ASSERT_EQ(SetThresholdInfo(29, 4, kLowerCritical, 700.0), -1);  // FAN4 Duty and FAN6: no byte for 700
+    EXPECT_EQ(bmc->sensors[0x30].thresholds, (T{10, 7, 2, 0, 0, 0}));
+    EXPECT_EQ(bmc->sensors[0x38].thresholds, (T{8, 7, 2, 0, 0, 0}));
+    EXPECT_EQ(bmc->sensors[0x33].thresholds, (T{6, 4, 2, 0, 0, 0}));
 }
 
 TEST_F(ThresholdWrite, NoNumberAndHugeNumbersAreNeverWritten) {

@@ -112,6 +112,36 @@ TEST(BmcModel, SensorsComeFromTheirRecords) {
     EXPECT_EQ(bmc.handle(Request(0x04, 0x27, {7})).data, (std::vector<std::uint8_t>{0x3F, 3, 2, 1, 45, 50, 60}));
 }
 
+TEST(BmcModel, ReadingFlagsAndFactorsOfASensor) {
+    sim::Bmc bmc;
+    sim::FullSensor t = Thermometer(7);
+    t.m = -2, t.b = 261, t.k1 = 1, t.k2 = -2;
+    bmc.add_record(t.record());
+    bmc.add_record(sim::CompactSensor{.number = 8, .type = 8, .name = "PSU"}.record());
+
+    // Flags as set, and the answer cut to the bytes asked for.
+    bmc.sensors[7].reading_flags = 0x80;
+    EXPECT_EQ(bmc.handle(Request(0x04, 0x2D, {7})).data, (std::vector<std::uint8_t>{25, 0x80, 0x00, 0x80}));
+    bmc.sensors[7].reading_bytes = 2;
+    EXPECT_EQ(bmc.handle(Request(0x04, 0x2D, {7})).data, (std::vector<std::uint8_t>{25, 0x80}));
+
+    // The record's own factors for any raw value (M 3FEh, B 105h, K2 -2, K1 1).
+    const std::vector<std::uint8_t> own = {0xFF, 0xFE, 0xC0, 0x05, 0x40, 0x00, 0xE1};
+    EXPECT_EQ(bmc.handle(Request(0x04, 0x23, {7, 0})).data, own);
+    EXPECT_EQ(bmc.handle(Request(0x04, 0x23, {7, 200})).data, own);
+    // Segments: the one holding the raw value, and where the next begins.
+    bmc.sensors[7].factor_segments = {{10, {1, 0, 0, 0, 0, 0}}, {100, {2, 0, 0, 0, 0, 0}}};
+    EXPECT_EQ(bmc.handle(Request(0x04, 0x23, {7, 9})).data,
+              (std::vector<std::uint8_t>{10, 0xFE, 0xC0, 0x05, 0x40, 0x00, 0xE1}));
+    EXPECT_EQ(bmc.handle(Request(0x04, 0x23, {7, 10})).data, (std::vector<std::uint8_t>{100, 1, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(bmc.handle(Request(0x04, 0x23, {7, 99})).data, (std::vector<std::uint8_t>{100, 1, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(bmc.handle(Request(0x04, 0x23, {7, 255})).data, (std::vector<std::uint8_t>{0xFF, 2, 0, 0, 0, 0, 0}));
+    // No factors without a full record, none for a sensor that is not there, and a raw value is needed.
+    EXPECT_EQ(bmc.handle(Request(0x04, 0x23, {8, 0})).completion, sim::completion::kIllegalForSensor);
+    EXPECT_EQ(bmc.handle(Request(0x04, 0x23, {9, 0})).completion, sim::completion::kNotPresent);
+    EXPECT_EQ(bmc.handle(Request(0x04, 0x23, {7})).completion, sim::completion::kLengthInvalid);
+}
+
 TEST(BmcModel, FaultsByCommandAndByRequestNumber) {
     sim::Bmc bmc;
     bmc.fail_command(0x06, 0x01, 0xC3);

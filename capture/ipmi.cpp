@@ -18,6 +18,7 @@ namespace {
 constexpr std::uint8_t kApp = 0x06, kSensor = 0x04, kStorage = 0x0A;
 constexpr std::uint8_t kGetDeviceId = 0x01, kGetWatchdogTimer = 0x25, kGetChannelInfo = 0x42, kGetUserName = 0x46;
 constexpr std::size_t kWatchdogAnswer = 8;  // IPMI 2.0 27.7: data bytes after the completion code
+constexpr std::size_t kWatchdogSettings = 6;  // up to the initial countdown
 constexpr std::uint8_t kGetSensorThresholds = 0x27, kGetSensorReading = 0x2D;
 constexpr std::uint8_t kGetFruAreaInfo = 0x10, kReadFruData = 0x11, kReserveSdr = 0x22, kGetSdr = 0x23;
 constexpr std::uint8_t kBmcAddress = 0x20;
@@ -143,17 +144,21 @@ void capture_ipmi(Capture& c) {
     conf += std::string("kcs ") + (bmc.IsSupportKCS ? "present" : "absent") + "\nsmic " +
             (bmc.IsSupportSMIC ? "present" : "absent") + "\n";
     // The watchdog as it stands, read only: the report shows its settings. A BMC that refuses
-    // them, or answers short (the library takes neither), must do so in the replay too.
+    // them, or answers short, must do so in the replay too; an answer that stops after the
+    // initial countdown still gives the settings the library reads from it.
     std::uint8_t refused = 0;
-    if (!bmc.ask(kApp, kGetWatchdogTimer, {}, answer, &refused))
+    if (!bmc.ask(kApp, kGetWatchdogTimer, {}, answer, &refused)) {
         conf += "watchdog refused " + Hex(refused, 2) + "\n";
-    else if (answer.size() < kWatchdogAnswer)
-        conf += "watchdog bytes " + std::to_string(answer.size()) + "\n";
-    else
-        conf += "watchdog use " + Hex(answer[0], 2) + " actions " + Hex(answer[1], 2) + " pretimeout " +
-                std::to_string(answer[2]) + " flags " + Hex(answer[3], 2) + " initial " +
-                std::to_string(answer[4] | answer[5] << 8) + " present " + std::to_string(answer[6] | answer[7] << 8) +
-                "\n";
+    } else {
+        if (answer.size() >= kWatchdogSettings) {
+            const unsigned present = answer.size() >= kWatchdogAnswer ? answer[6] | answer[7] << 8 : 0;
+            conf += "watchdog use " + Hex(answer[0], 2) + " actions " + Hex(answer[1], 2) + " pretimeout " +
+                    std::to_string(answer[2]) + " flags " + Hex(answer[3], 2) + " initial " +
+                    std::to_string(answer[4] | answer[5] << 8) + " present " + std::to_string(present) + "\n";
+        }
+        // After the settings, which the loader takes as answered whole.
+        if (answer.size() < kWatchdogAnswer) conf += "watchdog bytes " + std::to_string(answer.size()) + "\n";
+    }
     for (unsigned channel = 1; channel <= 7; ++channel)
         if (bmc.ask(kApp, kGetChannelInfo, {static_cast<std::uint8_t>(channel)}, answer) && answer.size() >= 3)
             conf += "channel " + std::to_string(channel) + " medium " + Hex(answer[1] & 0x7F, 2) + " protocol " +

@@ -163,7 +163,8 @@ TEST_F(Capturing, ReadingsAndThresholdsTheBmcRefusesAreRefusedInTheReplay) {
 TEST_F(Capturing, AWatchdogTheBmcRefusesOrAnswersShortIsSoInTheReplay) {
     // What GetWatchDogTimer gives on the replay of a capture of `machine`, and the watchdog
     // lines of that capture's bmc.conf.
-    auto replayed = [this](std::string& lines) {
+    int initial = 0;  // what the replay's timer gives as its initial countdown, in ms
+    auto replayed = [this, &initial](std::string& lines) {
         fs::remove_all(dir);
         dir = qtest::TempDir("capture");
         fs::remove(dir);
@@ -180,7 +181,8 @@ TEST_F(Capturing, AWatchdogTheBmcRefusesOrAnswersShortIsSoInTheReplay) {
         qtest::ResetLibrary();
         sim::use(replay ? replay : machine);
         unsigned char action = 0;
-        int initial = 0, present = 0;
+        int present = 0;
+        initial = 0;
         return GetWatchDogTimer(&action, &initial, &present);
     };
     std::string lines;
@@ -188,10 +190,13 @@ TEST_F(Capturing, AWatchdogTheBmcRefusesOrAnswersShortIsSoInTheReplay) {
     EXPECT_EQ(replayed(lines), 0);
     EXPECT_EQ(lines, "watchdog use 0x00 actions 0x00 pretimeout 0 flags 0x00 initial 0 present 0\n");
     // As OpenIPMI's ipmi_sim: six data bytes, no present countdown; the library reads the
-    // rest of the answer.
+    // rest of the answer, and so must the replay, with the settings the answer gave.
     machine->bmc->watchdog_answer_bytes = 6;
+    machine->bmc->watchdog.initial = 1800;  // 100 ms units
     EXPECT_EQ(replayed(lines), 0);
-    EXPECT_EQ(lines, "watchdog bytes 6\n");
+    EXPECT_EQ(lines, "watchdog use 0x00 actions 0x00 pretimeout 0 flags 0x00 initial 1800 present 0\nwatchdog bytes 6\n");
+    EXPECT_EQ(initial, 180000);
+    machine->bmc->watchdog.initial = 0;
     // A BMC without the command.
     machine->bmc->watchdog_answer_bytes = 8;
     machine->bmc->watchdog_refused = 0xC1;

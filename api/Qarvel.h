@@ -6,6 +6,7 @@
 #define QARVEL_API_QARVEL_H
 
 #include "types.h"
+#include "health_types.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -19,6 +20,12 @@ int IsSmBiosSupport(void);
 int GetIpmiInfo(unsigned long command, LPVOID buffer);
 int IsIpmiSupport(void);
 int release(void);
+
+/* Health: what the kernel itself knows of the machine's health, without a BMC. `command` is
+ * one of HEALTH_HWMON, HEALTH_EDAC, HEALTH_DISK; `buffer` is that command's record, zeroed by
+ * the caller. 0, -1 (unknown command, or the source is not available), or 1 while another
+ * GetHealthInfo call runs. */
+int GetHealthInfo(unsigned long command, LPVOID buffer);
 
 /* Thresholds */
 int GetAllThresholdInfo(LPVOID buffer);

@@ -7,7 +7,7 @@
 #include "process/state.h"
 
 extern "C" int GetSourceName(int subsystem, char* name, int size) {
-    if (subsystem < SOURCE_SMBIOS || subsystem > SOURCE_DISK || !name || size <= 0) return -1;
+    if (subsystem < SOURCE_SMBIOS || subsystem > SOURCE_DISK_HEALTH || !name || size <= 0) return -1;
     qarvel::ProcessState& s = qarvel::State();
     // A BMC device that opens is not yet a source: IPMI names the device that answered the
     // last request, which the transport keeps beside the probe's record.

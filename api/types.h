@@ -40,6 +40,14 @@ typedef unsigned long* PULONG;
 #define SOURCE_IPMI   1
 #define SOURCE_PCI    2
 #define SOURCE_DISK   3
+#define SOURCE_HWMON        4 /* hardware monitoring chips (GetHealthInfo HEALTH_HWMON) */
+#define SOURCE_EDAC         5 /* memory controllers' error counts (HEALTH_EDAC) */
+#define SOURCE_DISK_HEALTH  6 /* disks' own health answers (HEALTH_DISK) */
+
+/* Commands of GetHealthInfo: each fills its own record type (api/health_types.h). */
+#define HEALTH_HWMON 1UL
+#define HEALTH_EDAC  2UL
+#define HEALTH_DISK  3UL
 
 /* Thresholds of one IPMI sensor in engineering units. */
 typedef struct {

@@ -43,7 +43,7 @@ struct ProcessState {
 
     // Which source answered the last probe of each subsystem (SOURCE_SMBIOS...), and why the
     // ones before it did not. Written under that subsystem's lock; GetSourceName reads it.
-    ProbeRecord sources[SOURCE_DISK + 1];
+    ProbeRecord sources[SOURCE_DISK_HEALTH + 1];
 
     // Busy flags: 0 free, 1 while an export of the family runs (see BusyFlag in api/exports.h).
     struct BusyFlags {
@@ -52,9 +52,10 @@ struct ProcessState {
         std::atomic<int> NoEnterWatchDogTimer{0};  // also set while a watchdog set or read works
         std::atomic<int> NoEnterGetThreshold{0};
         std::atomic<int> NoEnterSetThreshold{0};
+        std::atomic<int> NoEnterHealth{0};  // GetHealthInfo
         void Clear() {
             for (std::atomic<int>* flag : {&NoEntersmBIOS, &NoEnterIPMI, &NoEnterWatchDogTimer, &NoEnterGetThreshold,
-                                           &NoEnterSetThreshold})
+                                           &NoEnterSetThreshold, &NoEnterHealth})
                 flag->store(0, std::memory_order_release);
         }
     } busy;

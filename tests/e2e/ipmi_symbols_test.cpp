@@ -59,7 +59,7 @@ TEST(IpmiSymbols, FacadeAndFruClassesAreExportedAndNothingElse) {
         const std::set<std::string> plain = {
             "GetInfo", "IsSmBiosSupport", "release", "GetIpmiInfo", "IsIpmiSupport", "GetAllThresholdInfo",
             "GetThresholdInfo", "SetThresholdInfo", "SetWatchDogTimer", "ResetWatchDogTimer", "StopWatchDogTimer",
-            "GetWatchDogTimer", "GetBMCVersion", "GetSourceName", "GetCpuUsageRate", "GetMemUsageRate", "ExecuteFirstTime",
+            "GetWatchDogTimer", "GetBMCVersion", "GetSourceName", "GetHealthInfo", "GetCpuUsageRate", "GetMemUsageRate", "ExecuteFirstTime",
             "hDevice", "InitOK", "SensorsUnit", "SensorsEntityID", "SensorsType"};
         FILE* pipe = popen((std::string("nm -DC --defined-only '") + path + "'").c_str(), "r");
         ASSERT_NE(pipe, nullptr);

@@ -171,6 +171,10 @@ public:
     int GetValueConversion(SensorFormulaParameter sfp, unsigned char& RawReadingValue, double ConvertedReadingValue);
 
     // Thresholds (thresholds.cpp).
+    // The raw byte to write as threshold `value` for discovered sensor `order`, or false when
+    // the sensor has none for it. A non-linear sensor's bytes are converted with the factors
+    // the BMC gives for each, and the byte whose value lies nearest is chosen.
+    bool ThresholdRaw(int order, double value, unsigned char& raw);
     int GetSensorThreshold(unsigned char number, SensorFormulaParameter sfp, SensorThresholdInfoRaw& stir,
                            SensorThresholdInfoConverted& stic);
     int SetSensorThreshold(unsigned char number, SensorThresholdInfoRaw stir);
@@ -216,6 +220,10 @@ private:
     // The factors a non-linear sensor's reading `raw` converts with, in place of those of
     // `sfp`: asked of the BMC once per discovery. False when the BMC gives none.
     bool ReadingFactors(unsigned char number, unsigned char raw, SensorFormulaParameter& sfp);
+    // The value `raw` stands for on sensor `number`: under the record's factors, or for a
+    // non-linear sensor under those the BMC gives for that raw value (the record's when it
+    // gives none).
+    double ValueOf(unsigned char number, const SensorFormulaParameter& sfp, unsigned char raw);
     void ForgetReading();
     // Entries filled in SensorsInformation (it has room for one per repository record):
     // every index into it is checked against this.

@@ -87,7 +87,7 @@ void Sensor::FillSensorDescription(SensorDescription& entry, int n) {
     GetSensorUnit(entry.SensorUnit, sizeof entry.SensorUnit);
 
     if (!entry.isAnalogReading) {
-        entry.SensorReadingMaxD = ReadingValue(entry.sfp, sdr.GetSensorReadingMax());
+        entry.SensorReadingMaxD = ValueOf(entry.SensorNumbers, entry.sfp, sdr.GetSensorReadingMax());
         ReadSensorMax(n, entry.SensorReadingMax);
         ReadSensorMin(n, entry.SensorReadingMin);
     }
@@ -129,7 +129,7 @@ int Sensor::ReadRangeText(int n, unsigned char raw, char* result) {
         WriteResult(result, "%X%s", raw, entry->SensorUnit);
         return 0;
     }
-    const double v = ReadingValue(entry->sfp, raw);
+    const double v = ValueOf(entry->SensorNumbers, entry->sfp, raw);
     if (sdr.GetSensorType() == SENSOR_TYPE_FAN) {
         WriteResult(result, "%d%s", TruncatedInt(v), entry->SensorUnit);
     } else {

@@ -1,5 +1,7 @@
 // Live reads: sensor readings and states (IPMI 2.0 35.14), their texts, and the BMC's
 // firmware revision (IPMI 2.0 20.1).
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -145,7 +147,9 @@ int Sensor::CurrentReading(const SensorDescription* table, int n, char* result, 
 }
 
 // A non-linear sensor's factors hold for some raw values only, so they are asked for the one
-// read. The answer is the next raw value whose factors differ, then the six factor bytes.
+// read. The answer is the next raw value whose factors differ, then the six factor bytes: the
+// factors are kept for every raw value up to that one, so that converting all 256 bytes (a
+// threshold write) costs one request per run of equal factors.
 bool Sensor::ReadingFactors(unsigned char number, unsigned char raw, SensorFormulaParameter& sfp) {
     std::map<unsigned int, SensorFormulaParameter>& cache = qarvel::State().readingFactors;
     const unsigned int key = static_cast<unsigned int>(number) << 8 | raw;
@@ -155,8 +159,39 @@ bool Sensor::ReadingFactors(unsigned char number, unsigned char raw, SensorFormu
     const IpmiAnswer answer = AskBmc(*this, SENSER_EVENT_CMD, kGetReadingFactors, kSensorResponder, data, 2);
     if (!answer.ok() || answer.length < 7) return false;
     sfp = WithFactors(sfp, answer.bytes + 1);
-    cache[key] = sfp;
+    // A next value at or below this one (00h at the top, or a BMC that does not say) covers
+    // this raw value alone.
+    const unsigned int next = answer.bytes[0] > raw ? answer.bytes[0] : raw + 1u;
+    for (unsigned int r = raw; r < next; ++r) cache[static_cast<unsigned int>(number) << 8 | r] = sfp;
     return true;
+}
+
+double Sensor::ValueOf(unsigned char number, const SensorFormulaParameter& sfp, unsigned char raw) {
+    SensorFormulaParameter factors = sfp;
+    if (IsNonLinear(sfp)) ReadingFactors(number, raw, factors);
+    return ReadingValue(factors, raw);
+}
+
+bool Sensor::ThresholdRaw(int order, double value, unsigned char& raw) {
+    const SensorDescription* entry = Discovered(order);
+    if (!entry) return false;
+    if (!IsNonLinear(entry->sfp)) return RepresentableRaw(entry->sfp, value, raw);
+    if (!std::isfinite(value) || (entry->sfp.Unit1 >> 6) == 3) return false;  // 3: no numeric reading
+    // No formula to invert: every byte the BMC gives factors for is a candidate, and a value
+    // outside the range they span is no threshold of this sensor.
+    double lowest = HUGE_VAL, highest = -HUGE_VAL, nearest = HUGE_VAL;
+    bool any = false;
+    for (unsigned int r = 0; r <= 0xFF; ++r) {
+        SensorFormulaParameter factors = entry->sfp;
+        if (!ReadingFactors(entry->SensorNumbers, static_cast<unsigned char>(r), factors)) continue;
+        const double v = ReadingValue(factors, static_cast<unsigned char>(r));
+        if (!std::isfinite(v)) continue;
+        any = true;
+        lowest = std::min(lowest, v);
+        highest = std::max(highest, v);
+        if (std::fabs(v - value) < nearest) nearest = std::fabs(v - value), raw = static_cast<unsigned char>(r);
+    }
+    return any && value >= lowest && value <= highest;
 }
 
 int Sensor::GetFanSpeed(int n, char* result) { return CurrentReading(FSInfo.sd, n, result, true); }

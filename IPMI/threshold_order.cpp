@@ -107,7 +107,7 @@ bool NewThresholds(IPMIsupport& ipmi, int order, int thresholdFlag, double value
     SensorFormulaParameter sfp = {};
     ipmi.GetSensorFormulaParameter(static_cast<unsigned char>(order), sfp);
     unsigned char raw = 0;
-    if (!RepresentableRaw(sfp, value, raw)) return false;
+    if (!ipmi.sensor.ThresholdRaw(order, value, raw)) return false;
     OrderThresholds(stir, thresholdFlag, raw, sfp.Unit1);
     return true;
 }

@@ -41,7 +41,7 @@ int Sensor::GetSensorThreshold(unsigned char number, SensorFormulaParameter sfp,
     };
     for (int i = 0; i < 6; ++i) {
         stir.*slots[i].raw = r[1 + i];
-        stic.*slots[i].value = ReadingValue(sfp, r[1 + i]);
+        stic.*slots[i].value = ValueOf(number, sfp, r[1 + i]);
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 // Non-linear sensors (linearization 70h-7Fh): each reading converted with the factors the BMC
 // gives for that raw value, asked once per raw value within a discovery.
 #include <array>
+#include <cstddef>
 #include <string>
 
 #include "IPMI/conversion.h"
@@ -37,33 +38,45 @@ protected:
     }
 };
 
-TEST_F(NonLinear, EachRawValueReadsWithItsOwnFactorsAskedOncePerDiscovery) {
+TEST_F(NonLinear, EachRawValueReadsWithItsOwnFactorsAskedOncePerRunWithinADiscovery) {
     Sensor reader;
     ASSERT_EQ(Discover(reader), 0);
     ASSERT_EQ(reader.TSInfo.quantity, 1);
-    bmc->clear_log();
     const std::string degrees = Reading(reader).substr(5);  // the unit after "50.00"
-    EXPECT_EQ(Reading(reader), "50.00" + degrees);
-    bmc->sensors[0x05].reading = 150;
-    EXPECT_EQ(Reading(reader), "200.00" + degrees);
-    bmc->sensors[0x05].reading = 50;
-    EXPECT_EQ(Reading(reader), "50.00" + degrees);
-    const auto asked = Requests(kSensorNetFn, kGetReadingFactors);
-    ASSERT_EQ(asked.size(), 2u);  // 50 and 150, each once
-    EXPECT_EQ(asked[0].data, (std::vector<std::uint8_t>{0x05, 50}));
-    EXPECT_EQ(asked[1].data, (std::vector<std::uint8_t>{0x05, 150}));
+    // The answer for a raw value holds up to the next run the BMC names: a raw value at or
+    // above one asked within the same run is not asked again; one below it is.
+    struct Step {
+        std::uint8_t raw;
+        const char* value;
+        std::size_t asked;
+    };
+    const Step steps[] = {
+        {50, "50.00", 0},    // the discovery converted raw 0 (the thresholds): 0 to 99 are known
+        {150, "200.00", 1},  // the upper run, from 150
+        {50, "50.00", 0},
+        {160, "220.00", 0},  // within the run asked from 150
+        {120, "140.00", 1},  // the upper run, but below 150
+    };
+    for (const Step& step : steps) {
+        bmc->sensors[0x05].reading = step.raw;
+        bmc->clear_log();
+        EXPECT_EQ(Reading(reader), step.value + degrees) << int(step.raw);
+        const auto asked = Requests(kSensorNetFn, kGetReadingFactors);
+        EXPECT_EQ(asked.size(), step.asked) << int(step.raw);
+        if (!asked.empty()) {
+            EXPECT_EQ(asked[0].data, (std::vector<std::uint8_t>{0x05, step.raw}));
+        }
+    }
 
     // A discovery run again asks afresh: the BMC may have new factors.
+    bmc->sensors[0x05].reading = 50;
     bmc->sensors[0x05].factor_segments[0] = Factors(3, 0, 0, -1);
     ASSERT_EQ(Discover(reader), 0);
     bmc->clear_log();
     EXPECT_EQ(Reading(reader), "15.00" + degrees);
-    EXPECT_EQ(bmc->count(kSensorNetFn, kGetReadingFactors), 1u);
 }
 
 TEST_F(NonLinear, NoFactorsNoReading) {
-    Sensor reader;
-    ASSERT_EQ(Discover(reader), 0);
     // Refused, or too short to hold the six factor bytes: no reading, and nothing kept.
     for (bool refused : {true, false}) {
         bmc->intercept = [refused](const sim::BmcRequest& q, sim::BmcResponse& r) {
@@ -74,10 +87,54 @@ TEST_F(NonLinear, NoFactorsNoReading) {
                 r.data = {0xFF, 2, 0, 0, 0, 0};
             return true;
         };
+        Sensor reader;
+        ASSERT_EQ(Discover(reader), 0);
         EXPECT_EQ(Reading(reader), "Unknown") << refused;
     }
     bmc->intercept = nullptr;
+    Sensor reader;
+    ASSERT_EQ(Discover(reader), 0);
     EXPECT_EQ(Reading(reader).substr(0, 5), "50.00");
+}
+
+// Thresholds, the range and a threshold to write are numbers of the same scale as the
+// reading: each raw byte goes through the factors of its own run, never the record's (whose
+// M of a non-linear sensor may be anything, 0 included).
+TEST_F(NonLinear, ThresholdsRangeAndWritesUseTheFactorsOfEachRawValue) {
+    bmc = std::make_shared<sim::Bmc>();
+    sim::install_bmc(*machine, bmc);
+    sim::FullSensor t = Temperature(0x05, "Exhaust");
+    t.linearization = 0x70;
+    t.m = 0;  // the record's own factors say nothing
+    t.readable = t.settable = 0x3F;
+    t.lnc = 20, t.unc = 90, t.uc = 150, t.unr = 180, t.max = 200;
+    AddSensor(t, 50);
+    bmc->sensors[0x05].factor_segments = {{0, Factors(1, 0, 0, 0)}, {100, Factors(2, -100, 0, 0)}};
+
+    Sensor reader;
+    ASSERT_EQ(Discover(reader), 0);
+    SensorThresholdInfoRaw stir = {};
+    SensorThresholdInfoConverted stic = {};
+    ASSERT_EQ(reader.GetTemperatureSensorThreshold(0, stir, stic), 0);
+    EXPECT_DOUBLE_EQ(stic.LowerNonCriticalThreshold, 20);
+    EXPECT_DOUBLE_EQ(stic.UpperNonCriticalThresholdValue, 90);
+    EXPECT_DOUBLE_EQ(stic.UpperCriticalThresholdValue, 200);
+    EXPECT_DOUBLE_EQ(stic.UpperNonRecoverThresholdValue, 260);
+    EXPECT_DOUBLE_EQ(reader.TSInfo.sd[0].SensorReadingMaxD, 300);
+    EXPECT_EQ(Text(reader.TSInfo.sd[0].SensorReadingMax).substr(0, 6), "300.00");
+
+    // 240 degrees is raw 170 in the upper run; 99 is raw 99 in the lower; 95 lies between raw
+    // 99 (99) and 100 (100) and takes the nearer. Beyond the range the factors span: none.
+    bmc->clear_log();
+    unsigned char raw = 0;
+    ASSERT_TRUE(reader.ThresholdRaw(0, 240, raw));
+    EXPECT_EQ(raw, 170);
+    ASSERT_TRUE(reader.ThresholdRaw(0, 99.4, raw));
+    EXPECT_EQ(raw, 99);
+    EXPECT_FALSE(reader.ThresholdRaw(0, 411, raw));
+    EXPECT_FALSE(reader.ThresholdRaw(0, -1, raw));
+    // Every byte converted costs one request per run the discovery had not asked about.
+    EXPECT_LE(bmc->count(kSensorNetFn, kGetReadingFactors), 2u);
 }
 
 TEST(ReadingFactors, FieldsAsTheRecordLaysThemOut) {

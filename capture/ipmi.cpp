@@ -188,7 +188,11 @@ void capture_ipmi(Capture& c) {
         refused = 0;
         if (bmc.ask(kSensor, kGetSensorReading, {number}, answer, &refused) && answer.size() >= 3) {
             unsigned state = answer.size() >= 4 ? (answer[2] | (answer[3] & 0x7F) << 8) : answer[2];
-            conf += "sensor " + Hex(number, 2) + " reading " + Hex(answer[0], 2) + " state " + Hex(state, 4) + "\n";
+            conf += "sensor " + Hex(number, 2) + " reading " + Hex(answer[0], 2) +
+                    // Scanning on and the reading available (C0h) is the replay's default; other
+                    // flags say the sensor is unreadable, and the replay must say so too.
+                    (answer[1] != 0xC0 ? " flags " + Hex(answer[1], 2) : std::string()) +
+                    " state " + Hex(state, 4) + "\n";
         } else if (refused) {
             conf += "sensor " + Hex(number, 2) + " refused " + Hex(refused, 2) + "\n";
         } else {

@@ -97,7 +97,7 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& 
         bool flag = false;
         if (key == "sensor") {
             if (w.size() < 4 || w.size() % 2 != 0 || !Number(w[1], 0xFF, value, range)) {
-                fail("expected: sensor NUMBER reading BYTE state BITS, or sensor NUMBER refused CODE");
+                fail("expected: sensor NUMBER reading BYTE [flags BYTE] state BITS, or sensor NUMBER refused CODE");
                 continue;
             }
             BmcSensor sensor = bmc.sensors.count(static_cast<std::uint8_t>(value))
@@ -112,6 +112,8 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& 
                     sensor.reading_refused = static_cast<std::uint8_t>(setting);
                 else if (w[i] == "state" && Number(w[i + 1], 0x7FFF, setting, range))
                     sensor.state = static_cast<std::uint16_t>(setting);
+                else if (w[i] == "flags" && Number(w[i + 1], 0xFF, setting, range))
+                    sensor.reading_flags = static_cast<std::uint8_t>(setting);
                 else if (!range.empty())
                     good = false, range = escaped(w[i]) + " " + range +
                                           (w[i] == "state" ? " (bit 15, the top bit of the fourth byte, is no state)" : ""),
@@ -306,8 +308,8 @@ std::string bmc_conf(const Bmc& bmc) {
         if (sensor.reading_refused)
             out << "sensor " << Hex(number, 2) << " refused " << Hex(sensor.reading_refused, 2) << "\n";
         else
-            out << "sensor " << Hex(number, 2) << " reading " << Hex(sensor.reading, 2) << " state "
-                << Hex(sensor.state, 4) << "\n";
+            out << "sensor " << Hex(number, 2) << " reading " << Hex(sensor.reading, 2)
+                << (sensor.reading_flags != 0xC0 ? " flags " + Hex(sensor.reading_flags, 2) : std::string()) << " state " << Hex(sensor.state, 4) << "\n";
         if (sensor.thresholds_refused) {
             out << "thresholds " << Hex(number, 2) << " refused " << Hex(sensor.thresholds_refused, 2) << "\n";
             continue;

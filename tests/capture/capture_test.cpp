@@ -141,12 +141,20 @@ std::string SensorRecords(const std::shared_ptr<sim::Machine>& on) {
 TEST_F(Capturing, ReadingsAndThresholdsTheBmcRefusesAreRefusedInTheReplay) {
     // A sensor that cannot be read now (CBh) and one whose thresholds the BMC will not give
     // (C1h): the library shows the first as unreadable and the second without thresholds.
+    // Two more answer with a reading byte but say it is none: scanning disabled (bit 6 of
+    // the flags clear) and reading unavailable (bit 5 set).
     machine->bmc->sensors.at(0x30).reading_refused = 0xCB;
     machine->bmc->sensors.at(0x10).thresholds_refused = 0xC1;
+    ASSERT_TRUE(machine->bmc->sensors.count(0x11) && machine->bmc->sensors.count(0x31));
+    machine->bmc->sensors.at(0x11).reading_flags = 0x80;
+    machine->bmc->sensors.at(0x31).reading_flags = 0xE0;
     Run();
     const std::string conf = File("ipmi/bmc.conf");
     EXPECT_NE(conf.find("\nsensor 0x30 refused 0xCB\n"), std::string::npos) << conf;
     EXPECT_NE(conf.find("\nthresholds 0x10 refused 0xC1\n"), std::string::npos) << conf;
+    EXPECT_NE(conf.find(" flags 0x80 "), std::string::npos) << conf;
+    EXPECT_NE(conf.find(" flags 0xE0 "), std::string::npos) << conf;
+    EXPECT_EQ(conf.find(" flags 0xC0 "), std::string::npos) << conf;  // the default is left out
 
     std::string error;
     std::shared_ptr<sim::Machine> replay = sim::load_machine(dir, error);
@@ -156,7 +164,12 @@ TEST_F(Capturing, ReadingsAndThresholdsTheBmcRefusesAreRefusedInTheReplay) {
     EXPECT_EQ(after, before);
     machine->bmc->sensors.at(0x30).reading_refused = 0;
     machine->bmc->sensors.at(0x10).thresholds_refused = 0;
+    machine->bmc->sensors.at(0x11).reading_flags = 0xC0;
     EXPECT_NE(SensorRecords(machine), before);  // the refusals do show in the records
+    machine->bmc->sensors.at(0x31).reading_flags = 0xC0;
+    const std::string readable = SensorRecords(machine);
+    machine->bmc->sensors.at(0x31).reading_flags = 0xE0;
+    EXPECT_NE(SensorRecords(machine), readable);  // and so does an unavailable reading
     sim::use(machine);
 }
 

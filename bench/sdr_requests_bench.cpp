@@ -4,7 +4,8 @@
 //
 // First the sample server's repository on the simulated BMC: as it is (whole records), and
 // with whole records refused and answers cut at 36 bytes as ipmi_sim does. Then OpenIPMI's
-// ipmi_sim on the loopback, with generated repositories of 59 and 217 full sensor records:
+// ipmi_sim on the loopback, with the sample server's own repository (its sdr.bin, records
+// added as they are) and generated repositories of 59 and 217 full sensor records:
 // the library reaches it through a capture's ipmi/forward and its requests are counted in
 // the simulated BMC's log; ipmitool reaches it over its IPMI 1.5 LAN interface through a
 // small UDP proxy here that counts the requests it forwards (session set-up left out).
@@ -25,6 +26,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -185,30 +187,64 @@ void Repository(int n, std::string& sdrs, std::string& commands) {
 
 int Shell(const std::string& command) { return std::system(command.c_str()); }
 
-// ipmi_sim with a generated repository of `n` records: our discovery through the forward,
-// ipmitool's `sdr list` through the counting proxy.
-void AgainstIpmiSim(int n) {
+// The ipmi_sim commands that add the records of a repository file (sdr.bin: records one
+// after the other, each its 5-byte header and the length byte 4 gives) as they are, and give
+// each sensor of a full or compact record a reading; the number of records added.
+int RepositoryFromFile(const fs::path& file, std::string& commands) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ostringstream c;
+    int records = 0;
+    for (std::size_t at = 0; at + 5 <= bytes.size();) {
+        const std::size_t end = at + 5 + static_cast<unsigned char>(bytes[at + 4]);
+        if (end > bytes.size()) break;
+        c << "main_sdr_add 0x20";
+        for (std::size_t i = at; i < end; ++i) c << " " << Hex(static_cast<unsigned char>(bytes[i]));
+        c << "\n";
+        const unsigned char kind = static_cast<unsigned char>(bytes[at + 3]);
+        if ((kind == 1 || kind == 2) && end - at >= 14) {
+            const std::string sensor = "0x20 0 " + Hex(static_cast<unsigned char>(bytes[at + 7]));
+            c << "sensor_add " << sensor << " " << Hex(static_cast<unsigned char>(bytes[at + 12])) << " "
+              << Hex(static_cast<unsigned char>(bytes[at + 13])) << "\n"
+              << "sensor_set_value " << sensor << " 0x30 0\n";
+        }
+        ++records;
+        at = end;
+    }
+    commands = c.str();
+    return records;
+}
+
+// ipmi_sim with a repository: generated, of `n` records (compiled by sdrcomp into the
+// persistent repository), or when `sdrFile` is given, that file's records added as they are.
+// Our discovery through the forward, ipmitool's `sdr list` through the counting proxy.
+void AgainstIpmiSim(int n, const fs::path& sdrFile = {}) {
     char pattern[] = "/tmp/qarvel-sdr-bench-XXXXXX";
     if (!::mkdtemp(pattern)) return;
     const fs::path dir = pattern;
     const int lan = FreePort(SOCK_DGRAM), vm = FreePort(SOCK_STREAM), front = FreePort(SOCK_DGRAM);
     std::string sdrs, commands;
-    Repository(n, sdrs, commands);
     fs::create_directories(dir / "state/ipmi_sim/bench");
-    std::ofstream(dir / "bmc.sdrs") << sdrs;
-    if (Shell("sdrcomp -8 -o " + (dir / "state/ipmi_sim/bench/sdr.20.main").string() + " " + (dir / "bmc.sdrs").string() +
-              " >/dev/null 2>&1") != 0) {
-        std::printf("  sdrcomp failed on %d records\n", n);
-        fs::remove_all(dir);
-        return;
+    std::string mc = "mc_add 0x20 0 no-device-sdrs 0x23 9 8 0x9f 0x1291 0xf02 persist_sdr\n";
+    if (!sdrFile.empty()) {
+        n = RepositoryFromFile(sdrFile, commands);
+        mc = "mc_add 0x20 0 no-device-sdrs 0x23 9 8 0x9f 0x1291 0xf02\n";
+    } else {
+        Repository(n, sdrs, commands);
+        std::ofstream(dir / "bmc.sdrs") << sdrs;
+        if (Shell("sdrcomp -8 -o " + (dir / "state/ipmi_sim/bench/sdr.20.main").string() + " " +
+                  (dir / "bmc.sdrs").string() + " >/dev/null 2>&1") != 0) {
+            std::printf("  sdrcomp failed on %d records\n", n);
+            fs::remove_all(dir);
+            return;
+        }
     }
     std::ofstream(dir / "lan.conf") << "name \"bench\"\nset_working_mc 0x20\n  startlan 1\n    addr 127.0.0.1 " << lan
                                     << "\n    priv_limit admin\n    allowed_auths_admin none md2 md5 straight\n"
                                     << "    guid a123456789abcdefa123456789abcdef\n  endlan\n"
                                     << "  serial 15 127.0.0.1 " << vm << " codec VM\n"
                                     << "  user 2 true \"admin\" \"bench\" admin 10 none md2 md5 straight\n";
-    std::ofstream(dir / "bmc.emu") << "mc_setbmc 0x20\nmc_add 0x20 0 no-device-sdrs 0x23 9 8 0x9f 0x1291 0xf02 persist_sdr\n"
-                                   << commands << "mc_enable 0x20\n";
+    std::ofstream(dir / "bmc.emu") << "mc_setbmc 0x20\n" << mc << commands << "mc_enable 0x20\n";
     fs::create_directories(dir / "capture/ipmi");
     std::ofstream(dir / "capture/ipmi/forward") << "127.0.0.1:" << vm << "\n";
 
@@ -231,8 +267,9 @@ void AgainstIpmiSim(int n) {
     if (ready) {
         std::string error;
         std::shared_ptr<sim::Machine> machine = sim::load_machine((dir / "capture").string(), error);
-        char where[64];
-        std::snprintf(where, sizeof where, "ipmi_sim, %d full records, 36-byte answers", n);
+        char where[96];
+        std::snprintf(where, sizeof where, sdrFile.empty() ? "ipmi_sim, %d full records, 36-byte answers"
+                                                           : "ipmi_sim, sample server's %d records, 36-byte", n);
         if (machine && machine->bmc) Print("library", where, Discover(machine));
         else std::printf("  cannot load the forward: %s\n", error.c_str());
         Counts theirs;
@@ -274,6 +311,7 @@ int main(int argc, char** argv) {
         Print("library", where, Discover(machine));
     }
     std::printf("\n");
+    AgainstIpmiSim(0, fs::path(sample) / "ipmi/sdr.bin");
     for (int n : {59, 217}) AgainstIpmiSim(n);
     return 0;
 }

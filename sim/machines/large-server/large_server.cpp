@@ -134,8 +134,9 @@ bool write_load(const std::string& dir) {
         "               total        used        free      shared  buff/cache   available\n"
         "Mem:      1056964608   211392921   845571687           0           0   845571687\n"
         "Swap:              0           0           0\n";
+    // A third snapshot, as a capture of a machine of more than eight processors holds one.
     return sim::write_file(dir + "/proc/stat", stat_at(0)) && sim::write_file(dir + "/proc/stat@1", stat_at(1)) &&
-           sim::write_file(dir + "/free.txt", free);
+           sim::write_file(dir + "/proc/stat@2", stat_at(2)) && sim::write_file(dir + "/free.txt", free);
 }
 
 // 200 threshold sensors, numbered 1 to 200 in repository order.

@@ -113,15 +113,9 @@ int PciFunctions(qarvel::SmBiosSession&, const std::string& key, int first, void
     });
 }
 
-// The IDE disks come first in the reading; a page counts those it holds and the others.
-void CountDrives(StorageInformation& page, const StorageInformation& head, int first, int shown) {
-    page.quantityIDE = std::clamp(head.quantityIDE - first, 0, shown);
-    page.quantitySCSI = shown - page.quantityIDE;
-}
-
 int Drives(qarvel::SmBiosSession&, const std::string& key, int first, void* buffer, int* total) {
     static const PageShape<StorageInformation, DriveInfo, 24> shape = {&StorageInformation::driveArray,
-                                                                       CountDrives};
+                                                                       qarvel::CountDrives};
     return Page(key, first, buffer, total, shape, [](Reading<StorageInformation, DriveInfo>& r) {
         std::vector<BlockDisk> disks;
         GetStorageInfo(&r.head, disks, &r.entries);

@@ -72,6 +72,12 @@ void CountIn(Record& page, const Record&, int, int shown) {
     page.*Field = shown;
 }
 
+// The IDE disks come first in a reading of drives; a page counts those it holds and the others.
+inline void CountDrives(StorageInformation& page, const StorageInformation& head, int first, int shown) {
+    page.quantityIDE = std::clamp(head.quantityIDE - first, 0, shown);
+    page.quantitySCSI = shown - page.quantityIDE;
+}
+
 }  // namespace qarvel
 
 #endif

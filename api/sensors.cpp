@@ -151,6 +151,12 @@ int SensorPage(IPMIsupport& ipmi, const Kind<Entry>& kind, Entry (Record::*array
     using R = qarvel::Reading<Record, Entry>;
     const R& reading = qarvel::ReadingFor<R>(
         qarvel::State().sensorPages, "GetIpmiInfo " + std::to_string(kind.sensorType), first, [&](R& r) {
+            // The table is put back however the reading ends (an allocation may fail).
+            struct PutBack {
+                Sensor& sensor;
+                int type;
+                ~PutBack() { sensor.ShowKindFrom(type, 0); }
+            } putBack{ipmi.sensor, kind.sensorType};
             const int count = ipmi.sensor.ShowKindFrom(kind.sensorType, 0);
             for (int window = 0; window < count; window += 64) {
                 const int shown = ipmi.sensor.ShowKindFrom(kind.sensorType, window) - window;
@@ -159,7 +165,6 @@ int SensorPage(IPMIsupport& ipmi, const Kind<Entry>& kind, Entry (Record::*array
                     FillEntry(ipmi, kind, n, r.entries.back());
                 }
             }
-            ipmi.sensor.ShowKindFrom(kind.sensorType, 0);
             if (count <= 0) r.result = -1;  // as GetIpmiInfo: no sensor of the kind
         });
     return qarvel::ServePage(reading, shape, first, buffer, total);

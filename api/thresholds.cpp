@@ -36,7 +36,8 @@ SensorThresholdInfo& NextEntry(SensorThresholdInformation& record) { return reco
 
 using ThresholdReading = qarvel::Reading<SensorThresholdInformation, SensorThresholdInfo>;
 
-// The thresholds of the discovered sensors at `orders` (every one when null), in pages.
+// The thresholds of every discovered sensor, or of those of one entity and sensor type (when
+// deviceID and sensorType are given), in pages.
 int ThresholdPage(IPMIsupport& ipmi, const std::string& key, const int* deviceID, const int* sensorType, int first,
                   void* buffer, int* total) {
     static const qarvel::PageShape<SensorThresholdInformation, SensorThresholdInfo, kMostEntries> shape = {

@@ -35,11 +35,13 @@ void print_page_entries(Printer& out, const Printer& page, int first);
 // The pages after the entries the first page showed (its count, at most the `capacity` of the
 // record's array; GetInfo's partitions are those of the drives its record holds, so even a
 // first page that is not full may have more after it); `print_record` prints one record.
+// An empty first page is taken at its word: no second reading (a machine without disks would
+// print the library's "No ide devices." twice).
 template <typename Record, typename Print>
 void print_more_pages(Printer& out, PageFunction* page_function, const char* export_name,
                       const char* command_name, unsigned long command, const Record& first_page, int capacity,
                       Print print_record) {
-    if (!page_function) return;
+    if (!page_function || page_count(first_page) <= 0) return;
     int total = 0;
     for (int first = std::clamp(page_count(first_page), 0, capacity);;) {
         auto page = std::make_unique<Record>();

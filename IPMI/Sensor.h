@@ -9,6 +9,8 @@
 #ifndef QARVEL_IPMI_SENSOR_H
 #define QARVEL_IPMI_SENSOR_H
 
+#include <vector>
+
 #include "IPMI/IPMIbase.h"
 #include "IPMI/SDR.h"
 #include "IPMI/conversion.h"
@@ -132,6 +134,16 @@ public:
     int ReadSensorMin(int n, char* result);
     int GetSensorNumberInfo(unsigned char deviceID, unsigned char sensorType, int recordNumber,
                             SensorNumberInfo& sni);
+    // Every discovered sensor of one entity and type (GetSensorNumberInfo keeps 64), as
+    // indexes in SensorsInformation.
+    void SensorOrders(unsigned char deviceID, unsigned char sensorType, int recordNumber, std::vector<int>& orders);
+    // For paged reads: the temperature (1), voltage (2) or fan (4) table refilled with that
+    // kind's sensors from the `first`-th on, as many as it holds, so that the per-kind getters
+    // reach sensors past its 64. The window at 0 is the table discovery built. How many
+    // sensors of the kind were discovered in all; -1 for another type.
+    int ShowKindFrom(int sensorType, int first);
+    // Entries of SensorsInformation, one per full sensor record discovered.
+    int DiscoveredCount() const { return SensorsInformationCount; }
 
     // Live reads (readings.cpp).
     int ReadSensor(unsigned char number, unsigned char& value);

@@ -1,6 +1,7 @@
 // The repository walk, the description of each full sensor record, and the per-kind tables.
 #include <cstdio>
 #include <cstring>
+#include <vector>
 #include <new>
 
 #include "IPMI/Sensor.h"
@@ -164,15 +165,46 @@ int Sensor::GetProcessorSensorInfo(int RecordCount) {
 int Sensor::GetSensorNumberInfo(unsigned char deviceID, unsigned char sensorType, int recordNumber,
                                 SensorNumberInfo& sni) {
     std::memset(&sni, 0, sizeof sni);
-    const int scanned = recordNumber < SensorsInformationCount ? recordNumber : SensorsInformationCount;
-    for (int i = 0; i < scanned && sni.quantity < kKindCapacity; ++i) {
-        const SensorDescription& d = SensorsInformation[i];
-        if (d.SensorEntityID != deviceID || d.SensorType != sensorType) continue;
-        sni.sensorOrder[sni.quantity] = i;
-        sni.sensorNumber[sni.quantity] = d.SensorNumbers;
+    std::vector<int> orders;
+    SensorOrders(deviceID, sensorType, recordNumber, orders);
+    for (int order : orders) {
+        if (sni.quantity == kKindCapacity) break;
+        sni.sensorOrder[sni.quantity] = order;
+        sni.sensorNumber[sni.quantity] = SensorsInformation[order].SensorNumbers;
         ++sni.quantity;
     }
     return 0;
+}
+
+void Sensor::SensorOrders(unsigned char deviceID, unsigned char sensorType, int recordNumber,
+                          std::vector<int>& orders) {
+    orders.clear();
+    const int scanned = recordNumber < SensorsInformationCount ? recordNumber : SensorsInformationCount;
+    for (int i = 0; SensorsInformation && i < scanned; ++i) {
+        const SensorDescription& d = SensorsInformation[i];
+        if (d.SensorEntityID == deviceID && d.SensorType == sensorType) orders.push_back(i);
+    }
+}
+
+int Sensor::ShowKindFrom(int sensorType, int first) {
+    SensorDescription* table = nullptr;
+    int* quantity = nullptr;
+    bool (*matches)(const SensorDescription&) = nullptr;
+    switch (sensorType) {
+        case SENSOR_TYPE_TEMPERATURE: table = TSInfo.sd, quantity = &TSInfo.quantity, matches = IsTemperature; break;
+        case SENSOR_TYPE_VOLTAGE: table = VSInfo.sd, quantity = &VSInfo.quantity, matches = IsVoltage; break;
+        case SENSOR_TYPE_FAN: table = FSInfo.sd, quantity = &FSInfo.quantity, matches = IsFan; break;
+        default: return -1;
+    }
+    // The same walk as CopyKind's over every stored entry (never more than the records
+    // counted), so the window at 0 is the table discovery built.
+    *quantity = 0;
+    int seen = 0;
+    for (int i = 0; SensorsInformation && i < SensorsInformationCount; ++i) {
+        if (!matches(SensorsInformation[i])) continue;
+        if (seen++ >= first && *quantity < kKindCapacity) table[(*quantity)++] = SensorsInformation[i];
+    }
+    return seen;
 }
 
 const SensorDescription* Sensor::Discovered(int order) const {

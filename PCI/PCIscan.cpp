@@ -43,7 +43,7 @@ int PCIscan::readPCIheader(unsigned char bus, unsigned char dev, unsigned char f
     return 0;
 }
 
-int PCIscan::getAllDevice(std::list<PCIdevice>& devices) {
+int PCIscan::getAllDevice(std::list<PCIdevice>& devices, int most) {
     devices.clear();
     int found = 0;
     for (int bus = 0; bus < kBuses; ++bus)
@@ -55,7 +55,7 @@ int PCIscan::getAllDevice(std::list<PCIdevice>& devices) {
                     if (func == 0) break;
                     continue;
                 }
-                if (++found > kMaxDevices) return -1;
+                if (++found > most) return -1;
                 devices.push_back(m_dev);
                 // A single-function device may answer on every function number; the
                 // kernel looks no further than function 0, and neither do we.

@@ -26,8 +26,9 @@ public:
     int readPCIheader(unsigned char bus, unsigned char dev, unsigned char func);
     // Every function present on buses 0 to 10, found as the kernel finds them: functions
     // 1-7 of a device only when its function 0 answers with the multi-function bit set.
-    // 0, or -1 when more than 64 answer (the list then holds the first 64).
-    int getAllDevice(std::list<PCIdevice>& devices);
+    // 0, or -1 when more than `most` answer (the list then holds the first `most`): as
+    // many as a DeviceInformation record holds unless a paged walk asks for every one.
+    int getAllDevice(std::list<PCIdevice>& devices, int most = kMaxDevices);
     // 1 when some function has this base class and subclass, else 0.
     int searchDevice(short ClassCode, short SubClassCode);
 

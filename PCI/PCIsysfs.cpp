@@ -86,13 +86,13 @@ bool PCIsysfs::ReadHeader(const Position& position, PCIdevice& device) {
     return true;
 }
 
-int PCIsysfs::getAllDevice(std::list<PCIdevice>& devices) {
+int PCIsysfs::getAllDevice(std::list<PCIdevice>& devices, int most) {
     devices.clear();
     int found = 0;
     for (const Position& position : m_positions) {
         PCIdevice device;
         if (!ReadHeader(position, device)) continue;
-        if (++found > PCIscan::kMaxDevices) return -1;
+        if (++found > most) return -1;
         devices.push_back(device);
     }
     return 0;

@@ -8,6 +8,7 @@
 #include <list>
 
 #include "PCI/PCIdevice.h"
+#include "PCI/PCIscan.h"
 
 class PCIsysfs {
 public:
@@ -17,9 +18,9 @@ public:
     bool IsAvailable() const { return m_available; }
     static constexpr const char* kDirectory = "/sys/bus/pci/devices";
     // The functions of domain 0, buses 0 to 10, in bus, device, function order, as
-    // PCIscan::getAllDevice gives them: 0, or -1 when more than 64 are listed (the list then
+    // PCIscan::getAllDevice gives them: 0, or -1 when more than `most` are listed (the list then
     // holds the first 64). A function whose header cannot be read whole is left out.
-    int getAllDevice(std::list<PCIdevice>& devices);
+    int getAllDevice(std::list<PCIdevice>& devices, int most = PCIscan::kMaxDevices);
 
 private:
     struct Position {

@@ -280,18 +280,23 @@ void Describe(const PCIdevice& device, DEV& record) {
 
 }  // namespace
 
-int GetPciInfo(DeviceInformation* info) {
+int ListPciFunctions(qarvel::Entries<DEV>& functions, int most) {
     std::list<PCIdevice> devices;
+    const bool read = ReadPciFunctions(devices, most);
+    for (const PCIdevice& device : devices) {
+        if (functions.Full()) break;
+        Describe(device, functions.Next());
+    }
+    return read ? 0 : -1;
+}
+
+int GetPciInfo(DeviceInformation* info) {
     // More functions than the record holds: the first 64 are as good as any later scan's
     // (the machine does not change between scans), so they are described at once.
-    const bool read = ReadPciFunctions(devices);
-    int i = 0;
-    for (const PCIdevice& device : devices) {
-        if (i == PCIscan::kMaxDevices) break;
-        Describe(device, info->dev[i++]);
-    }
-    info->quantity = i;
+    qarvel::Entries<DEV> functions(info->dev);
+    const int read = ListPciFunctions(functions, PCIscan::kMaxDevices);
+    info->quantity = functions.Count();
     // Neither sysfs nor port privilege (kernel lockdown, an unprivileged process on a
     // kernel without sysfs): nothing was looked at, which is not "no PCI functions".
-    return read ? 0 : -1;
+    return read;
 }

@@ -11,19 +11,23 @@
 
 namespace {
 
-using Functions = std::list<PCIdevice>;
+// The functions listed, and how many at most.
+struct Functions {
+    std::list<PCIdevice>& devices;
+    int most;
+};
 
-bool ReadSysfs(Functions& devices, const char*&, char* why, std::size_t size) {
+bool ReadSysfs(Functions& out, const char*&, char* why, std::size_t size) {
     PCIsysfs sysfs;
     if (!sysfs.IsAvailable()) return qarvel::Refuse(why, size, "cannot list", PCIsysfs::kDirectory, errno);
-    sysfs.getAllDevice(devices);
+    sysfs.getAllDevice(out.devices, out.most);
     return true;
 }
 
-bool ReadPorts(Functions& devices, const char*&, char* why, std::size_t size) {
+bool ReadPorts(Functions& out, const char*&, char* why, std::size_t size) {
     PCIscan scan;
     if (!scan.IsInitOK()) return qarvel::Refuse(why, size, "no I/O privilege for", "ports 0xCF8/0xCFC", errno);
-    scan.getAllDevice(devices);
+    scan.getAllDevice(out.devices, out.most);
     return true;
 }
 
@@ -36,8 +40,9 @@ const qarvel::Source<Functions> kPciSources[] = {
 
 }  // namespace
 
-bool ReadPciFunctions(std::list<PCIdevice>& devices) {
-    return qarvel::Probe(kPciSources, devices, qarvel::State().sources[SOURCE_PCI]) != nullptr;
+bool ReadPciFunctions(std::list<PCIdevice>& devices, int most) {
+    Functions out{devices, most};
+    return qarvel::Probe(kPciSources, out, qarvel::State().sources[SOURCE_PCI]) != nullptr;
 }
 
 const char* PciSourceName() { return qarvel::State().sources[SOURCE_PCI].answered; }

@@ -7,11 +7,13 @@
 #define QARVEL_SMBIOS_SMBIOS_H
 
 #include <cstddef>
+#include <vector>
 
 #include "SmBios/BiosDataItem.h"
 #include "SmBios/image.h"
 #include "api/field.h"
 #include "api/types.h"
+#include "process/entries.h"
 
 // The method that gave the table last probed: "sysfs", "/dev/mem" or "/dev/mem mmap"; null
 // when no probe has found a table yet (or the last one found none).
@@ -117,7 +119,8 @@ public:
     // numbered from 1 in table order; at most 16 are seen. Getters without a length write
     // NUL-terminated texts of at most 54 bytes (the family), 17 otherwise ("Bios Not Provide").
     int GetProcessorQuantity();         // populated and with a known status
-    int GetProcessorVirtualQuantity();  // every processor structure
+    int GetProcessorVirtualQuantity();  // every processor structure, at most 16
+    int GetProcessorStructureCount();   // every processor structure, as many as the index holds
     int GetProcessorFamily(int n, char* result);
     int GetProcessorManufacturer(int n, char* result, unsigned int length);
     int GetProcessorVersion(int n, char* result, unsigned int length);
@@ -162,6 +165,9 @@ public:
     int GetProperMemDev(char* DeviceLocator);
     int GetMemoryTotalSize();  // megabytes, saturating at the largest int
     int GetMemoryInformation(LocalMemInfo* buffer);
+    // Every bank GetMemoryInformation would describe, past the 16 its record holds: 0, or -1
+    // (none) when the table has neither modules with a controller nor memory devices.
+    int GetMemoryBanks(std::vector<BankInfo>& banks);
 
     // Ports (type 8), on-board devices (type 10), power supplies (type 39), cooling devices
     // (type 27), voltage (type 26) and temperature (type 28) probes (devices.cpp). Texts
@@ -262,8 +268,9 @@ private:
 
     // memory.cpp
     FoundItem GetMemModule(int handle);
-    void AddModuleBanks(LocalMemInfo& info);
-    void AddDeviceBanks(LocalMemInfo& info);
+    int AddBanks(qarvel::Entries<BankInfo>& banks);
+    void AddModuleBanks(qarvel::Entries<BankInfo>& banks);
+    void AddDeviceBanks(qarvel::Entries<BankInfo>& banks);
 
     // devices.cpp
     FoundItem GetOnBoardDev(int n, int& entry);

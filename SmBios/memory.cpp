@@ -346,17 +346,16 @@ int SmBios::GetMemoryTotalSize() {
     return SaturatedInt(static_cast<long long>(std::min<unsigned long long>(kilobytes / 1024, INT_MAX)));
 }
 
-void SmBios::AddModuleBanks(LocalMemInfo& info) {
+void SmBios::AddModuleBanks(qarvel::Entries<BankInfo>& banks) {
     const int modules = GetMemModuleQuantity();
     const bool devices = ExistMemDev() != 0;
-    const int capacity = static_cast<int>(sizeof info.bank / sizeof *info.bank);
-    for (int i = 0; i < modules && info.quantity < capacity; ++i) {
+    for (int i = 0; i < modules && !banks.Full(); ++i) {
         int handle = GetValidMemModuleHandle(i);
         char text[32] = {};
         GetMemModuleSize(handle, text);
         if (text[0] == '\0') continue;  // not installed, not enabled or not determinable
 
-        BankInfo& bank = info.bank[info.quantity++];
+        BankInfo& bank = banks.Next();
         CopyToField(bank.size, text);
         std::memset(text, 0, sizeof text);
         GetMemModuleType(handle, text);
@@ -376,15 +375,14 @@ void SmBios::AddModuleBanks(LocalMemInfo& info) {
     }
 }
 
-void SmBios::AddDeviceBanks(LocalMemInfo& info) {
-    const int capacity = static_cast<int>(sizeof info.bank / sizeof *info.bank);
-    for (int k = 1; k <= kMaxOccurrence && info.quantity < capacity; ++k) {
+void SmBios::AddDeviceBanks(qarvel::Entries<BankInfo>& banks) {
+    for (int k = 1; k <= kMaxOccurrence && !banks.Full(); ++k) {
         char text[32] = {};
         int found = GetMemDevSize(k, text);
         if (found == -1) break;
         if (found == 1) continue;  // an empty slot
 
-        BankInfo& bank = info.bank[info.quantity++];
+        BankInfo& bank = banks.Next();
         CopyToField(bank.size, text);
         std::memset(text, 0, sizeof text);
         GetMemDevType(k, text);
@@ -405,14 +403,25 @@ void SmBios::AddDeviceBanks(LocalMemInfo& info) {
 int SmBios::GetMemoryInformation(LocalMemInfo* buffer) {
     if (!buffer) return -1;
     std::memset(buffer, 0, sizeof *buffer);
-    int result = 0;
     // The record holds 16 banks; a 17th populated slot is left out.
-    if (ExistMemCtl() && ExistMemModule())
-        AddModuleBanks(*buffer);
-    else if (ExistMemDev())
-        AddDeviceBanks(*buffer);
-    else
-        result = -1;
+    qarvel::Entries<BankInfo> banks(buffer->bank);
+    int result = AddBanks(banks);
+    buffer->quantity = banks.Count();
     buffer->TotalSize = GetMemoryTotalSize();
     return result;
+}
+
+int SmBios::GetMemoryBanks(std::vector<BankInfo>& every) {
+    qarvel::Entries<BankInfo> banks(every);
+    return AddBanks(banks);
+}
+
+int SmBios::AddBanks(qarvel::Entries<BankInfo>& banks) {
+    if (ExistMemCtl() && ExistMemModule())
+        AddModuleBanks(banks);
+    else if (ExistMemDev())
+        AddDeviceBanks(banks);
+    else
+        return -1;
+    return 0;
 }

@@ -15,6 +15,8 @@ constexpr int kManufacturer = 7, kFamily = 6, kFamily2 = 0x28, kVersion = 16, kV
 constexpr int kCacheDesignation = 4, kCacheMaxSize = 7, kCacheInstalledSize = 9, kCacheSpeed = 15;
 
 constexpr int kMaxProcessors = 16;
+// As many structures of one type as the index numbers.
+constexpr int kMaxOccurrences = 255;
 constexpr unsigned int kSeeFamily2 = 0xFE;
 constexpr unsigned short kNoCache = 0xFFFF;
 constexpr unsigned char kPopulated = 0x40, kStatusMask = 0x07;
@@ -269,6 +271,8 @@ int CacheKilobytes(unsigned short word) { return word & 0x8000 ? (word & 0x7FFF)
 }  // namespace
 
 int SmBios::GetProcessorVirtualQuantity() { return CountStructures(TYPE_PROCESSOR_INFO, kMaxProcessors); }
+
+int SmBios::GetProcessorStructureCount() { return CountStructures(TYPE_PROCESSOR_INFO, kMaxOccurrences); }
 
 int SmBios::GetProcessorQuantity() {
     int count = 0;

@@ -22,7 +22,9 @@ int RunSmBiosCommand(SmBiosSession& session, LPVOID buffer, Fill fill) {
     return 0;
 }
 
-int Dispatch(SmBiosSession& session, unsigned long command, LPVOID buffer) {
+}  // namespace
+
+int DispatchInfo(SmBiosSession& session, unsigned long command, LPVOID buffer) {
     switch (command) {
         case INFO_BASE_BOARD:
             return RunSmBiosCommand<BaseBoardInformation>(session, buffer, FillBaseBoardInformation);
@@ -58,8 +60,6 @@ int Dispatch(SmBiosSession& session, unsigned long command, LPVOID buffer) {
     }
 }
 
-}  // namespace
-
 extern "C" int GetInfo(unsigned long command, LPVOID buffer) {
     BusyFlag busy(qarvel::State().busy.NoEntersmBIOS);
     if (!busy) return 1;
@@ -67,7 +67,7 @@ extern "C" int GetInfo(unsigned long command, LPVOID buffer) {
     try {
         // The whole command, PCI and disks included, so that release waits for it.
         SmBiosSession session;
-        return Dispatch(session, command, buffer);
+        return DispatchInfo(session, command, buffer);
     } catch (...) {
         return -1;  // out of memory: nothing may cross the C boundary
     }

@@ -52,6 +52,33 @@ int GetSourceName(int subsystem, char* name, int size);
 int GetCpuUsageRate(int interval, LPVOID buffer);
 int GetMemUsageRate(void);
 
+/* Every entry, in pages. A record holds a fixed number of entries (8 processors, 16 banks,
+ * 64 PCI functions, 24 drives, 26 partitions, 16 fans, 32 voltages or temperatures, 64
+ * thresholds, 8 processors' usage); the exports above fill it with the first ones. These fill
+ * the same record with the entries starting at index `first` (0, then first plus the page's
+ * count...), set its count field (quantity; TotalNumber for supplies; quantityIDE and
+ * quantitySCSI, IDE disks first, for drives) to the entries of this page, and store the
+ * number of all entries in *total (when total is not null). The record's other fields
+ * (TotalSize, RedundantNumber) describe all entries.
+ *
+ * The page at first == 0 reads the machine (and blocks `interval` seconds for the usage);
+ * the later pages of the walk are cut from that one reading, kept until the next first == 0
+ * of the same command (release keeps it), so a walk sees every entry exactly once even if
+ * the machine is read again between two pages. A page with first > 0 and no reading kept
+ * takes one. One walk of a command at a time: a new first page starts a new walk.
+ *
+ * 0 on success: a page at or past the end has no entry (count 0) and still gives *total.
+ * -1 for a negative first, a null buffer, an unknown command, or the failures of the export
+ * above; 1 when that export's family is busy (the same busy flags). Records of one thing
+ * (INFO_BASE_BOARD, INFO_SYSTEM, and the SMBIOS probe records INFO_VOLTAGE and
+ * INFO_TEMPERATURE, which describe one probe) are one page: total 1, and a page past it
+ * leaves the record as it was. */
+int GetInfoPage(unsigned long command, int first, LPVOID buffer, int* total);
+int GetIpmiInfoPage(unsigned long command, int first, LPVOID buffer, int* total);
+int GetAllThresholdInfoPage(int first, LPVOID buffer, int* total);
+int GetThresholdInfoPage(int deviceID, int sensorType, int first, LPVOID buffer, int* total);
+int GetCpuUsageRatePage(int interval, int first, LPVOID buffer, int* total);
+
 #ifdef __cplusplus
 }
 #endif

@@ -7,9 +7,11 @@
 #include <cstddef>
 
 #include "api/Qarvel.h"
+#include "process/entries.h"
 
 class SmBios;
 class IPMIsupport;
+struct BankInfo;
 struct SensorThresholdInfoRaw;
 struct SensorThresholdInfoConverted;
 
@@ -62,6 +64,12 @@ int GetSensorThreshold(SensorThresholdInfoRaw stir, SensorThresholdInfoConverted
 // tables are built, -1 (to be tried again) otherwise. The caller holds the IPMI session.
 int EnsureSensorInfo(IPMIsupport& ipmi);
 
+namespace qarvel {
+class SmBiosSession;
+}
+// One GetInfo command into its record, the caller holding the SMBIOS session.
+int DispatchInfo(qarvel::SmBiosSession& session, unsigned long command, LPVOID buffer);
+
 // The steps of the SMBIOS commands of GetInfo; `buffer` is the command's record.
 void FillBaseBoardInformation(SmBios& reader, BaseBoardInformation& record);
 void FillSysInformation(SmBios& reader, SysInformation& record);
@@ -73,6 +81,17 @@ void FillUpsInformation(SmBios& reader, SystemPowerInformation& record);
 void FillFanInformation(SmBios& reader, FanInformation& record);
 void FillVoltageInformation(SmBios& reader, VoltageInformation& record);
 void FillTemperatureInformation(SmBios& reader, TemperatureInformation& record);
+
+// The entries of those commands, into the caller's array (GetInfo) or a paged walk's list:
+// processors 1 to `count`, the banks described in [begin, end) that have a type, and every
+// port, supply of `kind` (kEveryPowerSupply, SmBios::PS_UPS) and cooling device.
+void ListProcessors(SmBios& reader, int count, qarvel::Entries<CPU>& cpus);
+void ListBanks(const BankInfo* begin, const BankInfo* end, qarvel::Entries<BANK>& banks);
+void ListPorts(SmBios& reader, qarvel::Entries<PORT>& ports);
+void ListPowerSupplies(SmBios& reader, int kind, qarvel::Entries<SYS_POWER>& supplies);
+void ListFans(SmBios& reader, qarvel::Entries<FAN_DEVICE>& fans);
+// Every kind of supply: no bit of the kind field outside the selector.
+constexpr int kEveryPowerSupply = 15;
 
 // Copies at most TargetBufLen - 1 bytes of `source` and writes no terminator: the target
 // must already be zeroed.

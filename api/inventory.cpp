@@ -23,30 +23,26 @@ void Put(char (&field)[N], Getter&& getter) {
     if (text[0] != '\0') CopyToField(field, text);
 }
 
+void FillPowerSupply(SmBios& reader, int kind, int n, SYS_POWER& supply) {
+    reader.GetPSDeviceName(kind, n, supply.DeviceName, sizeof supply.DeviceName);
+    reader.GetPSManufacturer(kind, n, supply.manufacturer, sizeof supply.manufacturer);
+    reader.GetPSSerialNo(kind, n, supply.SerialNo, sizeof supply.SerialNo);
+    Put(supply.status, [&](char* t) { reader.GetPSStatus(kind, n, t); });
+}
+
 void FillPowerSupplies(SmBios& reader, SystemPowerInformation& record, int kind) {
     // More supplies than the record holds: the first ones fill it and TotalNumber says how
     // many were written.
-    int count = std::min(reader.GetPSQuantity(kind), Capacity(record.PowerSupply));
-    record.TotalNumber = count;
-    for (int n = 1; n <= count; ++n) {
-        SYS_POWER& supply = record.PowerSupply[n - 1];
-        reader.GetPSDeviceName(kind, n, supply.DeviceName, sizeof supply.DeviceName);
-        reader.GetPSManufacturer(kind, n, supply.manufacturer, sizeof supply.manufacturer);
-        reader.GetPSSerialNo(kind, n, supply.SerialNo, sizeof supply.SerialNo);
-        Put(supply.status, [&](char* t) { reader.GetPSStatus(kind, n, t); });
-    }
+    qarvel::Entries<SYS_POWER> supplies(record.PowerSupply);
+    ListPowerSupplies(reader, kind, supplies);
+    record.TotalNumber = supplies.Count();
 }
-
-// Every kind of supply: no bit of the kind field outside the selector.
-constexpr int kEveryPowerSupply = 15;
 
 }  // namespace
 
-void FillProcessorInformation(SmBios& reader, ProcessorInformation& record) {
-    int count = std::min(reader.GetProcessorVirtualQuantity(), Capacity(record.cpu));
-    record.quantity = count;
-    for (int n = 1; n <= count; ++n) {
-        CPU& cpu = record.cpu[n - 1];
+void ListProcessors(SmBios& reader, int count, qarvel::Entries<CPU>& cpus) {
+    for (int n = 1; n <= count && !cpus.Full(); ++n) {
+        CPU& cpu = cpus.Next();
         char status = 0;
         reader.GetProcessorStatus(n, &status);
         // SMBIOS 7.5.9: 0 unknown, 2 disabled by the user, 3 disabled by the BIOS.
@@ -68,6 +64,12 @@ void FillProcessorInformation(SmBios& reader, ProcessorInformation& record) {
     }
 }
 
+void FillProcessorInformation(SmBios& reader, ProcessorInformation& record) {
+    qarvel::Entries<CPU> cpus(record.cpu);
+    ListProcessors(reader, reader.GetProcessorVirtualQuantity(), cpus);
+    record.quantity = cpus.Count();
+}
+
 void FillMemoryInformation(SmBios& reader, MemoryInformation& record) {
     LocalMemInfo local;
     std::memset(&local, 0, sizeof local);
@@ -77,29 +79,41 @@ void FillMemoryInformation(SmBios& reader, MemoryInformation& record) {
     record.TotalSize = local.TotalSize;
     record.quantity = banks ? local.quantity : 0;
     if (!banks) return;
+    qarvel::Entries<BANK> to(record.bank);
+    ListBanks(local.bank, local.bank + std::min(local.quantity, Capacity(local.bank)), to);
+}
+
+void ListBanks(const BankInfo* begin, const BankInfo* end, qarvel::Entries<BANK>& banks) {
     // A bank without a type is not reported; the others close up.
-    int copied = 0;
-    for (int i = 0; i < Capacity(local.bank) && copied < local.quantity; ++i) {
-        const BankInfo& from = local.bank[i];
-        if (from.type[0] == '\0') continue;
-        BANK& to = record.bank[copied++];
-        CopyToField(to.size, from.size);
-        CopyToField(to.speed, from.speed);
-        CopyToField(to.type, from.type);
-        CopyToField(to.TypeDetail, from.TypeDetail);
-        CopyToField(to.manufacturer, from.manufacturer);
-        to.SlotNumber = from.SlotNumber;
+    for (const BankInfo* from = begin; from != end && !banks.Full(); ++from) {
+        if (from->type[0] == '\0') continue;
+        BANK& to = banks.Next();
+        CopyToField(to.size, from->size);
+        CopyToField(to.speed, from->speed);
+        CopyToField(to.type, from->type);
+        CopyToField(to.TypeDetail, from->TypeDetail);
+        CopyToField(to.manufacturer, from->manufacturer);
+        to.SlotNumber = from->SlotNumber;
+    }
+}
+
+void ListPorts(SmBios& reader, qarvel::Entries<PORT>& ports) {
+    for (int n = 1; n <= reader.GetPortQuantity() && !ports.Full(); ++n) {
+        PORT& port = ports.Next();
+        Put(port.type, [&](char* t) { reader.GetPortType(n, t); });
+        reader.GetPortDecription(n, port.description, sizeof port.description);
     }
 }
 
 void FillIOInformation(SmBios& reader, IOInformation& record) {
-    int count = std::min(reader.GetPortQuantity(), Capacity(record.port));
-    record.quantity = count;
-    for (int n = 1; n <= count; ++n) {
-        PORT& port = record.port[n - 1];
-        Put(port.type, [&](char* t) { reader.GetPortType(n, t); });
-        reader.GetPortDecription(n, port.description, sizeof port.description);
-    }
+    qarvel::Entries<PORT> ports(record.port);
+    ListPorts(reader, ports);
+    record.quantity = ports.Count();
+}
+
+void ListPowerSupplies(SmBios& reader, int kind, qarvel::Entries<SYS_POWER>& supplies) {
+    for (int n = 1; n <= reader.GetPSQuantity(kind) && !supplies.Full(); ++n)
+        FillPowerSupply(reader, kind, n, supplies.Next());
 }
 
 void FillPowerSupplyInformation(SmBios& reader, SystemPowerInformation& record) {
@@ -111,11 +125,15 @@ void FillUpsInformation(SmBios& reader, SystemPowerInformation& record) {
     FillPowerSupplies(reader, record, SmBios::PS_UPS);
 }
 
+void ListFans(SmBios& reader, qarvel::Entries<FAN_DEVICE>& fans) {
+    for (int n = 1; n <= reader.GetFanQuantity() && !fans.Full(); ++n)
+        Put(fans.Next().speed, [&](char* t) { reader.GetFanSpeed(n, t); });
+}
+
 void FillFanInformation(SmBios& reader, FanInformation& record) {
-    int count = std::min(reader.GetFanQuantity(), Capacity(record.fan));
-    record.quantity = count;
-    for (int n = 1; n <= count; ++n)
-        Put(record.fan[n - 1].speed, [&](char* t) { reader.GetFanSpeed(n, t); });
+    qarvel::Entries<FAN_DEVICE> fans(record.fan);
+    ListFans(reader, fans);
+    record.quantity = fans.Count();
 }
 
 // The probe records carry the probe count and describe one probe: the first at a

@@ -4,6 +4,7 @@
 #include "IPMI/IPMIsupport.h"
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
+#include "api/paging.h"
 #include "process/state.h"
 
 
@@ -41,6 +42,7 @@ using ThresholdGetter = int (IPMIsupport::*)(int, SensorThresholdInfoRaw&, Senso
 // The facade's getters for one kind of sensor, and the record field its reading goes to.
 template <typename Entry>
 struct Kind {
+    int sensorType;  // Sensor::SENSOR_TYPE_...: the kind's table
     int (IPMIsupport::*count)();
     TextGetter reading;
     char (Entry::*readingField)[16];
@@ -53,6 +55,7 @@ struct Kind {
 };
 
 const Kind<FAN_DEVICE> kFans = {
+    Sensor::SENSOR_TYPE_FAN,
     &IPMIsupport::GetFanSensorsNum,        &IPMIsupport::GetFanSpeed,    &FAN_DEVICE::speed,
     &IPMIsupport::GetFanSensorNumber,      &IPMIsupport::GetFanEntityID, nullptr,
     nullptr,                               &IPMIsupport::GetFanStatusDescription,
@@ -61,6 +64,7 @@ const Kind<FAN_DEVICE> kFans = {
 };
 
 const Kind<VOLTAGE_PROBE> kVoltages = {
+    Sensor::SENSOR_TYPE_VOLTAGE,
     &IPMIsupport::GetVoltSensorsNum,         &IPMIsupport::GetVoltageCurrent,    &VOLTAGE_PROBE::CurrentVoltage,
     &IPMIsupport::GetVoltageSensorNumber,    &IPMIsupport::GetVoltageEntityID,   &IPMIsupport::GetVoltageMax,
     &IPMIsupport::GetVoltageMin,             &IPMIsupport::GetVoltageStatusDescription,
@@ -69,6 +73,7 @@ const Kind<VOLTAGE_PROBE> kVoltages = {
 };
 
 const Kind<TEMPERATURE_PROBE> kTemperatures = {
+    Sensor::SENSOR_TYPE_TEMPERATURE,
     &IPMIsupport::GetTemSensorsNum,              &IPMIsupport::GetTemperatureCurrent,
     &TEMPERATURE_PROBE::CurrentTemperature,      &IPMIsupport::GetTemperatureSensorNumber,
     &IPMIsupport::GetTemperatureEntityID,        nullptr,
@@ -137,6 +142,44 @@ int Dispatch(IPMIsupport& ipmi, unsigned long command, LPVOID buffer) {
     }
 }
 
+// Every sensor of a kind, read through the kind's table shown a window of 64 at a time, which
+// is then put back as discovery built it.
+template <typename Record, typename Entry, std::size_t N>
+int SensorPage(IPMIsupport& ipmi, const Kind<Entry>& kind, Entry (Record::*array)[N], int first, void* buffer,
+               int* total) {
+    static const qarvel::PageShape<Record, Entry, N> shape = {array, qarvel::CountIn<Record, &Record::quantity>};
+    using R = qarvel::Reading<Record, Entry>;
+    const R& reading = qarvel::ReadingFor<R>(
+        qarvel::State().sensorPages, "GetIpmiInfo " + std::to_string(kind.sensorType), first, [&](R& r) {
+            // The table is put back however the reading ends (an allocation may fail).
+            struct PutBack {
+                Sensor& sensor;
+                int type;
+                ~PutBack() { sensor.ShowKindFrom(type, 0); }
+            } putBack{ipmi.sensor, kind.sensorType};
+            const int count = ipmi.sensor.ShowKindFrom(kind.sensorType, 0);
+            for (int window = 0; window < count; window += 64) {
+                const int shown = ipmi.sensor.ShowKindFrom(kind.sensorType, window) - window;
+                for (int n = 0; n < shown && n < 64; ++n) {
+                    r.entries.emplace_back();
+                    FillEntry(ipmi, kind, n, r.entries.back());
+                }
+            }
+            if (count <= 0) r.result = -1;  // as GetIpmiInfo: no sensor of the kind
+        });
+    return qarvel::ServePage(reading, shape, first, buffer, total);
+}
+
+int DispatchPage(IPMIsupport& ipmi, unsigned long command, int first, LPVOID buffer, int* total) {
+    switch (command) {
+        case INFO_FAN: return SensorPage(ipmi, kFans, &FanInformation::fan, first, buffer, total);
+        case INFO_VOLTAGE: return SensorPage(ipmi, kVoltages, &VoltageInformation::voltage, first, buffer, total);
+        case INFO_TEMPERATURE:
+            return SensorPage(ipmi, kTemperatures, &TemperatureInformation::temperature, first, buffer, total);
+        default: return -1;  // not a sensor command
+    }
+}
+
 }  // namespace
 
 extern "C" int IsIpmiSupport(void) { return qarvel::IpmiSupported(); }
@@ -151,4 +194,19 @@ extern "C" int GetIpmiInfo(unsigned long command, LPVOID buffer) {
     if (!ipmi) return -1;
     if (EnsureSensorInfo(*ipmi) != 0) return -1;
     return Dispatch(*ipmi, command, buffer);
+}
+
+extern "C" int GetIpmiInfoPage(unsigned long command, int first, LPVOID buffer, int* total) {
+    BusyFlag busy(qarvel::State().busy.NoEnterIPMI);
+    if (!busy || BusyFlag::IsSet(qarvel::State().busy.NoEnterWatchDogTimer)) return 1;
+    if (!buffer || first < 0) return -1;
+    try {
+        qarvel::IpmiSession session;
+        IPMIsupport* ipmi = session.Ready();
+        if (!ipmi) return -1;
+        if (EnsureSensorInfo(*ipmi) != 0) return -1;
+        return DispatchPage(*ipmi, command, first, buffer, total);
+    } catch (...) {
+        return -1;
+    }
 }

@@ -4,6 +4,7 @@
 
 #include "IPMI/IPMIsupport.h"
 #include "api/exports.h"
+#include "api/paging.h"
 #include "process/state.h"
 
 
@@ -32,6 +33,42 @@ int MatchingSensors(IPMIsupport& ipmi, int deviceID, int sensorType, SensorNumbe
 }
 
 SensorThresholdInfo& NextEntry(SensorThresholdInformation& record) { return record.SensorThreshold[record.quantity++]; }
+
+using ThresholdReading = qarvel::Reading<SensorThresholdInformation, SensorThresholdInfo>;
+
+// The thresholds of every discovered sensor, or of those of one entity and sensor type (when
+// deviceID and sensorType are given), in pages.
+int ThresholdPage(IPMIsupport& ipmi, const std::string& key, const int* deviceID, const int* sensorType, int first,
+                  void* buffer, int* total) {
+    static const qarvel::PageShape<SensorThresholdInformation, SensorThresholdInfo, kMostEntries> shape = {
+        &SensorThresholdInformation::SensorThreshold,
+        qarvel::CountIn<SensorThresholdInformation, &SensorThresholdInformation::quantity>};
+    const ThresholdReading& reading =
+        qarvel::ReadingFor<ThresholdReading>(qarvel::State().sensorPages, key, first, [&](ThresholdReading& r) {
+            int RecordCount = 0;
+            if (PrepareSensorNumbers(ipmi, RecordCount) != 0) {
+                r.result = -1;
+                return;
+            }
+            std::vector<int> orders;
+            if (deviceID) {
+                ipmi.sensor.SensorOrders(static_cast<unsigned char>(*deviceID),
+                                         static_cast<unsigned char>(*sensorType), RecordCount, orders);
+            } else {
+                for (int i = 0; i < RecordCount; ++i) orders.push_back(i);
+            }
+            for (int order : orders) {
+                SensorThresholdInfoRaw stir = {};
+                SensorThresholdInfoConverted stic = {};
+                if (ipmi.GetThreshold(order, stir, stic) != 0) continue;
+                r.entries.emplace_back();
+                GetSensorThreshold(stir, stic, r.entries.back());
+                // The caller's own numbers, as asked.
+                if (deviceID) r.entries.back().DeviceID = *deviceID, r.entries.back().SensorType = *sensorType;
+            }
+        });
+    return qarvel::ServePage(reading, shape, first, buffer, total);
+}
 
 }  // namespace
 
@@ -90,4 +127,31 @@ extern "C" int SetThresholdInfo(int deviceID, int sensorType, int thresholdFlag,
     SensorNumberInfo sni = {};
     if (MatchingSensors(*ipmi, deviceID, sensorType, sni) != 0) return -1;
     return WriteThreshold(*ipmi, sni, thresholdFlag, thresholdValue);
+}
+
+extern "C" int GetAllThresholdInfoPage(int first, LPVOID buffer, int* total) {
+    if (!buffer || first < 0) return -1;
+    try {
+        qarvel::IpmiSession session;
+        IPMIsupport* ipmi = session.Ready();
+        if (!ipmi) return -1;
+        return ThresholdPage(*ipmi, "GetAllThresholdInfo", nullptr, nullptr, first, buffer, total);
+    } catch (...) {
+        return -1;
+    }
+}
+
+extern "C" int GetThresholdInfoPage(int deviceID, int sensorType, int first, LPVOID buffer, int* total) {
+    BusyFlag busy(qarvel::State().busy.NoEnterGetThreshold);
+    if (!busy) return 1;
+    if (!buffer || first < 0) return -1;
+    try {
+        qarvel::IpmiSession session;
+        IPMIsupport* ipmi = session.Ready();
+        if (!ipmi) return -1;
+        const std::string key = "GetThresholdInfo " + std::to_string(deviceID) + " " + std::to_string(sensorType);
+        return ThresholdPage(*ipmi, key, &deviceID, &sensorType, first, buffer, total);
+    } catch (...) {
+        return -1;
+    }
 }

@@ -11,6 +11,7 @@
 
 #include "SmBios/SmBios.h"
 #include "api/exports.h"
+#include "api/paging.h"
 #include "process/state.h"
 #include "platform/platform.h"
 
@@ -54,6 +55,47 @@ int BusyPercent(unsigned long long idle, unsigned long long user, unsigned long 
         idle >>= 1, user >>= 1, nice >>= 1, sys >>= 1;
     }
 }
+
+// Every processor's four times (user, nice, system, idle) from one reading of /proc/stat, by
+// processor number; a processor without a line has none. False when the file cannot be read.
+constexpr std::size_t kMostStatBytes = 4 << 20;  // far more than 4096 processors' lines
+struct Times {
+    bool present = false;
+    unsigned long long t[4] = {};
+};
+
+bool ReadAllCpuTimes(std::vector<Times>& cpus) {
+    cpus.clear();
+    int fd = platform::open("/proc/stat", O_RDONLY);
+    if (fd < 0) return false;
+    std::string text;
+    char chunk[8192];
+    int error = 0;
+    for (std::size_t got; text.size() < kMostStatBytes && (got = platform::read_all(fd, chunk, sizeof chunk, error)) > 0;)
+        text.append(chunk, got);
+    platform::close(fd);
+    if (error) return false;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
+        // "cpuN" lines only; the "cpu " line is the sum of them.
+        if (line.size() < 4 || line.compare(0, 3, "cpu") != 0 || !std::isdigit(static_cast<unsigned char>(line[3])))
+            continue;
+        unsigned int number = 0;
+        unsigned long long v[4] = {};
+        if (std::sscanf(line.c_str() + 3, "%u %llu %llu %llu %llu", &number, &v[0], &v[1], &v[2], &v[3]) < 3 ||
+            number >= 65536)
+            continue;
+        if (cpus.size() <= number) cpus.resize(number + 1);
+        cpus[number].present = true;
+        for (int k = 0; k < 4; ++k) cpus[number].t[k] = v[k];
+    }
+    return true;
+}
+
+using UsageReading = qarvel::Reading<CpuUsageRageInformation, int>;
 
 }  // namespace
 
@@ -152,6 +194,41 @@ extern "C" int GetCpuUsageRate(int interval, LPVOID buffer) {
     }
     record.quantity = quantity;
     return 0;
+}
+
+extern "C" int GetCpuUsageRatePage(int interval, int first, LPVOID buffer, int* total) {
+    if (!buffer || first < 0 || (first == 0 && interval < 0)) return -1;
+    static const qarvel::PageShape<CpuUsageRageInformation, int, 8> shape = {
+        &CpuUsageRageInformation::UsageRate,
+        qarvel::CountIn<CpuUsageRageInformation, &CpuUsageRageInformation::quantity>};
+    try {
+        qarvel::ProcessState& state = qarvel::State();
+        std::lock_guard<std::mutex> lock(state.usageLock);
+        // One measurement of every processor over the interval; the later pages are cut from
+        // it without sleeping again (their interval is not looked at).
+        const UsageReading& reading =
+            qarvel::ReadingFor<UsageReading>(state.usagePages, "GetCpuUsageRate", first, [&](UsageReading& r) {
+                std::vector<Times> before, after;
+                if (!ReadAllCpuTimes(before)) return void(r.result = -1);
+                platform::sleep(static_cast<unsigned int>(interval < 0 ? 0 : interval));
+                if (!ReadAllCpuTimes(after)) return void(r.result = -1);
+                r.entries.assign(std::min(before.size(), after.size()), 0);
+                for (std::size_t i = 0; i < r.entries.size(); ++i) {
+                    if (!before[i].present || !after[i].present) continue;
+                    unsigned long long d[4];
+                    bool forward = true;
+                    for (int k = 0; k < 4; ++k) {
+                        // A counter that ran backwards: the processor was not measurably busy.
+                        forward = forward && after[i].t[k] >= before[i].t[k];
+                        d[k] = after[i].t[k] - before[i].t[k];
+                    }
+                    if (forward) r.entries[i] = BusyPercent(d[3], d[0], d[1], d[2]);
+                }
+            });
+        return qarvel::ServePage(reading, shape, first, buffer, total);
+    } catch (...) {
+        return -1;
+    }
 }
 
 int MemUsageFromFree(const char* output) {

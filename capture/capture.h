@@ -79,7 +79,7 @@ struct Capture {
 
 // One function per subsystem (and the processor times first, so that the snapshots start at
 // the beginning of the capture).
-void capture_load(Capture& c);    // proc/stat, proc/stat@1, free.txt
+void capture_load(Capture& c);    // proc/stat, proc/stat@1 (and @2), free.txt
 void capture_kernel(Capture& c);  // kernel
 void capture_smbios(Capture& c);  // smbios.bin
 void capture_pci(Capture& c);     // pci/BB:DD.F

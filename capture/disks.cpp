@@ -269,9 +269,11 @@ void CaptureBlockDisks(Capture& c) {
         return;
     }
     if (!disks.empty()) {
-        // The library's own reading, so that the source named is its answer.
+        // The library's own reading, so that the source named is its answer: of every disk,
+        // not only of the 24 its record holds.
         auto info = std::make_unique<StorageInformation>();
-        GetStorageInfo(info.get(), disks);
+        std::vector<DriveInfo> every;
+        GetStorageInfo(info.get(), disks, &every);
     }
     c.manifest.source("disks", DiskSourceName() ? DiskSourceName() : "/sys/block (no disk)");
     SysMirror sys(c);

@@ -65,6 +65,12 @@ public:
         double real = 0;
     };
     const std::vector<Entry>& entries() const { return entries_; }
+    // Adds another printer's field entry under a new name (a later page's entry, renumbered).
+    void copy(const Entry& entry, const std::string& name) {
+        Entry renamed = entry;
+        renamed.name = name;
+        add(renamed);
+    }
 
 private:
     void text_field(const std::string& name, const char* text, std::size_t size);

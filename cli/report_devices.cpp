@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/report.h"
+#include "cli/report_pages.h"
 
 namespace cli {
 
@@ -76,16 +77,24 @@ void print(Printer& out, const PartitionInformation& r) {
     }
 }
 
+int Capacity(const DeviceInformation& r) { return Shown(1 << 30, r.dev); }
+int Capacity(const StorageInformation& r) { return Shown(1 << 30, r.driveArray); }
+int Capacity(const PartitionInformation& r) { return Shown(1 << 30, r.partition); }
+
 template <typename Record>
-void report(GetInfoFunction* get_info, Printer& out, const char* title, const char* command_name,
-            unsigned long command) {
+void report(GetInfoFunction* get_info, PageFunction* get_page, Printer& out, const char* title,
+            const char* command_name, unsigned long command) {
     out.section(title);
     // The records are large; the agent zeroes them before each call.
     auto* record = new Record;
     std::memset(record, 0, sizeof *record);
     int result = get_info(command, record);
     out.result(std::string("GetInfo(") + command_name + ")", result);
-    if (result == 0) print(out, *record);
+    if (result == 0) {
+        print(out, *record);
+        print_more_pages(out, get_page, "GetInfoPage", command_name, command, *record, Capacity(*record),
+                         [](Printer& p, const Record& r) { print(p, r); });
+    }
     delete record;
 }
 
@@ -93,13 +102,14 @@ void report(GetInfoFunction* get_info, Printer& out, const char* title, const ch
 
 void report_devices(const Library& library, Printer& out) {
     auto* get_info = library.function<GetInfoFunction>("GetInfo");
+    auto* get_page = library.function<PageFunction>("GetInfoPage");
     if (!get_info) {
         out.missing("GetInfo");
         return;
     }
-    report<DeviceInformation>(get_info, out, "PCI devices", "INFO_PCI_DEVICE", INFO_PCI_DEVICE);
-    report<StorageInformation>(get_info, out, "IDE drives", "INFO_STORAGE", INFO_STORAGE);
-    report<PartitionInformation>(get_info, out, "partitions", "INFO_PARTITION", INFO_PARTITION);
+    report<DeviceInformation>(get_info, get_page, out, "PCI devices", "INFO_PCI_DEVICE", INFO_PCI_DEVICE);
+    report<StorageInformation>(get_info, get_page, out, "IDE drives", "INFO_STORAGE", INFO_STORAGE);
+    report<PartitionInformation>(get_info, get_page, out, "partitions", "INFO_PARTITION", INFO_PARTITION);
 }
 
 }  // namespace cli

@@ -2,8 +2,10 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "cli/report.h"
+#include "cli/report_pages.h"
 
 namespace cli {
 
@@ -174,15 +176,31 @@ void print(Printer& out, const TemperatureInformation& r) {
 namespace {
 
 // Asks GetInfo for one record (zeroed first, as the agent does) and prints it.
+// The entries a record's array holds.
 template <typename Record>
-void report(GetInfoFunction* get_info, Printer& out, const char* title, const char* command_name,
-            unsigned long command) {
+int Capacity(const Record&) {
+    return 0;  // records of one thing
+}
+int Capacity(const ProcessorInformation& r) { return Filled(1 << 30, r.cpu); }
+int Capacity(const MemoryInformation& r) { return Filled(1 << 30, r.bank); }
+int Capacity(const IOInformation& r) { return Filled(1 << 30, r.port); }
+int Capacity(const SystemPowerInformation& r) { return Filled(1 << 30, r.PowerSupply); }
+int Capacity(const FanInformation& r) { return Filled(1 << 30, r.fan); }
+
+template <typename Record>
+void report(GetInfoFunction* get_info, PageFunction* get_page, Printer& out, const char* title,
+            const char* command_name, unsigned long command) {
     out.section(title);
     Record record;
     std::memset(&record, 0, sizeof record);
     int result = get_info(command, &record);
     out.result(std::string("GetInfo(") + command_name + ")", result);
-    if (result == 0) print(out, record);
+    if (result != 0) return;
+    print(out, record);
+    if constexpr (!std::is_same_v<Record, BaseBoardInformation> && !std::is_same_v<Record, SysInformation> &&
+                  !std::is_same_v<Record, VoltageInformation> && !std::is_same_v<Record, TemperatureInformation>)
+        print_more_pages(out, get_page, "GetInfoPage", command_name, command, record, Capacity(record),
+                         [](Printer& p, const Record& r) { print(p, r); });
 }
 
 }  // namespace
@@ -190,22 +208,23 @@ void report(GetInfoFunction* get_info, Printer& out, const char* title, const ch
 void report_inventory(const Library& library, Printer& out) {
     auto* is_smbios = library.function<int()>("IsSmBiosSupport");
     auto* get_info = library.function<GetInfoFunction>("GetInfo");
+    auto* get_page = library.function<PageFunction>("GetInfoPage");
     if (!is_smbios || !get_info) {
         out.missing(!is_smbios ? "IsSmBiosSupport" : "GetInfo");
         return;
     }
     out.section("SMBIOS");
     out.result("IsSmBiosSupport()", is_smbios());
-    report<BaseBoardInformation>(get_info, out, "base board", "INFO_BASE_BOARD", INFO_BASE_BOARD);
-    report<SysInformation>(get_info, out, "system", "INFO_SYSTEM", INFO_SYSTEM);
-    report<ProcessorInformation>(get_info, out, "processors", "INFO_PROCESSOR", INFO_PROCESSOR);
-    report<MemoryInformation>(get_info, out, "memory", "INFO_MEMORY", INFO_MEMORY);
-    report<IOInformation>(get_info, out, "I/O ports", "INFO_IO_PORT", INFO_IO_PORT);
-    report<SystemPowerInformation>(get_info, out, "power supplies", "INFO_POWER_SUPPLY", INFO_POWER_SUPPLY);
-    report<SystemPowerInformation>(get_info, out, "UPS", "INFO_UPS", INFO_UPS);
-    report<FanInformation>(get_info, out, "fans", "INFO_FAN", INFO_FAN);
-    report<VoltageInformation>(get_info, out, "voltage probes", "INFO_VOLTAGE", INFO_VOLTAGE);
-    report<TemperatureInformation>(get_info, out, "temperature probes", "INFO_TEMPERATURE", INFO_TEMPERATURE);
+    report<BaseBoardInformation>(get_info, get_page, out, "base board", "INFO_BASE_BOARD", INFO_BASE_BOARD);
+    report<SysInformation>(get_info, get_page, out, "system", "INFO_SYSTEM", INFO_SYSTEM);
+    report<ProcessorInformation>(get_info, get_page, out, "processors", "INFO_PROCESSOR", INFO_PROCESSOR);
+    report<MemoryInformation>(get_info, get_page, out, "memory", "INFO_MEMORY", INFO_MEMORY);
+    report<IOInformation>(get_info, get_page, out, "I/O ports", "INFO_IO_PORT", INFO_IO_PORT);
+    report<SystemPowerInformation>(get_info, get_page, out, "power supplies", "INFO_POWER_SUPPLY", INFO_POWER_SUPPLY);
+    report<SystemPowerInformation>(get_info, get_page, out, "UPS", "INFO_UPS", INFO_UPS);
+    report<FanInformation>(get_info, get_page, out, "fans", "INFO_FAN", INFO_FAN);
+    report<VoltageInformation>(get_info, get_page, out, "voltage probes", "INFO_VOLTAGE", INFO_VOLTAGE);
+    report<TemperatureInformation>(get_info, get_page, out, "temperature probes", "INFO_TEMPERATURE", INFO_TEMPERATURE);
 }
 
 }  // namespace cli

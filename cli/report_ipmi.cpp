@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/report.h"
+#include "cli/report_pages.h"
 
 namespace cli {
 
@@ -10,15 +11,25 @@ namespace {
 
 using GetIpmiInfoFunction = int(unsigned long, LPVOID);
 
+int Capacity(const FanInformation&) { return sizeof FanInformation::fan / sizeof(FAN_DEVICE); }
+int Capacity(const VoltageInformation&) { return sizeof VoltageInformation::voltage / sizeof(VOLTAGE_PROBE); }
+int Capacity(const TemperatureInformation&) {
+    return sizeof TemperatureInformation::temperature / sizeof(TEMPERATURE_PROBE);
+}
+
 template <typename Record>
-void report_sensors(GetIpmiInfoFunction* get_ipmi_info, Printer& out, const char* title, const char* command_name,
-                    unsigned long command) {
+void report_sensors(GetIpmiInfoFunction* get_ipmi_info, PageFunction* get_page, Printer& out, const char* title,
+                    const char* command_name, unsigned long command) {
     out.section(title);
     Record record;
     std::memset(&record, 0, sizeof record);
     int result = get_ipmi_info(command, &record);
     out.result(std::string("GetIpmiInfo(") + command_name + ")", result);
-    if (result == 0) print(out, record);
+    if (result == 0) {
+        print(out, record);
+        print_more_pages(out, get_page, "GetIpmiInfoPage", command_name, command, record, Capacity(record),
+                         [](Printer& p, const Record& r) { print(p, r); });
+    }
 }
 
 }  // namespace
@@ -26,6 +37,7 @@ void report_sensors(GetIpmiInfoFunction* get_ipmi_info, Printer& out, const char
 void report_ipmi(const Library& library, Printer& out) {
     auto* is_ipmi = library.function<int()>("IsIpmiSupport");
     auto* get_ipmi_info = library.function<GetIpmiInfoFunction>("GetIpmiInfo");
+    auto* get_page = library.function<PageFunction>("GetIpmiInfoPage");
     auto* get_version = library.function<int(unsigned char*, unsigned char*)>("GetBMCVersion");
     auto* get_watchdog = library.function<int(unsigned char*, int*, int*)>("GetWatchDogTimer");
     const char* missing = !is_ipmi ? "IsIpmiSupport"
@@ -47,9 +59,9 @@ void report_ipmi(const Library& library, Printer& out) {
         out.field("minorFirmwareRevision", static_cast<long>(minor));
     }
 
-    report_sensors<FanInformation>(get_ipmi_info, out, "IPMI fans", "INFO_FAN", INFO_FAN);
-    report_sensors<VoltageInformation>(get_ipmi_info, out, "IPMI voltages", "INFO_VOLTAGE", INFO_VOLTAGE);
-    report_sensors<TemperatureInformation>(get_ipmi_info, out, "IPMI temperatures", "INFO_TEMPERATURE",
+    report_sensors<FanInformation>(get_ipmi_info, get_page, out, "IPMI fans", "INFO_FAN", INFO_FAN);
+    report_sensors<VoltageInformation>(get_ipmi_info, get_page, out, "IPMI voltages", "INFO_VOLTAGE", INFO_VOLTAGE);
+    report_sensors<TemperatureInformation>(get_ipmi_info, get_page, out, "IPMI temperatures", "INFO_TEMPERATURE",
                                            INFO_TEMPERATURE);
 
     out.section("watchdog");

@@ -45,6 +45,8 @@ int ResetProcessState(Reset what) {
             s.ipmiMemory.Clear();
             s.readingFactors.clear();
             s.sources[SOURCE_IPMI].Clear();
+            s.inventoryPages.clear();
+            s.sensorPages.clear();
         }
     }
     if (what == Reset::Everything) {
@@ -57,6 +59,7 @@ int ResetProcessState(Reset what) {
         std::memset(s.IdleTime, 0, sizeof s.IdleTime);
         s.retrieve_all_cpus = 1;
         s.quantity = 0;
+        s.usagePages.clear();
         Clear(ExecuteFirstTime);
         s.busy.Clear();
     }

@@ -12,7 +12,10 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "IPMI/conversion.h"
 #include "IPMI/transport.h"
@@ -23,6 +26,12 @@ class SmBios;
 class IPMIsupport;
 
 namespace qarvel {
+
+// One reading of every entry of a command, kept for the pages of one walk (api/paging.h).
+struct PagedReading {
+    virtual ~PagedReading() = default;
+};
+using PagedReadings = std::map<std::string, std::unique_ptr<PagedReading>>;
 
 struct ProcessState {
     SmBios* bios = nullptr;
@@ -77,6 +86,14 @@ struct ProcessState {
     std::recursive_mutex smbiosLock;
     std::recursive_mutex ipmiLock;
     std::mutex usageLock;
+
+    // The readings paged walks are served from, by command, each taken at a walk's first page
+    // and kept until the next first page of its command (release keeps them: a walk that
+    // spans a release still sees one reading). GetInfoPage's under smbiosLock, the sensor and
+    // threshold ones under ipmiLock, the processor usage under usageLock.
+    PagedReadings inventoryPages;
+    PagedReadings sensorPages;
+    PagedReadings usagePages;
 };
 
 // The one state of the process, built on first use (also when threads arrive together) and

@@ -23,7 +23,6 @@ constexpr unsigned long long kBytesPerCylinder = kSectorsPerCylinder * kSectorSi
 // The partition table of a master or extended boot record.
 constexpr unsigned long long kTableOffset = 0x1BE;
 constexpr int kPrimarySlots = 4;
-constexpr int kRecordEntries = sizeof(PartitionInformation::partition) / sizeof(PARTITION);
 constexpr unsigned char kExtendedLba = 0x0F;
 // Logical partitions are numbered 5 to 60 at most, as in the walk of current kernels' disks
 // (sfdisk's limit). Without it, a damaged extended partition of 2^32 sectors whose records
@@ -59,6 +58,8 @@ bool DeviceOf(const char* ControllerNo, char (&dev)[16]) {
     return false;
 }
 
+int WalkLogical(int fd, partition ext, qarvel::Entries<PARTITION>& parts, const char* dev);
+
 }  // namespace
 
 int _llseek(unsigned int fd, unsigned long offset_high, unsigned long offset_low, long long* result,
@@ -72,6 +73,15 @@ void valueofarray(unsigned char* arr, unsigned long long* value) {
 }
 
 int get_logic_info_from_ext(int fd, partition ext, PartitionInformation* PI, int* nr_part, char* dev) {
+    qarvel::Entries<PARTITION> parts(PI->partition, static_cast<std::size_t>(*nr_part));
+    int visited = WalkLogical(fd, ext, parts, dev);
+    *nr_part = parts.Count();
+    return visited;
+}
+
+namespace {
+
+int WalkLogical(int fd, partition ext, qarvel::Entries<PARTITION>& parts, const char* dev) {
     int nr_logic_part = 0;
     if (ext.sys_ind == 0) return 0;
     unsigned long long ext_start = 0, ext_size = 0;
@@ -88,14 +98,14 @@ int get_logic_info_from_ext(int fd, partition ext, PartitionInformation* PI, int
     unsigned long long disk_bytes = end < 0 ? ~0ULL : static_cast<unsigned long long>(end);
     unsigned long long ext_end = ext_start + ext_size;
 
-    while (*nr_part < kRecordEntries && nr_logic_part < kMostLogical) {
+    while (!parts.Full() && nr_logic_part < kMostLogical) {
         if (logic_cyl_start * kSectorsPerCylinder >= ext_end) break;
         unsigned long long offset = logic_cyl_start * kBytesPerCylinder + kTableOffset;
         partition logical;
         if (offset + 2 * sizeof(partition) > disk_bytes || !ReadEntry(fd, offset, logical)) break;
         ++nr_logic_part;
         if (const char* text = LogicalTypeText(logical.sys_ind))
-            Report(PI->partition[(*nr_part)++], dev, nr_logic_part + kPrimarySlots, logical, text);
+            Report(parts.Next(), dev, nr_logic_part + kPrimarySlots, logical, text);
 
         unsigned long long sectors = 0;
         valueofarray(logical.size4, &sectors);
@@ -107,8 +117,6 @@ int get_logic_info_from_ext(int fd, partition ext, PartitionInformation* PI, int
     }
     return nr_logic_part;
 }
-
-namespace {
 
 // The disk's logical sector size, in which its tables count; 512 when not given.
 unsigned SectorSize(const std::string& name) {
@@ -123,7 +131,7 @@ unsigned SectorSize(const std::string& name) {
 }
 
 // The tables of a disk of a current kernel, read as the kernel reads them.
-void WalkTables(const BlockDisk& disk, PartitionInformation* PI, int& nr_part) {
+void WalkTables(const BlockDisk& disk, qarvel::Entries<PARTITION>& parts) {
     std::string device = "/dev/" + disk.name;
     int fd = platform::open(device.c_str(), O_RDONLY);
     if (fd < 0) return;
@@ -137,10 +145,10 @@ void WalkTables(const BlockDisk& disk, PartitionInformation* PI, int& nr_part) {
     };
     unsigned sector = SectorSize(disk.name);
     for (const TablePartition& p : ReadPartitionTable(read, bytes, sector)) {
-        if (nr_part == kRecordEntries) break;
+        if (parts.Full()) break;
         const char* text = PartitionTypeText(p);
         if (!text) continue;
-        PARTITION& out = PI->partition[nr_part++];
+        PARTITION& out = parts.Next();
         std::memset(out.description, 0, sizeof out.description);
         std::snprintf(out.description, sizeof out.description, "%s", PartitionPath(disk.name, p.number).c_str());
         lltostr(out.size, p.sectors * sector);
@@ -153,31 +161,34 @@ void WalkTables(const BlockDisk& disk, PartitionInformation* PI, int& nr_part) {
 }  // namespace
 
 void GetAllPartitionInfo(PartitionInformation* PI) {
-    int nr_part = 0;
+    qarvel::Entries<PARTITION> parts(PI->partition);
+    ListPartitions(parts, false);
+    PI->quantity = parts.Count();
+}
+
+void ListPartitions(qarvel::Entries<PARTITION>& parts, bool everyDisk) {
     StorageInformation drives;
     std::memset(&drives, 0, sizeof drives);
     std::vector<BlockDisk> disks;
-    GetStorageInfo(&drives, disks);
+    std::vector<DriveInfo> every;
+    GetStorageInfo(&drives, disks, everyDisk ? &every : nullptr);
     if (!disks.empty()) {
-        for (const BlockDisk& disk : disks) WalkTables(disk, PI, nr_part);
-        PI->quantity = nr_part;
+        for (const BlockDisk& disk : disks) WalkTables(disk, parts);
         return;
     }
 
-    for (int i = 0; i < drives.quantityIDE && nr_part < kRecordEntries; ++i) {
+    for (int i = 0; i < drives.quantityIDE && !parts.Full(); ++i) {
         char dev[16];
         if (!DeviceOf(drives.driveArray[i].ControllerNo, dev)) continue;
         int fd = platform::open(dev, O_RDONLY);
         if (fd < 0) continue;  // every slot of a disk that cannot be opened is empty
-        for (int slot = 0; slot < kPrimarySlots && nr_part < kRecordEntries; ++slot) {
+        for (int slot = 0; slot < kPrimarySlots && !parts.Full(); ++slot) {
             partition entry;
             if (!ReadEntry(fd, kTableOffset + sizeof(partition) * slot, entry) || entry.sys_ind == 0) continue;
-            if (const char* text = PrimaryTypeText(entry.sys_ind))
-                Report(PI->partition[nr_part++], dev, slot + 1, entry, text);
+            if (const char* text = PrimaryTypeText(entry.sys_ind)) Report(parts.Next(), dev, slot + 1, entry, text);
             // Only the LBA extended type is followed; 0x05 and 0x85 are neither listed nor walked.
-            if (entry.sys_ind == kExtendedLba) get_logic_info_from_ext(fd, entry, PI, &nr_part, dev);
+            if (entry.sys_ind == kExtendedLba) WalkLogical(fd, entry, parts, dev);
         }
         platform::close(fd);
     }
-    PI->quantity = nr_part;
 }

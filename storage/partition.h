@@ -6,6 +6,7 @@
 #define QARVEL_STORAGE_PARTITION_H
 
 #include "api/types.h"
+#include "process/entries.h"
 
 // One 16-byte partition table entry, byte for byte as on disk (no multi-byte fields, so the
 // image is the same on every host).
@@ -25,6 +26,9 @@ static_assert(sizeof(partition) == 16, "a partition table entry is 16 bytes");
 
 // Fills quantity and one entry per partition of a known type, at most 26.
 void GetAllPartitionInfo(PartitionInformation* PI);
+// The same partitions into `parts`; with `everyDisk`, those of every disk, where the record's
+// walk looks at the disks its 24 drive entries hold.
+void ListPartitions(qarvel::Entries<PARTITION>& parts, bool everyDisk);
 
 // Walks the extended partition `ext` of the open disk `fd`, appending its logical
 // partitions of known type to PI at *nr_part (which it advances) with descriptions made

@@ -68,10 +68,10 @@ void SetText(char (&field)[N], const std::string& text) {
     CopyField(field, N, text.c_str(), N, FieldEnd::Cleared);
 }
 
-void FillFromSysBlock(StorageInformation* SI, const std::vector<BlockDisk>& disks) {
+void FillFromSysBlock(StorageInformation* SI, DriveInfo* entries, const std::vector<BlockDisk>& disks) {
     int ide = 0, others = 0;
     for (const BlockDisk& disk : disks) {
-        DriveInfo& entry = SI->driveArray[ide + others];
+        DriveInfo& entry = entries[ide + others];
         (disk.ide ? ide : others)++;
         SetText(entry.type, "hdd");
         lltostr(entry.size, disk.sectors * 512ULL);
@@ -130,6 +130,8 @@ namespace {
 struct Disks {
     StorageInformation* SI;
     std::vector<BlockDisk>& found;
+    // A paged walk's reading: every disk, where the record holds 24. SI then keeps the counts.
+    std::vector<DriveInfo>* every;
 };
 
 bool DetectProcIde(char* why, std::size_t size) {
@@ -138,15 +140,17 @@ bool DetectProcIde(char* why, std::size_t size) {
 
 bool ReadProcIde(Disks& out, const char*&, char*, std::size_t) {
     FillFromProcIde(out.SI);
+    if (out.every) out.every->assign(out.SI->driveArray, out.SI->driveArray + out.SI->quantityIDE);
     return true;
 }
 
 bool ReadSysBlock(Disks& out, const char*&, char* why, std::size_t size) {
     if (!ListBlockDisks(out.found)) return qarvel::Refuse(why, size, "cannot list", "/sys/block", errno);
     constexpr std::size_t kEntries = sizeof out.SI->driveArray / sizeof out.SI->driveArray[0];
-    if (out.found.size() > kEntries) out.found.resize(kEntries);
+    if (!out.every && out.found.size() > kEntries) out.found.resize(kEntries);
     if (!out.found.empty()) {
-        FillFromSysBlock(out.SI, out.found);
+        if (out.every) out.every->assign(out.found.size(), DriveInfo{});
+        FillFromSysBlock(out.SI, out.every ? out.every->data() : out.SI->driveArray, out.found);
         return true;
     }
     // The message goes to the agent's own output: a line of its own.
@@ -171,9 +175,10 @@ void GetStorageInfo(StorageInformation* SI) {
     GetStorageInfo(SI, disks);
 }
 
-void GetStorageInfo(StorageInformation* SI, std::vector<BlockDisk>& disks) {
+void GetStorageInfo(StorageInformation* SI, std::vector<BlockDisk>& disks, std::vector<DriveInfo>* every) {
     disks.clear();
-    Disks out{SI, disks};
+    if (every) every->clear();
+    Disks out{SI, disks, every};
     if (qarvel::Probe(kDiskSources, out, qarvel::State().sources[SOURCE_DISK])) return;
     std::printf("No ide devices.\n");
     SI->quantityIDE = 0;

@@ -21,8 +21,9 @@ extern const char* const IdePositionText[kIdePositions];
 void GetStorageInfo(StorageInformation* SI);
 
 // The same, also giving the /sys/block disks in record order (none when /proc/ide
-// answered), for the partition walk.
-void GetStorageInfo(StorageInformation* SI, std::vector<BlockDisk>& disks);
+// answered), for the partition walk. With `every`, every disk goes there instead, past the
+// 24 the record holds (SI keeps the counts of all of them), and so do all /sys/block disks.
+void GetStorageInfo(StorageInformation* SI, std::vector<BlockDisk>& disks, std::vector<DriveInfo>* every = nullptr);
 
 // The source that answered the last GetStorageInfo: "/proc/ide" or "/sys/block"; null
 // before the first call and when the last call found neither.

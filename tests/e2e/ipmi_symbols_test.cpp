@@ -60,6 +60,7 @@ TEST(IpmiSymbols, FacadeAndFruClassesAreExportedAndNothingElse) {
             "GetInfo", "IsSmBiosSupport", "release", "GetIpmiInfo", "IsIpmiSupport", "GetAllThresholdInfo",
             "GetThresholdInfo", "SetThresholdInfo", "SetWatchDogTimer", "ResetWatchDogTimer", "StopWatchDogTimer",
             "GetWatchDogTimer", "GetBMCVersion", "GetSourceName", "GetHealthInfo", "GetCpuUsageRate", "GetMemUsageRate", "ExecuteFirstTime",
+            "GetInfoPage", "GetIpmiInfoPage", "GetAllThresholdInfoPage", "GetThresholdInfoPage", "GetCpuUsageRatePage",
             "hDevice", "InitOK", "SensorsUnit", "SensorsEntityID", "SensorsType"};
         FILE* pipe = popen((std::string("nm -DC --defined-only '") + path + "'").c_str(), "r");
         ASSERT_NE(pipe, nullptr);

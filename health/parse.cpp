@@ -37,6 +37,14 @@ std::string Trimmed(const std::string& text) {
     return std::string(p, n);
 }
 
+// The kernel keeps a DIMM label in 31 characters (EDAC_MC_LABEL_LEN) and cuts a longer one
+// there, as ghes_edac's "BANK DEVICE" often is: a label of that length also names a text it
+// begins.
+constexpr std::size_t kKernelLabel = 31;
+bool Names(const std::string& label, const std::string& text) {
+    return label == text || (label.size() == kKernelLabel && text.size() > kKernelLabel && text.compare(0, kKernelLabel, label) == 0);
+}
+
 }  // namespace
 
 bool ParseSysfsCounter(const char* text, std::size_t length, std::uint64_t& value) {
@@ -141,7 +149,7 @@ int MatchDimmLabel(const std::string& label, const std::vector<MemoryDeviceTexts
     for (std::size_t k = 0; k < devices.size(); ++k) {
         const std::string locator = Trimmed(devices[k].locator), bank = Trimmed(devices[k].bank);
         if (locator.empty()) continue;
-        if (wanted != locator && wanted != bank + " " + locator) continue;
+        if (!Names(wanted, locator) && !Names(wanted, bank + " " + locator)) continue;
         // Two devices that both fit (the same locator in two banks) leave the DIMM unnamed:
         // a wrong DIMM is worse than none.
         if (found >= 0) return -1;

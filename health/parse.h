@@ -66,7 +66,8 @@ struct MemoryDeviceTexts {
 // Which memory device an EDAC DIMM label names: its index in `devices`, or -1 when none or
 // more than one does. A label names a device when it equals its device locator, or "BANK
 // DEVICE" (bank locator, a blank, device locator) as the kernel builds labels from the same
-// SMBIOS strings on firmware-first machines; blanks at either end do not count.
+// SMBIOS strings on firmware-first machines; blanks at either end do not count. A label of
+// 31 characters, where the kernel cuts longer ones, names a text it begins.
 int MatchDimmLabel(const std::string& label, const std::vector<MemoryDeviceTexts>& devices);
 
 }  // namespace qarvel

@@ -40,7 +40,8 @@ TEST_F(EdacTest, TheCurrentServerCountsOnOneDimm) {
                             EDAC_HAS_UNCORRECTED_NO_INFO);
     ASSERT_EQ(info->DimmQuantity, 16u);
     const EDAC_DIMM& d = info->dimm[3];
-    EXPECT_STREQ(d.Label, "P0_Node0_ChannelD_Dimm0 P0-DIMM3A");
+    // The kernel's 31 characters of "P0_Node0_ChannelD_Dimm0 P0-DIMM3A".
+    EXPECT_STREQ(d.Label, "P0_Node0_ChannelD_Dimm0 P0-DIMM");
     EXPECT_STREQ(d.Location, "memory 3");
     EXPECT_STREQ(d.MemoryType, "Registered-DDR5");
     EXPECT_EQ(d.Corrected, 17u);

@@ -117,6 +117,13 @@ TEST(HealthParse, DimmLabelsNamingMemoryDevices) {
     EXPECT_EQ(qarvel::MatchDimmLabel("CPU_SrcID#0_MC#0_Chan#0_DIMM#0", devices), -1);
     EXPECT_EQ(qarvel::MatchDimmLabel("P0-DIMM0", devices), -1);
     EXPECT_EQ(qarvel::MatchDimmLabel("", devices), -1);
+    // The kernel cuts labels at 31 characters: a cut "BANK DEVICE" still names its device,
+    // a shorter part of one does not.
+    const std::vector<qarvel::MemoryDeviceTexts> long_names = {
+        {"P1-DIMM7A", "P1_Node0_ChannelH_Dimm0", "", ""}, {"P1-DIMM6A", "P1_Node0_ChannelG_Dimm0", "", ""}};
+    EXPECT_EQ(qarvel::MatchDimmLabel("P1_Node0_ChannelH_Dimm0 P1-DIMM", long_names), 0);
+    EXPECT_EQ(qarvel::MatchDimmLabel("P1_Node0_ChannelH_Dimm0 P1-DIM", long_names), -1);
+    EXPECT_EQ(qarvel::MatchDimmLabel("P1_Node0_Channel", long_names), -1);
     EXPECT_EQ(qarvel::MatchDimmLabel("P0-DIMM0A", {}), -1);
 }
 

@@ -9,8 +9,8 @@
 //   voltages, fans and temperatures with their limits, alarms and beeps, and fan controls
 //   the library does not read;
 // - ghes_edac (drivers/edac/ghes_edac.c): the firmware's one memory controller, a dimmN
-//   per populated slot labelled "BANK DEVICE" from the SMBIOS memory devices, one of them
-//   counting corrected errors.
+//   per populated slot labelled "BANK DEVICE" from the SMBIOS memory devices (cut at the
+//   kernel's 31 characters), one of them counting corrected errors.
 // The hwmonN numbers follow no order of the devices, as on a real boot.
 #include <cstdio>
 #include <string>
@@ -88,8 +88,10 @@ std::map<std::string, std::string> ghes() {
         for (int channel = 0; channel < 8; ++channel, ++n) {
             const std::string dimm = "dimm" + std::to_string(n) + "/";
             const std::string s = std::to_string(socket), c = std::to_string(channel);
-            a[dimm + "dimm_label"] = "P" + s + "_Node0_Channel" + std::string(1, static_cast<char>('A' + channel)) +
-                                     "_Dimm0 P" + s + "-DIMM" + c + "A";
+            // snprintf into the kernel's 32-byte label: "BANK DEVICE" cut at 31 characters.
+            a[dimm + "dimm_label"] = ("P" + s + "_Node0_Channel" + std::string(1, static_cast<char>('A' + channel)) +
+                                      "_Dimm0 P" + s + "-DIMM" + c + "A")
+                                         .substr(0, 31);
             a[dimm + "dimm_location"] = "memory " + std::to_string(n) + " ";
             a[dimm + "size"] = "65536";
             a[dimm + "dimm_mem_type"] = "Registered-DDR5";

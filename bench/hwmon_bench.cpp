@@ -85,7 +85,8 @@ void NodeExporter(const char* program) {
             if (end == std::string::npos) end = reply.size();
             const std::string line = reply.substr(at, end - at);
             if (line.compare(0, 11, "node_hwmon_") == 0) ++series;
-            if (line.compare(0, 55, "node_scrape_collector_duration_seconds{collector=\"hwmon\"}") == 0)
+            const std::string own = "node_scrape_collector_duration_seconds{collector=\"hwmon\"} ";
+            if (line.compare(0, own.size(), own) == 0)
                 duration = line.substr(line.rfind(' ') + 1);
         }
         std::printf("node_exporter hwmon: one scrape %.3f ms, %d node_hwmon_ series, collector duration %s s\n",

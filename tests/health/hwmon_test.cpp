@@ -1,6 +1,7 @@
 // The hwmon source: chips named by their devices, values in base units, one read of each file
 // a poll, and failures that stay with the reading they hit.
 #include <cerrno>
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -236,6 +237,42 @@ TEST_F(HwmonTest, MoreInputsThanTheRecordHolds) {
     // By index, not by name: in2 before in10.
     EXPECT_STREQ(info->sensor[1].Input, "in2");
     EXPECT_STREQ(info->sensor[9].Input, "in10");
+}
+
+}  // namespace
+
+namespace {
+
+// The guest's own hwmon tree (tests/data/hwmon/guest), against what the guest itself read
+// from the same files (raw.txt) at the moment of the capture.
+TEST_F(HwmonTest, TheGuestsNvmeChipAsItsKernelGaveIt) {
+    UseCapture(qtest::DataPath("hwmon/guest").c_str());
+    std::map<std::string, double> raw;
+    std::ifstream lines(qtest::DataPath("hwmon/guest/raw.txt"));
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t colon = line.find(": "), underscore = line.rfind('_');
+        if (line.compare(0, 2, "==") == 0 || colon == std::string::npos || underscore == std::string::npos) continue;
+        const std::string item = line.substr(underscore + 1, colon - underscore - 1);
+        if (item != "label") raw[item] = std::stod(line.substr(colon + 2)) / 1000;
+    }
+    ASSERT_EQ(raw.size(), 5u);  // input, min, max, crit, alarm
+    auto info = Hwmon();
+    ASSERT_EQ(info->quantity, 1u);
+    const HWMON_SENSOR& s = info->sensor[0];
+    EXPECT_STREQ(s.Chip, "nvme");
+    EXPECT_STREQ(s.Label, "Composite");
+    EXPECT_STREQ(s.Device, "/sys/devices/pci0000:00/0000:00:08.0/nvme/nvme0");
+    EXPECT_DOUBLE_EQ(s.Value, raw["input"]);
+    EXPECT_DOUBLE_EQ(s.Min, raw["min"]);
+    EXPECT_DOUBLE_EQ(s.Max, raw["max"]);
+    EXPECT_DOUBLE_EQ(s.Crit, raw["crit"]);
+    EXPECT_EQ((s.Flags & HWMON_ALARM) != 0, raw["alarm"] != 0);
+    // A later poll: the five files, once each.
+    const std::size_t mark = machine->accesses().size();
+    Hwmon();
+    const auto opened = OpenedSince(mark);
+    EXPECT_EQ(opened.size(), 5u);
+    for (const auto& [path, count] : opened) EXPECT_EQ(count, 1) << path;
 }
 
 }  // namespace

@@ -70,6 +70,10 @@ void NodeExporter(const char* program) {
     std::string reply;
     for (int tries = 0; tries < 300 && reply.empty(); ++tries) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (::waitpid(child, nullptr, WNOHANG) == child) {
+            std::printf("node_exporter: %s ended before it answered\n", program);
+            return;
+        }
         reply = Scrape(port);
     }
     if (reply.empty()) {

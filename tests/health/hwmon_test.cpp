@@ -110,6 +110,9 @@ TEST_F(HwmonTest, ALaterPollReadsEachFileOnceAndListsNothing) {
     }
     EXPECT_EQ(inputs, info->quantity);
     EXPECT_EQ(alarms, 17u);
+    // With the limits and hysteresis: NVMe 5, two coretemp chips 12 each, the Super I/O's
+    // voltages 16, fans 9 and temperatures 12.
+    EXPECT_EQ(opened.size(), 66u);
     EXPECT_EQ(machine->still_open(), std::vector<std::string>{});
 
     // After release the chips are listed again: their names are read once more.

@@ -163,6 +163,10 @@ public:
     int GetMemDevManufacturer(int n, char* result, unsigned int length);
     int GetMemDevLocator(int n, char* result, unsigned int length);
     int GetProperMemDev(char* DeviceLocator);
+    // Memory device n's (1-based) device locator, bank locator, serial and part number, for
+    // joining another source to it; each null where the device lacks it. False when there is
+    // no device n. The texts are views of the table, valid as long as the reader.
+    bool GetMemDevStrings(int n, const char* (&texts)[4]);
     int GetMemoryTotalSize();  // megabytes, saturating at the largest int
     int GetMemoryInformation(LocalMemInfo* buffer);
     // Every bank GetMemoryInformation would describe, past the 16 its record holds: 0, or -1

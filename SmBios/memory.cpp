@@ -285,6 +285,15 @@ int SmBios::GetMemDevLocator(int n, char* result, unsigned int length) {
     return CopyItemString(device.get(), kDeviceLocator, result, length);
 }
 
+bool SmBios::GetMemDevStrings(int n, const char* (&texts)[4]) {
+    // SMBIOS 7.18: the serial and part number strings follow from 2.3 on.
+    constexpr int kFields[4] = {kDeviceLocator, kBankLocator, 0x18, 0x1A};
+    FoundItem device = GetOccurrence(TYPE_MEMORY_DEVICE, n);
+    if (!device) return false;
+    for (int k = 0; k < 4; ++k) texts[k] = device->GetFieldString(kFields[k]);
+    return true;
+}
+
 int SmBios::GetProperMemDev(char* DeviceLocator) {
     if (!DeviceLocator) return 0;
     for (int k = 1; k <= kMaxOccurrence; ++k) {

@@ -24,7 +24,13 @@ int release(void);
 /* Health: what the kernel itself knows of the machine's health, without a BMC. `command` is
  * one of HEALTH_HWMON, HEALTH_EDAC, HEALTH_DISK; `buffer` is that command's record, zeroed by
  * the caller. 0, -1 (unknown command, or the source is not available), or 1 while another
- * GetHealthInfo call runs. */
+ * GetHealthInfo call runs.
+ *   HEALTH_HWMON  HWMON_INFO: the kernel's hardware-monitoring inputs (/sys/class/hwmon) in
+ *                 base units with their limits, alarm and fault bits, each named by its chip
+ *                 and the chip's device path; -1 when the kernel has no chip with an input.
+ *   HEALTH_EDAC   EDAC_INFO: corrected and uncorrected memory errors per controller and per
+ *                 DIMM (/sys/devices/system/edac/mc), each DIMM joined to its SMBIOS memory
+ *                 device; -1 when no EDAC driver is loaded (not the same as no errors). */
 int GetHealthInfo(unsigned long command, LPVOID buffer);
 
 /* Thresholds */

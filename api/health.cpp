@@ -3,13 +3,16 @@
 #include "api/health.h"
 
 #include "api/exports.h"
+#include "api/health_types.h"
+#include "health/hwmon.h"
 #include "process/state.h"
 
 namespace qarvel {
 namespace {
 
 const HealthCommand kHealthCommands[] = {
-    {0, 0, nullptr},  // no command 0: keeps the table non-empty until the first source lands
+    {HEALTH_HWMON, sizeof(HWMON_INFO), FillHwmon},
+    {HEALTH_EDAC, sizeof(EDAC_INFO), FillEdac},
 };
 
 }  // namespace

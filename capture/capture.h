@@ -85,6 +85,7 @@ void capture_smbios(Capture& c);  // smbios.bin
 void capture_pci(Capture& c);     // pci/BB:DD.F
 void capture_disks(Capture& c);   // proc/ide/..., dev/hdX.img, dev/hdX.serial
 void capture_ipmi(Capture& c);    // ipmi/sdr.bin, ipmi/fru0.bin, ipmi/bmc.conf
+void capture_health(Capture& c);  // sys/class/hwmon/..., sys/devices/system/edac/mc/...
 
 // A file read whole through the platform; false with `error` set.
 bool read_platform_file(const std::string& path, std::string& bytes, std::string& error);

@@ -16,6 +16,7 @@
 #include <set>
 
 #include "capture/capture.h"
+#include "capture/sysmirror.h"
 #include "platform/platform.h"
 #include "storage/identify.h"
 #include "storage/storage.h"
@@ -167,76 +168,6 @@ void CaptureImage(Capture& c, int fd, const std::string& name, Walk walk, std::u
     std::string error;
     if (!c.out.write_sparse("dev/" + name + ".img", size, pieces, error)) c.manifest.missing("dev/" + name + ".img", error);
 }
-
-// Copies sysfs paths into sys/..., every link met on the way kept as a link, so that the
-// replay resolves each path (".." after a link included) to the same file.
-class SysMirror {
-public:
-    explicit SysMirror(Capture& c) : c_(c) {}
-
-    // The real path behind `path`, with the links on the way written down.
-    std::string follow(const std::string& path, int depth = 0) {
-        std::string real;
-        std::size_t start = 0;
-        while (start <= path.size()) {
-            std::size_t slash = path.find('/', start);
-            if (slash == std::string::npos) slash = path.size();
-            const std::string part = path.substr(start, slash - start);
-            start = slash + 1;
-            if (part.empty() || part == ".") continue;
-            if (part == "..") {
-                real.erase(real.rfind('/') == std::string::npos ? 0 : real.rfind('/'));
-                continue;
-            }
-            std::string next = real + "/" + part, target;
-            if (depth < kMostLinks && platform::read_link(next.c_str(), target)) {
-                link(next, target);
-                next = follow(target[0] == '/' ? target : real + "/" + target, depth + 1);
-            }
-            real = next;
-        }
-        return real.empty() ? "/" : real;
-    }
-
-    // A file, when there is one (the library reads many that a given disk lacks).
-    void file(const std::string& path) {
-        const std::string real = follow(path);
-        if (!Inside(real) || !done_.insert(real).second) return;
-        std::string bytes, error;
-        if (read_platform_file(real, bytes, error))
-            c_.write(real.substr(1), bytes);
-        else if (errno != ENOENT && errno != EISDIR)
-            c_.manifest.missing(real.substr(1), error);
-    }
-
-    // A directory's entries by name: links as links, directories as (empty) directories.
-    void listing(const std::string& path) {
-        const std::string real = follow(path);
-        std::vector<std::string> names;
-        if (!Inside(real) || !platform::list_directory(real.c_str(), names)) return;
-        for (const std::string& name : names) {
-            const std::string child = real + "/" + name;
-            std::string target, error;
-            if (platform::read_link(child.c_str(), target))
-                link(child, target);
-            else if (platform::directory_exists(child.c_str()) && !c_.out.write_directory(child.substr(1), error))
-                c_.manifest.missing(child.substr(1), error);
-        }
-    }
-
-private:
-    static constexpr int kMostLinks = 40;  // as the kernel's own limit on nested links
-    static bool Inside(const std::string& path) { return path.compare(0, 5, "/sys/") == 0; }
-
-    void link(const std::string& path, const std::string& target) {
-        std::string error;
-        if (Inside(path) && done_.insert(path).second && !c_.out.write_link(path.substr(1), target, error))
-            c_.manifest.missing(path.substr(1), error);
-    }
-
-    Capture& c_;
-    std::set<std::string> done_;
-};
 
 // What the /sys/block source reads of one disk: its attributes, its SCSI device, the host
 // adapter's parent and controller, an NVMe controller and a virtio function.

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     capture::Manifest manifest;
     capture::Capture c{out, manifest};
     for (auto part : {capture::capture_load, capture::capture_kernel, capture::capture_smbios, capture::capture_pci, capture::capture_disks,
-                      capture::capture_ipmi})
+                      capture::capture_ipmi, capture::capture_health})
         part(c);
     if (!out.write("MANIFEST", manifest.text(QARVEL_VERSION, now), error)) {
         std::fprintf(stderr, "qarvel capture: %s\n", error.c_str());

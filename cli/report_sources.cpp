@@ -1,6 +1,8 @@
 // Which method of each subsystem answered the reads above it.
 #include "cli/report.h"
 
+#include <utility>
+
 namespace cli {
 
 void report_sources(const Library& library, Printer& out) {
@@ -20,6 +22,12 @@ void report_sources(const Library& library, Printer& out) {
             out.field(subsystem.name, name);
         else
             out.field(subsystem.name, "none");
+    }
+    // The health sources are named only where they answered: a machine without them reports
+    // as it did before they existed.
+    for (const auto& subsystem : {std::pair<int, const char*>{SOURCE_HWMON, "hwmon"}, {SOURCE_EDAC, "edac"}}) {
+        char name[64] = {};
+        if (source_name(subsystem.first, name, sizeof name) == 0) out.field(subsystem.second, name);
     }
 }
 

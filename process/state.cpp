@@ -49,6 +49,10 @@ int ResetProcessState(Reset what) {
             s.sensorPages.clear();
         }
     }
+    {
+        std::lock_guard<std::mutex> lock(s.healthLock);
+        s.hwmon.Clear();
+    }
     if (what == Reset::Everything) {
         std::lock_guard<std::mutex> lock(s.usageLock);
         std::memset(s.cp_time, 0, sizeof s.cp_time);

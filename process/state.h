@@ -20,6 +20,7 @@
 #include "IPMI/conversion.h"
 #include "IPMI/transport.h"
 #include "api/types.h"
+#include "health/hwmon.h"
 #include "process/source.h"
 
 class SmBios;
@@ -53,6 +54,11 @@ struct ProcessState {
     // Which source answered the last probe of each subsystem (SOURCE_SMBIOS...), and why the
     // ones before it did not. Written under that subsystem's lock; GetSourceName reads it.
     ProbeRecord sources[SOURCE_DISK_HEALTH + 1];
+
+    // The hardware-monitoring chips as listed (health/hwmon.h), and the lock of the health
+    // sources; release lists the chips again.
+    HwmonChips hwmon;
+    std::mutex healthLock;
 
     // Busy flags: 0 free, 1 while an export of the family runs (see BusyFlag in api/exports.h).
     struct BusyFlags {

@@ -626,7 +626,67 @@ def arch_checks(name, arch, results, tree, bmc):
         return ["Qarvel.so in the guest (-) and Qarvel-sim.so on its capture (+) differ:"] + \
             list(difflib.unified_diff(guest, host, "guest", "replay", lineterm="", n=1))
     checks.append(check(prefix + "capture.replay", capture_replay))
+    checks.append(check(prefix + "hwmon.sensors",
+                        lambda: check_hwmon(report, read_text(os.path.join(results, "hwmon.txt")))))
     return checks
+
+
+# The hwmon kinds: the report's Kind, and what a raw number is divided by (sysfs-interface.rst).
+HWMON_KINDS = {"temp": (1, 1000), "in": (2, 1000), "fan": (3, 1), "curr": (4, 1000), "power": (5, 1000000),
+               "energy": (6, 1000000), "humidity": (7, 1000)}
+HWMON_LIMITS = {"input": "Value", "min": "Min", "max": "Max", "lcrit": "LowCrit", "crit": "Crit",
+                "emergency": "Emergency"}
+
+
+def check_hwmon(report, raw):
+    """Every hwmon input the guest's kernel has, as the guest read it (hwmon.txt: "hwmonN
+    DEVICE ATTRIBUTE VALUE" lines), against the report's [hwmon] section: each exactly once,
+    under its chip's device and name, with its value and limits."""
+    if raw is None:
+        return "the guest wrote no hwmon.txt"
+    chips, inputs = {}, {}
+    for line in raw.splitlines():
+        words = line.split(" ", 3)
+        if len(words) < 4:
+            continue
+        chip, device, attribute, value = words
+        if attribute == "name":
+            chips[chip] = (device, value)
+            continue
+        match = re.match(r"([a-z]+)(\d+)_(\w+)$", attribute)
+        if match and match.group(1) in HWMON_KINDS:
+            inputs.setdefault((chip, match.group(1) + match.group(2)), {})[match.group(3)] = value
+    want = {}
+    for (chip, name), attributes in inputs.items():
+        if "input" not in attributes or chip not in chips:
+            continue
+        device, chip_name = chips[chip]
+        kind, scale = HWMON_KINDS[re.match(r"[a-z]+", name).group(0)]
+        fields = {"Chip": chip_name, "Label": attributes.get("label", name), "Kind": str(kind)}
+        for item, field in HWMON_LIMITS.items():
+            if item in attributes:
+                fields[field] = "%.2f" % (int(attributes[item]) / scale)
+        want[(device, name)] = fields
+    section = report.get("hwmon", {})
+    got = {}
+    for index in range(int(section.get("quantity", "0"))):
+        prefix = "sensor[%d]." % index
+        key = (section.get(prefix + "Device"), section.get(prefix + "Input"))
+        if key in got:
+            return "sensor %s %s reported twice" % key
+        got[key] = {k[len(prefix):]: v for k, v in section.items() if k.startswith(prefix)}
+    if not want:
+        return "the guest's kernel showed no hwmon input"
+    problems = []
+    for key, fields in sorted(want.items()):
+        if key not in got:
+            problems.append("%s %s: not reported" % key)
+            continue
+        for field, value in fields.items():
+            if got[key].get(field) != value:
+                problems.append("%s %s: %s=%s, the guest read %s" % (key + (field, got[key].get(field), value)))
+    problems += ["%s %s: reported, but the guest has no such input" % key for key in sorted(set(got) - set(want))]
+    return problems
 
 
 def without_usage(text):

@@ -28,5 +28,6 @@ int main(int argc, char** argv) {
                                      {"disks", current_server::write_disks},
                                      {"processor times and memory use", sample_server::write_load},
                                      {"BMC", sample_server::write_bmc},
+                                     {"hwmon chips and EDAC", current_server::write_health},
                                  });
 }

@@ -10,6 +10,7 @@ namespace current_server {
 bool write_smbios(const std::string& dir);
 bool write_pci(const std::string& dir);
 bool write_disks(const std::string& dir);
+bool write_health(const std::string& dir);  // hwmon chips and EDAC
 
 }  // namespace current_server
 

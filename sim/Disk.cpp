@@ -305,9 +305,15 @@ bool SysfsTree::save(const std::string& capture_directory, std::string& error) c
 }
 
 void describe_ata_port(SysfsTree& tree, const std::string& pci, int port) {
-    std::string ata = pci_directory(pci) + "/ata" + std::to_string(port);
-    tree.files[ata + "/uevent"] = "DEVTYPE=ata_port\n";
-    tree.files[ata + "/ata_port/ata" + std::to_string(port) + "/port_no"] = "1\n";
+    // As Debian's 6.1 kernel lays a port out (tests/data/disks/qemu-6.1/): the ataN device
+    // has neither bus nor class, so its uevent is empty; the port's class device ata_port/ataN
+    // under it is what marks it, also listed in /sys/class/ata_port.
+    const std::string name = "ata" + std::to_string(port);
+    const std::string ata = pci_directory(pci) + "/" + name;
+    tree.files[ata + "/uevent"] = "";
+    tree.files[ata + "/ata_port/" + name + "/uevent"] = "";
+    tree.links[ata + "/ata_port/" + name + "/device"] = ata;
+    tree.links["/sys/class/ata_port/" + name] = ata + "/ata_port/" + name;
 }
 
 void describe_disk(SysfsTree& tree, const SysfsDisk& disk) {
@@ -340,6 +346,7 @@ void describe_disk(SysfsTree& tree, const SysfsDisk& disk) {
     }
     std::string host_name = "host" + std::to_string(disk.host);
     std::string host = parent + "/" + host_name;
+    tree.files[host + "/uevent"] = "DEVTYPE=scsi_host\n";
     tree.files[host + "/scsi_host/" + host_name + "/proc_name"] = disk.driver + "\n";
     tree.links[host + "/scsi_host/" + host_name + "/device"] = host;
     tree.links["/sys/class/scsi_host/" + host_name] = host + "/scsi_host/" + host_name;

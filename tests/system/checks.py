@@ -273,6 +273,58 @@ def partition_name(disk, number):
     return "/dev/%s%s%d" % (disk, "p" if disk[-1].isdigit() else "", number)
 
 
+IDE_POSITIONS = ("Primary Master", "Primary Slave", "Secondry Master", "Secondry Slave")
+
+
+def kernel_disk_view(results):
+    """{model without blanks: (kind, position)} as the kernel places each ATA disk: "ide" behind
+    ata_piix (the position from the port's rank among the function's ports and the device
+    number), "sata" behind ahci (the SCSI address)."""
+    drivers, ports = {}, {}
+    for line in (read_text(os.path.join(results, "block", "controllers")) or "").splitlines():
+        words = line.split()
+        if len(words) >= 2:
+            drivers[words[0]] = words[1]
+            ports[words[0]] = sorted((w for w in words[2:] if re.match(r"ata\d+$", w)), key=lambda w: int(w[3:]))
+    view = {}
+    for line in (read_text(os.path.join(results, "block", "paths")) or "").splitlines():
+        words = line.split()
+        if len(words) != 2:
+            continue
+        parts = words[1].split("/")
+        at = next((i for i, part in enumerate(parts) if re.match(r"ata\d+$", part)), None)
+        address = next((p for p in parts if re.match(r"\d+:\d+:\d+:\d+$", p)), None)
+        if at is None or address is None:
+            continue
+        function = parts[at - 1]
+        if drivers.get(function) == "ata_piix":
+            position = 2 * ports[function].index(parts[at]) + int(address.split(":")[2])
+            view[words[0]] = ("ide", IDE_POSITIONS[position] if position < 4 else address)
+        elif drivers.get(function) == "ahci":
+            view[words[0]] = ("sata", address)
+    return view
+
+
+def check_controllers(report, results):
+    view = kernel_disk_view(results)
+    storage = report.get("IDE drives", {})
+    count = int(storage.get("quantityIDE", "0") or 0) + int(storage.get("quantitySCSI", "0") or 0)
+    listed = {storage.get("driveArray[%d].model" % i, "").replace(" ", ""):
+              (storage.get("driveArray[%d].ControllerType" % i), storage.get("driveArray[%d].ControllerNo" % i))
+              for i in range(count)}
+    problems = []
+    for model in (machines.DISKS["ide"]["model"], machines.DISKS["ahci"]["model"], machines.OUTPUT_MODEL):
+        key = model.replace(" ", "")
+        if key not in view:
+            problems.append("the kernel shows no ATA disk %s" % model)
+        elif listed.get(key) != view[key]:
+            problems.append("%s: library (kind, position) %s, kernel %s" % (model, listed.get(key), view[key]))
+    ide = sum(1 for kind, _ in view.values() if kind == "ide")
+    if storage.get("quantityIDE") != str(ide):
+        problems.append("quantityIDE %s, the kernel has %d disks behind ata_piix" % (storage.get("quantityIDE"), ide))
+    return problems
+
+
 # ---------------------------------------------------------------- IPMI against what the BMC holds
 
 def sdr_records(path):
@@ -499,6 +551,10 @@ def arch_checks(name, arch, results, tree, bmc):
                 problems.append("%s: library %s, guest (serial, bytes) %s" % (disk["model"], listed.get(disk["model"]), want))
         return problems
     checks.append(check(prefix + "disks.drives", drives))
+
+    def controllers():
+        return check_controllers(report, results)
+    checks.append(check(prefix + "disks.controllers", controllers))
 
     def partitions():
         section = report.get("partitions", {})

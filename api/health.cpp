@@ -3,13 +3,14 @@
 #include "api/health.h"
 
 #include "api/exports.h"
+#include "api/health_types.h"
 #include "process/state.h"
 
 namespace qarvel {
 namespace {
 
 const HealthCommand kHealthCommands[] = {
-    {0, 0, nullptr},  // no command 0: keeps the table non-empty until the first source lands
+    {HEALTH_DISK, sizeof(DiskHealthInformation), FillDiskHealth},
 };
 
 }  // namespace

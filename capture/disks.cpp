@@ -302,6 +302,7 @@ void CaptureBlockDisks(Capture& c) {
 void capture_disks(Capture& c) {
     if (!platform::directory_exists("/proc/ide")) {
         CaptureBlockDisks(c);
+        capture_disk_health(c);
         return;
     }
     std::vector<std::string> drives;
@@ -328,6 +329,7 @@ void capture_disks(Capture& c) {
         }
         platform::close(fd);
     }
+    capture_disk_health(c);
 }
 
 }  // namespace capture

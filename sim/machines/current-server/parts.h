@@ -10,6 +10,8 @@ namespace current_server {
 bool write_smbios(const std::string& dir);
 bool write_pci(const std::string& dir);
 bool write_disks(const std::string& dir);
+// The disks' answers to the health commands (dev/NAME.smart-data...); after write_disks.
+bool write_health(const std::string& dir);
 
 }  // namespace current_server
 

@@ -3,7 +3,10 @@
 unpacks what it handed out into OUT: the sysfs subset behind the disks and smartctl's view of
 each disk (raw command bytes, system calls, JSON).
 
-  collect.py --kernel build/system-kernel --out OUT
+  collect.py --kernel build/system-kernel --out OUT [--build build/i386]
+
+With --build, the guest also runs that build's qarvel-capture (whose dev/ files hold each
+disk's answers to the health commands, byte for byte) and disk-health-bench beside smartctl.
 
 Run QEMU only under `flock /work/guest.lock` (or the lock of the machine you are on).
 """
@@ -27,6 +30,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--kernel", required=True)
     parser.add_argument("--out", required=True)
+    parser.add_argument("--build")
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix="qarvel-collect-")
     root = os.path.join(work, "root")
@@ -40,6 +44,12 @@ def main():
         system_test.copy_into(root, program, "/usr/sbin/" + os.path.basename(program))
         for library in system_test.shared_libraries(program):
             system_test.copy_into(root, library)
+    if args.build:
+        for name in ("qarvel-capture", "disk-health-bench", "Qarvel.so"):
+            program = os.path.join(args.build, name)
+            system_test.copy_into(root, program, "/usr/sbin/" + name)
+            for library in system_test.shared_libraries(program):
+                system_test.copy_into(root, library)
     initramfs = os.path.join(work, "initramfs.cpio")
     with open(initramfs, "wb") as out:
         names = subprocess.run(["find", "."], cwd=root, check=True, capture_output=True).stdout

@@ -82,6 +82,8 @@ void report_devices(const Library& library, Printer& out);
 void report_usage(const Library& library, Printer& out);
 void report_ipmi(const Library& library, Printer& out);
 void report_fru(const Library& library, Printer& out);
+// The disks' health (GetHealthInfo HEALTH_DISK), only when it answered.
+void report_disk_health(const Library& library, Printer& out);
 // Which method answered for SMBIOS, IPMI, PCI and disks: printed last, after every read.
 void report_sources(const Library& library, Printer& out);
 

@@ -325,6 +325,89 @@ def check_controllers(report, results):
     return problems
 
 
+def smartctl_outputs(text):
+    """{kernel name: smartctl's JSON} from the smart command's '## NAME' blocks."""
+    found, name, lines = {}, None, []
+    for line in (text or "").splitlines() + ["## "]:
+        if line.startswith("## "):
+            if name and lines:
+                try:
+                    found[name] = json.loads("\n".join(lines))
+                except ValueError:
+                    pass
+            name, lines = line[3:].strip(), []
+        else:
+            lines.append(line)
+    return found
+
+
+def json_disk_health(text):
+    """The entries of the JSON report's disk health section, by device name."""
+    try:
+        sections = json.loads(text or "")["sections"]
+    except (ValueError, KeyError, TypeError):
+        return {}
+    for section in sections:
+        if section.get("section") == "disk health":
+            return {d.get("DeviceName"): d for d in section.get("record", {}).get("disk", [])}
+    return {}
+
+
+def compare_disk_health(entry, smart):
+    """Lines naming each value of one disk's entry that is not what smartctl read."""
+    problems = []
+
+    def same(what, got, want):
+        if got != want:
+            problems.append("%s: library %r, smartctl %r" % (what, got, want))
+    if entry.get("Status") != "read":
+        return ["status %r" % entry.get("Status")]
+    nvme = smart.get("nvme_smart_health_information_log")
+    if nvme is not None:
+        same("temperature", entry.get("Temperature"), nvme["temperature"])
+        same("critical warning", int(entry.get("criticalWarning", "-1").split()[0], 16), nvme["critical_warning"])
+        for field, key in (("availableSpare", "available_spare"), ("spareThreshold", "available_spare_threshold"),
+                           ("percentageUsed", "percentage_used"),
+                           ("warningTemperatureMinutes", "warning_temp_time"),
+                           ("criticalTemperatureMinutes", "critical_comp_time")):
+            same(field, entry.get(field), nvme[key])
+        for field, key in (("dataUnitsRead", "data_units_read"), ("dataUnitsWritten", "data_units_written"),
+                           ("PowerOnHours", "power_on_hours"), ("powerCycles", "power_cycles"),
+                           ("unsafeShutdowns", "unsafe_shutdowns"), ("mediaErrors", "media_errors"),
+                           ("errorLogEntries", "num_err_log_entries")):
+            same(field, int(entry.get(field, "-1")), nvme[key])
+        same("overall", entry.get("Overall"), "passed" if smart["smart_status"]["passed"] else "FAILING")
+        return problems
+    same("overall", entry.get("Overall"), "passed" if smart["smart_status"]["passed"] else "FAILING")
+    same("temperature", entry.get("Temperature"), smart.get("temperature", {}).get("current"))
+    same("power-on hours", int(entry.get("PowerOnHours", "-1")), smart.get("power_on_time", {}).get("hours"))
+    table = smart.get("ata_smart_attributes", {}).get("table", [])
+    got = [(a["id"], a["current"], a["worst"], a["threshold"], int(a["flags"], 16), int(a["raw"]))
+           for a in entry.get("attribute", [])]
+    want = [(a["id"], a["value"], a["worst"], a["thresh"], a["flags"]["value"], a["raw"]["value"]) for a in table]
+    same("attributes (id, current, worst, threshold, flags, raw)", got, want)
+    return problems
+
+
+def check_health(out, disks):
+    """The JSON report's disk health against smartctl -j -H -A run right after it, for the
+    PIIX, AHCI and NVMe disks."""
+    health = json_disk_health(read_text(os.path.join(out, "json.txt")))
+    smart = smartctl_outputs(read_text(os.path.join(out, "smart.txt")))
+    problems = []
+    for key, disk in machines.DISKS.items():
+        name = disks.get(disk["model"], (None,))[0]
+        if not name:
+            problems.append("the guest has no disk %s" % disk["model"])
+        elif "/dev/" + name not in health:
+            problems.append("%s (%s): no disk health entry" % (name, key))
+        elif name not in smart:
+            problems.append("%s (%s): no smartctl JSON" % (name, key))
+        else:
+            problems += ["%s (%s): %s" % (name, key, p) for p in compare_disk_health(health["/dev/" + name], smart[name])]
+    return problems
+
+
 # ---------------------------------------------------------------- IPMI against what the BMC holds
 
 def sdr_records(path):
@@ -555,6 +638,10 @@ def arch_checks(name, arch, results, tree, bmc):
     def controllers():
         return check_controllers(report, results)
     checks.append(check(prefix + "disks.controllers", controllers))
+
+    def health():
+        return check_health(out, disks)
+    checks.append(check(prefix + "disks.health", health))
 
     def partitions():
         section = report.get("partitions", {})

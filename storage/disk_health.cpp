@@ -116,7 +116,7 @@ int SgIoCommand(int fd, const AtaRegisters& in, std::uint8_t* data, AtaRegisters
     if (data) {
         // Check condition without the ATA registers is a refusal (ILLEGAL REQUEST, ABORTED).
         if (io.status != 0 && !returned) return EIO;
-        if (io.resid < 0 || static_cast<std::size_t>(io.resid) > 0) return ENODATA;
+        if (io.resid != 0) return ENODATA;  // fewer bytes than the sector asked for
         return 0;
     }
     if (!returned) return io.status != 0 ? EIO : ENODATA;

@@ -20,8 +20,10 @@
 #define HEALTH_DISK_MOST        24 /* as many as INFO_STORAGE lists */
 #define HEALTH_DISK_ATTRIBUTES  30 /* the SMART data page holds 30 attribute slots */
 
-/* DiskHealthInformation.Flags, set by the caller: read a disk that is in standby or sleep as
- * well, which spins it up. Without it such a disk gets CHECK POWER MODE and nothing else. */
+/* DiskHealthInformation.Flags, set by the caller: read a disk that is in standby as well,
+ * which spins it up. Without it such a disk gets CHECK POWER MODE and nothing else. (A disk in
+ * sleep mode cannot be asked anything without a reset that wakes it: libata does that for any
+ * command, so no poll can leave it asleep.) */
 #define HEALTH_DISK_WAKE 0x1u
 
 /* DiskHealth.Kind */
@@ -33,10 +35,9 @@
 #define DISK_HEALTH_READ            0 /* read: the fields below hold what the disk said */
 #define DISK_HEALTH_NOT_AVAILABLE   1 /* the library reads no health from this kind of disk */
 #define DISK_HEALTH_STANDBY         2 /* spun down (CHECK POWER MODE), left so: nothing else sent */
-#define DISK_HEALTH_SLEEP           3 /* asleep, left so (CHECK POWER MODE failed as a sleeping disk does) */
-#define DISK_HEALTH_NO_SMART        4 /* IDENTIFY: the disk has no SMART */
-#define DISK_HEALTH_SMART_DISABLED  5 /* IDENTIFY: SMART is there but switched off */
-#define DISK_HEALTH_FAILED          6 /* the device or a command failed; Errno tells why */
+#define DISK_HEALTH_NO_SMART        3 /* IDENTIFY: the disk has no SMART */
+#define DISK_HEALTH_SMART_DISABLED  4 /* IDENTIFY: SMART is there but switched off */
+#define DISK_HEALTH_FAILED          5 /* the device or a command failed; Errno tells why */
 
 /* DiskHealth.Overall: SMART RETURN STATUS, or the NVMe critical warning byte */
 #define DISK_OVERALL_UNKNOWN 0

@@ -32,6 +32,10 @@ int release(void);
  *                 DIMM (/sys/devices/system/edac/mc), each DIMM joined to its SMBIOS memory
  *                 device; -1 when no EDAC driver is loaded (not the same as no errors). */
 int GetHealthInfo(unsigned long command, LPVOID buffer);
+/* HEALTH_DISK (DiskHealthInformation, api/health_types.h): one entry per disk INFO_STORAGE
+ * lists from /sys/block, in its order. A disk in standby is asked CHECK POWER MODE and nothing
+ * else, and reported as DISK_HEALTH_STANDBY; to read it all the same (which spins it up), set
+ * HEALTH_DISK_WAKE in the record's Flags before the call. */
 
 /* Thresholds */
 int GetAllThresholdInfo(LPVOID buffer);

@@ -13,6 +13,7 @@ namespace {
 const HealthCommand kHealthCommands[] = {
     {HEALTH_HWMON, sizeof(HWMON_INFO), FillHwmon},
     {HEALTH_EDAC, sizeof(EDAC_INFO), FillEdac},
+    {HEALTH_DISK, sizeof(DiskHealthInformation), FillDiskHealth},
 };
 
 }  // namespace

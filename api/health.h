@@ -16,6 +16,9 @@ struct HealthCommand {
 // The rows, in api/health.cpp.
 const HealthCommand* FindHealthCommand(unsigned long command);
 
+// HEALTH_DISK: DiskHealthInformation (api/health_disk.cpp).
+int FillDiskHealth(void* record);
+
 }  // namespace qarvel
 
 #endif  // QARVEL_API_HEALTH_H

@@ -86,6 +86,9 @@ void capture_pci(Capture& c);     // pci/BB:DD.F
 void capture_disks(Capture& c);   // proc/ide/..., dev/hdX.img, dev/hdX.serial
 void capture_ipmi(Capture& c);    // ipmi/sdr.bin, ipmi/fru0.bin, ipmi/bmc.conf
 void capture_health(Capture& c);  // sys/class/hwmon/..., sys/devices/system/edac/mc/...
+// dev/NAME.power-mode, .ata-identify, .smart-status, .smart-data, .smart-thresholds,
+// dev/nvmeN.nvme-health; called by capture_disks after the disks.
+void capture_disk_health(Capture& c);
 
 // A file read whole through the platform; false with `error` set.
 bool read_platform_file(const std::string& path, std::string& bytes, std::string& error);

@@ -235,6 +235,7 @@ void CaptureBlockDisks(Capture& c) {
 void capture_disks(Capture& c) {
     if (!platform::directory_exists("/proc/ide")) {
         CaptureBlockDisks(c);
+        capture_disk_health(c);
         return;
     }
     std::vector<std::string> drives;
@@ -261,6 +262,7 @@ void capture_disks(Capture& c) {
         }
         platform::close(fd);
     }
+    capture_disk_health(c);
 }
 
 }  // namespace capture

@@ -201,6 +201,7 @@ int main(int argc, char** argv) {
         cli::report_ipmi(library, out);
         cli::report_fru(library, out);
         cli::report_health(library, out);
+        cli::report_disk_health(library, out);
         cli::report_sources(library, out);
         if (out.missed() > 0) {
             std::fprintf(stderr, "qarvel: %s lacks %d of the exports the report calls\n", library_path.c_str(),

@@ -90,6 +90,8 @@ void report_ipmi(const Library& library, Printer& out);
 void report_fru(const Library& library, Printer& out);
 // The kernel's hwmon sensors and EDAC counts, each only where its source answered.
 void report_health(const Library& library, Printer& out);
+// The disks' health (GetHealthInfo HEALTH_DISK), only when it answered.
+void report_disk_health(const Library& library, Printer& out);
 // Which method answered for SMBIOS, IPMI, PCI and disks: printed last, after every read.
 void report_sources(const Library& library, Printer& out);
 

@@ -1,6 +1,7 @@
 #include "sim/Disk.h"
 
 #include <fcntl.h>
+#include <scsi/sg.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,8 @@
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
+
+#include "sim/DiskHealth.h"
 
 namespace sim {
 
@@ -112,6 +115,8 @@ long IdeDiskNode::read(std::uint64_t offset, void* buffer, std::size_t count) {
 long long IdeDiskNode::size() const { return static_cast<long long>(image_->size()); }
 
 int IdeDiskNode::ioctl(unsigned long request, void* argument) {
+    if (request == SG_IO && health_) return answer_sg_io(*health_, argument);
+    if ((request == kDriveCmd || request == kDriveTask) && health_) return answer_drive_ioctl(*health_, request, argument);
     if (request != HDIO_GET_IDENTITY) return Node::ioctl(request, argument);
     if (!identity_) return -EINVAL;
     auto block = identify_block(*identity_);
@@ -120,17 +125,18 @@ int IdeDiskNode::ioctl(unsigned long request, void* argument) {
 }
 
 void add_block_device(Machine& machine, const std::string& name, std::shared_ptr<const DiskImage> image,
-                      std::optional<AtaIdentity> identity) {
-    machine.add_device("/dev/" + name, [image, identity] { return std::make_shared<IdeDiskNode>(image, identity); });
+                      std::optional<AtaIdentity> identity, std::shared_ptr<AtaHealth> health) {
+    machine.add_device("/dev/" + name,
+                       [image, identity, health] { return std::make_shared<IdeDiskNode>(image, identity, health); });
 }
 
 void add_ide_disk(Machine& machine, char letter, std::shared_ptr<const DiskImage> image,
-                  std::optional<std::string> serial) {
+                  std::optional<std::string> serial, std::shared_ptr<AtaHealth> health) {
     std::optional<AtaIdentity> identity;
     // The classic drives' identify data holds the serial number, space filled even when
     // it is empty.
     if (serial) identity = AtaIdentity{serial->empty() ? std::string(20, ' ') : *serial, "", ""};
-    add_block_device(machine, std::string("hd") + letter, std::move(image), identity);
+    add_block_device(machine, std::string("hd") + letter, std::move(image), identity, std::move(health));
 }
 
 void add_ide_proc(Machine& machine, char letter, const std::string& media, const std::string& model,
@@ -305,9 +311,15 @@ bool SysfsTree::save(const std::string& capture_directory, std::string& error) c
 }
 
 void describe_ata_port(SysfsTree& tree, const std::string& pci, int port) {
-    std::string ata = pci_directory(pci) + "/ata" + std::to_string(port);
-    tree.files[ata + "/uevent"] = "DEVTYPE=ata_port\n";
-    tree.files[ata + "/ata_port/ata" + std::to_string(port) + "/port_no"] = "1\n";
+    // As Debian's 6.1 kernel lays a port out (tests/data/disks/qemu-6.1/): the ataN device
+    // has neither bus nor class, so its uevent is empty; the port's class device ata_port/ataN
+    // under it is what marks it, also listed in /sys/class/ata_port.
+    const std::string name = "ata" + std::to_string(port);
+    const std::string ata = pci_directory(pci) + "/" + name;
+    tree.files[ata + "/uevent"] = "";
+    tree.files[ata + "/ata_port/" + name + "/uevent"] = "";
+    tree.links[ata + "/ata_port/" + name + "/device"] = ata;
+    tree.links["/sys/class/ata_port/" + name] = ata + "/ata_port/" + name;
 }
 
 void describe_disk(SysfsTree& tree, const SysfsDisk& disk) {
@@ -340,6 +352,7 @@ void describe_disk(SysfsTree& tree, const SysfsDisk& disk) {
     }
     std::string host_name = "host" + std::to_string(disk.host);
     std::string host = parent + "/" + host_name;
+    tree.files[host + "/uevent"] = "DEVTYPE=scsi_host\n";
     tree.files[host + "/scsi_host/" + host_name + "/proc_name"] = disk.driver + "\n";
     tree.links[host + "/scsi_host/" + host_name + "/device"] = host;
     tree.links["/sys/class/scsi_host/" + host_name] = host + "/scsi_host/" + host_name;

@@ -17,6 +17,8 @@
 
 namespace sim {
 
+struct AtaHealth;
+
 constexpr std::size_t kSectorSize = 512;
 
 class DiskImage {
@@ -73,10 +75,13 @@ std::array<std::uint8_t, kSectorSize> identify_block(const std::string& serial);
 
 // A block device (/dev/hdX, /dev/sdX...): the disk's bytes; the identify request is
 // answered when the drive has identify data and fails with EINVAL otherwise.
+// With `health`, it also answers the ATA commands of SG_IO and of the classic HDIO_DRIVE_CMD
+// and HDIO_DRIVE_TASK (sim/DiskHealth.h); without, they fail as on a device that takes none.
 class IdeDiskNode : public Node {
 public:
-    IdeDiskNode(std::shared_ptr<const DiskImage> image, std::optional<AtaIdentity> identity)
-        : image_(std::move(image)), identity_(std::move(identity)) {}
+    IdeDiskNode(std::shared_ptr<const DiskImage> image, std::optional<AtaIdentity> identity,
+                std::shared_ptr<AtaHealth> health = nullptr)
+        : image_(std::move(image)), identity_(std::move(identity)), health_(std::move(health)) {}
     long read(std::uint64_t offset, void* buffer, std::size_t count) override;
     long long size() const override;
     int ioctl(unsigned long request, void* argument) override;
@@ -84,15 +89,17 @@ public:
 private:
     std::shared_ptr<const DiskImage> image_;
     std::optional<AtaIdentity> identity_;
+    std::shared_ptr<AtaHealth> health_;
 };
 
-// Serves `image` as /dev/<name>, answering identify with `identity` when given.
+// Serves `image` as /dev/<name>, answering identify with `identity` when given, and the
+// health commands with `health`.
 void add_block_device(Machine& machine, const std::string& name, std::shared_ptr<const DiskImage> image,
-                      std::optional<AtaIdentity> identity);
+                      std::optional<AtaIdentity> identity, std::shared_ptr<AtaHealth> health = nullptr);
 
-// Serves `image` as /dev/hd<letter>.
+// Serves `image` as /dev/hd<letter>, answering the health commands with `health`.
 void add_ide_disk(Machine& machine, char letter, std::shared_ptr<const DiskImage> image,
-                  std::optional<std::string> serial);
+                  std::optional<std::string> serial, std::shared_ptr<AtaHealth> health = nullptr);
 // The drive's directory /proc/ide/ide<N>/hd<letter>/ with its media, model and capacity
 // (in sectors) files, each ending in a newline as the kernel writes them.
 void add_ide_proc(Machine& machine, char letter, const std::string& media, const std::string& model,

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "sim/Disk.h"
+#include "sim/DiskHealth.h"
 #include "sim/Bmc.h"
 #include "sim/Machine.h"
 #include "sim/Pci.h"
@@ -259,7 +260,9 @@ bool load_disks(const fs::path& dir, Machine& machine, std::string& error) {
         if (serial) {
             while (!serial->empty() && (serial->back() == '\n' || serial->back() == '\r')) serial->pop_back();
         }
-        add_ide_disk(machine, letter, image, serial);
+        std::shared_ptr<AtaHealth> health;
+        if (!load_ata_health(dir / "dev", std::string("hd") + letter, health, error)) return false;
+        add_ide_disk(machine, letter, image, serial, health);
     }
     return true;
 }
@@ -310,10 +313,12 @@ bool load_block_devices(const fs::path& dir, Machine& machine, std::string& erro
             auto field = [&block](std::size_t offset, std::size_t length) { return block->substr(offset, length); };
             identity = AtaIdentity{field(20, 20), field(46, 8), field(54, 40)};
         }
-        add_block_device(machine, name, image, identity);
+        std::shared_ptr<AtaHealth> health;
+        if (!load_ata_health(dir / "dev", name, health, error)) return false;
+        add_block_device(machine, name, image, identity, health);
     }
     if (ec) error = "dev/: " + ec.message();
-    return !ec;
+    return !ec && load_nvme_health(dir, machine, error);
 }
 
 // kernel: the kernel the captured machine ran, as blank-separated words: "classic" or

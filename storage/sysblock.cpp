@@ -142,17 +142,20 @@ bool DescribeScsi(const std::string& block, BlockDisk& disk) {
     std::string parent = "/sys/class/scsi_host/host" + std::to_string(address[0]) + "/device/..";
     std::string devtype = UeventValue(parent, "DEVTYPE");
     std::copy(address, address + 4, disk.place);
-    if (devtype == "ata_port") {
+    // libata's port device ataN has neither bus nor class, so the kernel writes nothing into
+    // its uevent; what it does make is the port's class directory ata_port/ataN under it.
+    std::vector<std::string> ports;
+    platform::list_directory((parent + "/ata_port").c_str(), ports);
+    const long long ata_port = ports.size() == 1 ? AtaPortNumber(ports[0]) : -1;
+    if (ata_port >= 0) {
         std::string controller = parent + "/..";
         disk.controller = UeventValue(controller, "PCI_SLOT_NAME");
         disk.controller_path = controller;
         disk.ide = PciClass(controller) == kIdeClass;
         disk.ControllerType = disk.ide ? "ide" : "sata";
-        std::vector<std::string> ports;
-        platform::list_directory((parent + "/ata_port").c_str(), ports);
         // ATA port of the controller, then device number (master 0, slave 1) as libata
         // gives it in the target number.
-        disk.place[0] = ports.size() == 1 ? AtaPortNumber(ports[0]) : -1;
+        disk.place[0] = ata_port;
         disk.place[1] = address[2];
         disk.place[2] = address[3];
         disk.place[3] = 0;

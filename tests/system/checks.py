@@ -273,6 +273,141 @@ def partition_name(disk, number):
     return "/dev/%s%s%d" % (disk, "p" if disk[-1].isdigit() else "", number)
 
 
+IDE_POSITIONS = ("Primary Master", "Primary Slave", "Secondry Master", "Secondry Slave")
+
+
+def kernel_disk_view(results):
+    """{model without blanks: (kind, position)} as the kernel places each ATA disk: "ide" behind
+    ata_piix (the position from the port's rank among the function's ports and the device
+    number), "sata" behind ahci (the SCSI address)."""
+    drivers, ports = {}, {}
+    for line in (read_text(os.path.join(results, "block", "controllers")) or "").splitlines():
+        words = line.split()
+        if len(words) >= 2:
+            drivers[words[0]] = words[1]
+            ports[words[0]] = sorted((w for w in words[2:] if re.match(r"ata\d+$", w)), key=lambda w: int(w[3:]))
+    view = {}
+    for line in (read_text(os.path.join(results, "block", "paths")) or "").splitlines():
+        words = line.split()
+        if len(words) != 2:
+            continue
+        parts = words[1].split("/")
+        at = next((i for i, part in enumerate(parts) if re.match(r"ata\d+$", part)), None)
+        address = next((p for p in parts if re.match(r"\d+:\d+:\d+:\d+$", p)), None)
+        if at is None or address is None:
+            continue
+        function = parts[at - 1]
+        if drivers.get(function) == "ata_piix":
+            position = 2 * ports[function].index(parts[at]) + int(address.split(":")[2])
+            view[words[0]] = ("ide", IDE_POSITIONS[position] if position < 4 else address)
+        elif drivers.get(function) == "ahci":
+            view[words[0]] = ("sata", address)
+    return view
+
+
+def check_controllers(report, results):
+    view = kernel_disk_view(results)
+    storage = report.get("IDE drives", {})
+    count = int(storage.get("quantityIDE", "0") or 0) + int(storage.get("quantitySCSI", "0") or 0)
+    listed = {storage.get("driveArray[%d].model" % i, "").replace(" ", ""):
+              (storage.get("driveArray[%d].ControllerType" % i), storage.get("driveArray[%d].ControllerNo" % i))
+              for i in range(count)}
+    problems = []
+    for model in (machines.DISKS["ide"]["model"], machines.DISKS["ahci"]["model"], machines.OUTPUT_MODEL):
+        key = model.replace(" ", "")
+        if key not in view:
+            problems.append("the kernel shows no ATA disk %s" % model)
+        elif listed.get(key) != view[key]:
+            problems.append("%s: library (kind, position) %s, kernel %s" % (model, listed.get(key), view[key]))
+    ide = sum(1 for kind, _ in view.values() if kind == "ide")
+    if storage.get("quantityIDE") != str(ide):
+        problems.append("quantityIDE %s, the kernel has %d disks behind ata_piix" % (storage.get("quantityIDE"), ide))
+    return problems
+
+
+def smartctl_outputs(text):
+    """{kernel name: smartctl's JSON} from the smart command's '## NAME' blocks."""
+    found, name, lines = {}, None, []
+    for line in (text or "").splitlines() + ["## "]:
+        if line.startswith("## "):
+            if name and lines:
+                try:
+                    found[name] = json.loads("\n".join(lines))
+                except ValueError:
+                    pass
+            name, lines = line[3:].strip(), []
+        else:
+            lines.append(line)
+    return found
+
+
+def json_disk_health(text):
+    """The entries of the JSON report's disk health section, by device name."""
+    try:
+        sections = json.loads(text or "")["sections"]
+    except (ValueError, KeyError, TypeError):
+        return {}
+    for section in sections:
+        if section.get("section") == "disk health":
+            return {d.get("DeviceName"): d for d in section.get("record", {}).get("disk", [])}
+    return {}
+
+
+def compare_disk_health(entry, smart):
+    """Lines naming each value of one disk's entry that is not what smartctl read."""
+    problems = []
+
+    def same(what, got, want):
+        if got != want:
+            problems.append("%s: library %r, smartctl %r" % (what, got, want))
+    if entry.get("Status") != "read":
+        return ["status %r" % entry.get("Status")]
+    nvme = smart.get("nvme_smart_health_information_log")
+    if nvme is not None:
+        same("temperature", entry.get("Temperature"), nvme["temperature"])
+        same("critical warning", int(entry.get("criticalWarning", "-1").split()[0], 16), nvme["critical_warning"])
+        for field, key in (("availableSpare", "available_spare"), ("spareThreshold", "available_spare_threshold"),
+                           ("percentageUsed", "percentage_used"),
+                           ("warningTemperatureMinutes", "warning_temp_time"),
+                           ("criticalTemperatureMinutes", "critical_comp_time")):
+            same(field, entry.get(field), nvme[key])
+        for field, key in (("dataUnitsRead", "data_units_read"), ("dataUnitsWritten", "data_units_written"),
+                           ("PowerOnHours", "power_on_hours"), ("powerCycles", "power_cycles"),
+                           ("unsafeShutdowns", "unsafe_shutdowns"), ("mediaErrors", "media_errors"),
+                           ("errorLogEntries", "num_err_log_entries")):
+            same(field, int(entry.get(field, "-1")), nvme[key])
+        same("overall", entry.get("Overall"), "passed" if smart["smart_status"]["passed"] else "FAILING")
+        return problems
+    same("overall", entry.get("Overall"), "passed" if smart["smart_status"]["passed"] else "FAILING")
+    same("temperature", entry.get("Temperature"), smart.get("temperature", {}).get("current"))
+    same("power-on hours", int(entry.get("PowerOnHours", "-1")), smart.get("power_on_time", {}).get("hours"))
+    table = smart.get("ata_smart_attributes", {}).get("table", [])
+    got = [(a["id"], a["current"], a["worst"], a["threshold"], int(a["flags"], 16), int(a["raw"]))
+           for a in entry.get("attribute", [])]
+    want = [(a["id"], a["value"], a["worst"], a["thresh"], a["flags"]["value"], a["raw"]["value"]) for a in table]
+    same("attributes (id, current, worst, threshold, flags, raw)", got, want)
+    return problems
+
+
+def check_health(out, disks):
+    """The JSON report's disk health against smartctl -j -H -A run right after it, for the
+    PIIX, AHCI and NVMe disks."""
+    health = json_disk_health(read_text(os.path.join(out, "json.txt")))
+    smart = smartctl_outputs(read_text(os.path.join(out, "smart.txt")))
+    problems = []
+    for key, disk in machines.DISKS.items():
+        name = disks.get(disk["model"], (None,))[0]
+        if not name:
+            problems.append("the guest has no disk %s" % disk["model"])
+        elif "/dev/" + name not in health:
+            problems.append("%s (%s): no disk health entry" % (name, key))
+        elif name not in smart:
+            problems.append("%s (%s): no smartctl JSON" % (name, key))
+        else:
+            problems += ["%s (%s): %s" % (name, key, p) for p in compare_disk_health(health["/dev/" + name], smart[name])]
+    return problems
+
+
 # ---------------------------------------------------------------- IPMI against what the BMC holds
 
 def sdr_records(path):
@@ -499,6 +634,14 @@ def arch_checks(name, arch, results, tree, bmc):
                 problems.append("%s: library %s, guest (serial, bytes) %s" % (disk["model"], listed.get(disk["model"]), want))
         return problems
     checks.append(check(prefix + "disks.drives", drives))
+
+    def controllers():
+        return check_controllers(report, results)
+    checks.append(check(prefix + "disks.controllers", controllers))
+
+    def health():
+        return check_health(out, disks)
+    checks.append(check(prefix + "disks.health", health))
 
     def partitions():
         section = report.get("partitions", {})

@@ -35,7 +35,7 @@ import openipmi  # noqa: E402
 ARCHES = ("i386", "x86_64")
 # Guest programs run after the report, in order; each is a shell fragment in commands/. The
 # capture comes first, so that it holds the BMC as the report saw it (the watchdog above all).
-COMMANDS = ("capture", "watchdog", "wdstop", "json")
+COMMANDS = ("capture", "watchdog", "wdstop", "json", "smart")
 # Every QEMU runs under this limit (seconds): a boot takes 10 s idle, 35 s under load.
 BOOT_TIMEOUT = 150
 
@@ -122,6 +122,10 @@ def prepare(build):
             copy_into(root, program, "/qarvel/%s/%s" % (arch, name))
             for library in shared_libraries(program):
                 copy_into(root, library)
+    # smartctl, which the disks' health is checked against, with the libraries it needs.
+    copy_into(root, "/usr/sbin/smartctl")
+    for library in shared_libraries("/usr/sbin/smartctl"):
+        copy_into(root, library)
     initramfs = os.path.join(assets, "initramfs.cpio")
     with open(initramfs, "wb") as out:
         names = subprocess.run(["find", "."], cwd=root, check=True, capture_output=True).stdout

@@ -153,7 +153,7 @@ bool write_disks(const std::string& dir) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return false;
     }
-    return true;
+    return write_disk_health(dir);
 }
 
 }  // namespace current_server

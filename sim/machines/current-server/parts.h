@@ -11,6 +11,8 @@ bool write_smbios(const std::string& dir);
 bool write_pci(const std::string& dir);
 bool write_disks(const std::string& dir);
 bool write_health(const std::string& dir);  // hwmon chips and EDAC
+// The disks' answers to the health commands (dev/NAME.smart-data...); after write_disks.
+bool write_disk_health(const std::string& dir);
 
 }  // namespace current_server
 

@@ -372,7 +372,12 @@ void describe_disk(SysfsTree& tree, const SysfsDisk& disk) {
     }
     if (disk.bus == SysfsDisk::Bus::Virtio) {
         std::string virtio = controller + "/" + disk.controller;
+        // The virtio bus's own attributes (drivers/virtio/virtio.c): `device` is a file, the
+        // virtio device id (2, a block device), not a link as for the other buses.
         tree.files[virtio + "/uevent"] = "DRIVER=virtio_blk\nMODALIAS=virtio:d00000002v00001AF4\n";
+        tree.files[virtio + "/device"] = "0x0002\n";
+        tree.files[virtio + "/vendor"] = "0x1af4\n";
+        tree.files[virtio + "/modalias"] = "virtio:d00000002v00001AF4\n";
         describe_block(tree, disk, virtio + "/block/" + disk.name, virtio);
         tree.files[virtio + "/block/" + disk.name + "/serial"] = disk.serial + "\n";
         return;

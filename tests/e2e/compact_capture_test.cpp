@@ -17,11 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string TempName(const std::string& name) {
-    std::string dir = fs::temp_directory_path() / ("qarvel-e2e-" + name + "-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    return dir;
-}
+using e2e::TempName;
 
 // Every regular file below `dir` (links are not followed): its apparent size against the
 // bytes it occupies. A file smaller than one block of the file system cannot be sparse.

@@ -1,8 +1,8 @@
-// The disks. On a classic kernel the /proc/ide tree, and for each disk a sparse image holding
+// The disks. On a classic kernel the /proc/ide tree, and for each disk a compact image holding
 // the sectors with partition tables (master and extended boot records) and its serial
 // number. On a current kernel the /sys/block files the library reads (links kept, so paths
 // with ".." resolve as on the machine), each disk's identify block where it answers, and a
-// sparse image holding the sectors the partition walk reads (boot records, GPT headers and
+// compact image holding the sectors the partition walk reads (boot records, GPT headers and
 // entry arrays, primary and backup).
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,6 +18,7 @@
 #include "capture/capture.h"
 #include "capture/sysmirror.h"
 #include "platform/platform.h"
+#include "sim/compact_image.h"
 #include "storage/identify.h"
 #include "storage/storage.h"
 #include "storage/sysblock.h"
@@ -163,10 +164,10 @@ void CaptureImage(Capture& c, int fd, const std::string& name, Walk walk, std::u
             if (link.type == 0) break;
         }
     }
-    std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>> pieces;
-    for (const auto& [lba, bytes] : sectors) pieces.push_back({lba * sector, bytes});
+    // Compact: a sparse file of the disk's size is terabytes to any tool that does not keep holes.
     std::string error;
-    if (!c.out.write_sparse("dev/" + name + ".img", size, pieces, error)) c.manifest.missing("dev/" + name + ".img", error);
+    const std::string image = sim::encode_compact(size, static_cast<std::uint32_t>(sector), sectors);
+    if (!c.out.write("dev/" + name + ".img", image, error)) c.manifest.missing("dev/" + name + ".img", error);
 }
 
 // What the /sys/block source reads of one disk: its attributes, its SCSI device, the host

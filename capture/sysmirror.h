@@ -42,14 +42,16 @@ public:
         return real.empty() ? "/" : real;
     }
 
-    // A file, when there is one (the library reads many that a given disk lacks).
+    // A file, when there is one (the library reads many that a given disk lacks). A path
+    // through a file names none: a virtio device's `device` is its device id, not the link
+    // to a parent that it is on the other buses, so its "device/uevent" is not there to miss.
     void file(const std::string& path) {
         const std::string real = follow(path);
         if (!Inside(real) || !done_.insert(real).second) return;
         std::string bytes, error;
         if (read_platform_file(real, bytes, error))
             c_.write(real.substr(1), bytes);
-        else if (errno != ENOENT && errno != EISDIR)
+        else if (errno != ENOENT && errno != EISDIR && errno != ENOTDIR)
             c_.manifest.missing(real.substr(1), error);
     }
 

@@ -1,8 +1,12 @@
 #include "cli/report.h"
 
+#include "cli/report_typed.h"
+
 #include <dlfcn.h>
 
 #include <cmath>
+#include <cstdint>
+#include <optional>
 #include <nlohmann/json.hpp>
 
 namespace cli {
@@ -84,6 +88,20 @@ Json& Place(Json& record, const std::string& path) {
     return *at;
 }
 
+// A whole number stays a JSON integer (sizes in bytes, frequencies in hertz); others are reals.
+Json TypedValue(std::optional<double> value) {
+    if (!value) return nullptr;
+    if (*value == std::floor(*value) && std::fabs(*value) < 9007199254740992.0)  // 2^53
+        return static_cast<std::int64_t>(*value);
+    return *value;
+}
+
+// The typed values of a field beside it: "MaxSpeed" gives "MaxSpeed_hz".
+void PlaceTyped(Json& record, const std::string& path, const std::string& text) {
+    for (const Conversion* conversion : ConversionsOf(path))
+        Place(record, path + "_" + conversion->unit) = TypedValue(conversion->parse(text));
+}
+
 }  // namespace
 
 void Printer::finish() {
@@ -104,14 +122,21 @@ void Printer::finish() {
         switch (e.kind) {
             case Entry::Result: (*current)["calls"].push_back({{"call", e.name}, {"result", e.integer}}); break;
             case Entry::Missing: (*current)["missing"].push_back(e.name); break;
-            case Entry::Text: Place((*current)["record"], e.name) = e.text; break;
-            case Entry::Integer: Place((*current)["record"], e.name) = e.integer; break;
+            case Entry::Text:
+                Place((*current)["record"], e.name) = e.text;
+                PlaceTyped((*current)["record"], e.name, e.text);
+                break;
+            case Entry::Integer:
+                Place((*current)["record"], e.name) = e.integer;
+                PlaceTyped((*current)["record"], e.name, std::to_string(e.integer));
+                break;
             // As the text shows it: two decimals.
             case Entry::Real: Place((*current)["record"], e.name) = std::round(e.real * 100) / 100; break;
             default: break;
         }
     }
-    std::string text = Json{{"report", "qarvel"}, {"sections", sections}}.dump(2);
+    std::string text =
+        Json{{"report", "qarvel"}, {"schema_version", kJsonSchemaVersion}, {"sections", sections}}.dump(2);
     std::fprintf(out_, "%s\n", text.c_str());
 }
 

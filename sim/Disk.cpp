@@ -1,5 +1,7 @@
 #include "sim/Disk.h"
 
+#include "sim/loader.h"
+
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/stat.h>
@@ -64,6 +66,12 @@ bool SparseDisk::save(const std::string& path, std::string& error) const {
     return ok;
 }
 
+bool SparseDisk::save_compact(const std::string& path, std::string& error) const {
+    if (write_file(path, encode_compact(size_, kSectorSize, sectors_))) return true;
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+}
+
 // --- image files -------------------------------------------------------------------------
 
 std::shared_ptr<FileDisk> FileDisk::open(const std::string& path, std::string& error) {
@@ -74,7 +82,21 @@ std::shared_ptr<FileDisk> FileDisk::open(const std::string& path, std::string& e
         if (fd >= 0) ::close(fd);
         return nullptr;
     }
-    return std::shared_ptr<FileDisk>(new FileDisk(fd, static_cast<std::uint64_t>(st.st_size)));
+    std::shared_ptr<FileDisk> disk(new FileDisk(fd, static_cast<std::uint64_t>(st.st_size)));
+    char start[sizeof kCompactMagic];
+    if (::pread64(fd, start, sizeof start, 0) != static_cast<ssize_t>(sizeof start) || !is_compact(start, sizeof start))
+        return disk;
+    CompactLayout layout;
+    auto read = [fd](std::uint64_t offset, void* buffer, std::size_t count) {
+        return static_cast<long>(::pread64(fd, buffer, count, static_cast<off64_t>(offset)));
+    };
+    if (!read_compact_layout(read, disk->size_, layout, error)) {
+        error = "cannot read the disk image " + path + ": " + error;
+        return nullptr;
+    }
+    disk->size_ = layout.disk_size;
+    disk->compact_ = std::move(layout);
+    return disk;
 }
 
 FileDisk::~FileDisk() { ::close(fd_); }
@@ -82,8 +104,33 @@ FileDisk::~FileDisk() { ::close(fd_); }
 long FileDisk::read(std::uint64_t offset, void* buffer, std::size_t count) const {
     if (offset >= size_) return 0;
     count = static_cast<std::size_t>(std::min<std::uint64_t>(count, size_ - offset));
-    ssize_t n = ::pread64(fd_, buffer, count, static_cast<off64_t>(offset));
-    return n < 0 ? -errno : static_cast<long>(n);
+    if (!compact_) {
+        ssize_t n = ::pread64(fd_, buffer, count, static_cast<off64_t>(offset));
+        return n < 0 ? -errno : static_cast<long>(n);
+    }
+    // Piece by piece: the part of a run, or the zeros up to the next run.
+    const std::vector<CompactRun>& runs = compact_->runs;
+    const std::uint64_t sector = compact_->sector_size;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    for (std::size_t done = 0; done < count;) {
+        const std::uint64_t at = offset + done;
+        auto next = std::upper_bound(runs.begin(), runs.end(), at / sector,
+                                     [](std::uint64_t s, const CompactRun& run) { return s < run.first; });
+        std::size_t n = count - done;
+        if (next != runs.begin() && at < (std::prev(next)->first + std::prev(next)->count) * sector) {
+            const CompactRun& run = *std::prev(next);
+            const std::uint64_t within = at - run.first * sector;
+            n = static_cast<std::size_t>(std::min<std::uint64_t>(n, run.count * sector - within));
+            ssize_t got = ::pread64(fd_, out + done, n, static_cast<off64_t>(run.data_offset + within));
+            if (got < 0) return -errno;
+            if (static_cast<std::size_t>(got) != n) return -EIO;  // the file shrank under us
+        } else {
+            if (next != runs.end()) n = static_cast<std::size_t>(std::min<std::uint64_t>(n, next->first * sector - at));
+            std::memset(out + done, 0, n);
+        }
+        done += n;
+    }
+    return static_cast<long>(count);
 }
 
 // --- the block device --------------------------------------------------------------------
@@ -337,7 +384,12 @@ void describe_disk(SysfsTree& tree, const SysfsDisk& disk) {
     }
     if (disk.bus == SysfsDisk::Bus::Virtio) {
         std::string virtio = controller + "/" + disk.controller;
+        // The virtio bus's own attributes (drivers/virtio/virtio.c): `device` is a file, the
+        // virtio device id (2, a block device), not a link as for the other buses.
         tree.files[virtio + "/uevent"] = "DRIVER=virtio_blk\nMODALIAS=virtio:d00000002v00001AF4\n";
+        tree.files[virtio + "/device"] = "0x0002\n";
+        tree.files[virtio + "/vendor"] = "0x1af4\n";
+        tree.files[virtio + "/modalias"] = "virtio:d00000002v00001AF4\n";
         describe_block(tree, disk, virtio + "/block/" + disk.name, virtio);
         tree.files[virtio + "/block/" + disk.name + "/serial"] = disk.serial + "\n";
         return;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sim/Machine.h"
+#include "sim/compact_image.h"
 #include "storage/identify.h"
 
 namespace sim {
@@ -39,6 +40,8 @@ public:
     std::size_t sectors_held() const { return sectors_.size(); }
     // Writes the image as a sparse file: only the sectors held take room on disk.
     bool save(const std::string& path, std::string& error) const;
+    // Writes the image in the compact form (sim/compact_image.h): the sectors held and the size.
+    bool save_compact(const std::string& path, std::string& error) const;
 
 private:
     std::uint64_t size_;
@@ -46,7 +49,8 @@ private:
 };
 
 // A disk image file, read with pread when the library reads: nothing is loaded up front,
-// so a sparse file of any size costs nothing.
+// so a sparse file of any size costs nothing. A compact image (sim/compact_image.h) is
+// recognised by its header; any other file is the raw disk.
 class FileDisk : public DiskImage {
 public:
     static std::shared_ptr<FileDisk> open(const std::string& path, std::string& error);
@@ -60,6 +64,7 @@ private:
     FileDisk(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
     int fd_;
     std::uint64_t size_;
+    std::optional<CompactLayout> compact_;
 };
 
 // The strings of an ATA identify block (ATA8-ACS 7.16.7), each space filled.

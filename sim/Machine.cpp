@@ -178,6 +178,13 @@ std::vector<std::string> FileTree::list(const std::string& raw) const {
     return {names.begin(), names.end()};
 }
 
+bool FileTree::through_file(const std::string& path) const {
+    const std::string resolved = links_.empty() ? path : resolve(path);
+    for (std::size_t slash = resolved.find('/', 1); slash != std::string::npos; slash = resolved.find('/', slash + 1))
+        if (files_.count(resolved.substr(0, slash))) return true;
+    return false;
+}
+
 const std::string* FileTree::content(const std::string& path, std::uint64_t now) const {
     auto file = files_.find(links_.empty() ? path : resolve(path));
     if (file == files_.end() || file->second.empty()) return nullptr;
@@ -254,7 +261,7 @@ std::shared_ptr<Node> Machine::open(const std::string& path, int& error) {
             return std::make_shared<BytesNode>(std::string(bytes.begin(), bytes.end()));
         }
     }
-    error = files.is_directory(path) ? EISDIR : ENOENT;
+    error = files.is_directory(path) ? EISDIR : files.through_file(path) ? ENOTDIR : ENOENT;
     return nullptr;
 }
 

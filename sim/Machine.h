@@ -91,6 +91,9 @@ public:
     std::string resolve(const std::string& path) const;
     // The target of the link that `path` itself names (its directories resolved first).
     bool link_target(const std::string& path, std::string& target) const;
+    // Whether a directory on the way to `path` is a file ("virtio1/device/uevent" where
+    // "device" is the virtio device id): opening it fails with ENOTDIR, as on the kernel.
+    bool through_file(const std::string& path) const;
     // Content at the given time, or null when there is no such file.
     const std::string* content(const std::string& path, std::uint64_t now_microseconds) const;
 

@@ -17,11 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string TempName(const std::string& name) {
-    std::string dir = fs::temp_directory_path() / ("qarvel-e2e-" + name + "-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    return dir;
-}
+using e2e::TempName;
 
 std::string Read(const std::string& path) {
     std::ifstream in(path);

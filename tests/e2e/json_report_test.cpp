@@ -30,10 +30,18 @@ std::vector<std::pair<std::string, std::vector<std::string>>> Sections(const std
     return sections;
 }
 
+// A typed value set beside its text ("MaxSpeed_hz" beside "MaxSpeed"): the text report has
+// no line of its own for it.
+bool TypedKey(const Json& object, const std::string& key) {
+    std::size_t underscore = key.rfind('_');
+    return underscore != std::string::npos && object.contains(key.substr(0, underscore));
+}
+
 // A JSON record back as the text report's FIELD=value lines.
 void Flatten(const Json& value, const std::string& path, std::vector<std::string>& out) {
     if (value.is_object()) {
-        for (const auto& [key, item] : value.items()) Flatten(item, path.empty() ? key : path + "." + key, out);
+        for (const auto& [key, item] : value.items())
+            if (!TypedKey(value, key)) Flatten(item, path.empty() ? key : path + "." + key, out);
     } else if (value.is_array()) {
         for (std::size_t i = 0; i < value.size(); ++i) Flatten(value[i], path + "[" + std::to_string(i) + "]", out);
     } else if (value.is_string()) {

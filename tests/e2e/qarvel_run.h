@@ -39,12 +39,19 @@ inline Outcome RunQarvel(const std::string& arguments, const std::string& prefix
     return run;
 }
 
+// A path of this process under the temporary directory, with nothing there.
+inline std::string TempName(const std::string& name) {
+    std::string dir = std::filesystem::temp_directory_path() / ("qarvel-e2e-" + name + "-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    return dir;
+}
+
 // A fresh copy of a machine directory to change, under the temporary directory ("" when it
 // cannot be made).
 inline std::string CopyMachine(const std::string& from, const std::string& name) {
-    std::string dir = std::filesystem::temp_directory_path() / ("qarvel-e2e-" + name + "-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
-    // The disk images are sparse files of the disks' full size: cp keeps their holes.
+    std::string dir = TempName(name);
+    // A disk image may be a raw one of the disk's full size (captures before the compact
+    // form): cp keeps its holes.
     std::string command = "cp -a --sparse=always '" + from + "' '" + dir + "'";
     if (std::system(command.c_str()) != 0) return "";
     return dir;

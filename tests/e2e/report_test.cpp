@@ -21,9 +21,10 @@ std::string Run(const std::string& command, int& status) {
     return output;
 }
 
-void CheckReport(const std::string& machine, const std::string& golden) {
+// `options` "--json " for the JSON document, whose golden file is report.json.
+void CheckReport(const std::string& machine, const std::string& golden, const std::string& options = "") {
     int status = -1;
-    std::string report = Run(std::string(QARVEL_CLI) + " --machine '" + machine + "'", status);
+    std::string report = Run(std::string(QARVEL_CLI) + " " + options + "--machine '" + machine + "'", status);
     ASSERT_EQ(status, 0);
     if (const char* update = std::getenv("QARVEL_UPDATE_GOLDEN"); update && *update == '1') {
         std::ofstream(golden) << report;
@@ -44,11 +45,24 @@ TEST(Report, CurrentServer) {
     CheckReport(QARVEL_CURRENT_MACHINE, QARVEL_SOURCE_DIR "/sim/machines/current-server/report.txt");
 }
 
+TEST(Report, SampleServerJson) {
+    CheckReport(QARVEL_SAMPLE_MACHINE, QARVEL_SOURCE_DIR "/sim/machines/sample-server/report.json", "--json ");
+}
+
+TEST(Report, CurrentServerJson) {
+    CheckReport(QARVEL_CURRENT_MACHINE, QARVEL_SOURCE_DIR "/sim/machines/current-server/report.json", "--json ");
+}
+
 class CapturedReport : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(CapturedReport, MatchesGolden) {
     std::string dir = std::string(QARVEL_TEST_DATA) + "/realdata/smbios/" + GetParam();
     CheckReport(dir, dir + "/report.txt");
+}
+
+TEST_P(CapturedReport, JsonMatchesGolden) {
+    std::string dir = std::string(QARVEL_TEST_DATA) + "/realdata/smbios/" + GetParam();
+    CheckReport(dir, dir + "/report.json", "--json ");
 }
 
 INSTANTIATE_TEST_SUITE_P(RealMachines, CapturedReport,

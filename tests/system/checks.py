@@ -247,9 +247,30 @@ EXTENDED = {"5", "f", "85"}
 UNNAMED = {"c12a7328-f81f-11d2-ba4b-00a0c93ec93b"}
 
 
+def expand_compact(image, raw):
+    """Writes a capture's compact disk image (sim/README.md) as the raw disk, sparse."""
+    with open(image, "rb") as source, open(raw, "wb") as out:
+        magic, version, sector, size, runs, _ = struct.unpack("<8sIIQII", source.read(32))
+        if magic != b"QRVLDISK" or version != 1:
+            raise ValueError("%s: no compact image" % image)
+        out.truncate(size)
+        for _ in range(runs):
+            first, count, _ = struct.unpack("<QII", source.read(16))
+            out.seek(first * sector)
+            out.write(source.read(count * sector))
+
+
 def sfdisk_partitions(image, named_only=False):
     """sfdisk --dump of an image: [(partition number, size in bytes)], extended ones left out
-    (and, with named_only, the kinds the library does not report)."""
+    (and, with named_only, the kinds the library does not report). A capture's compact image is
+    read as the disk it describes."""
+    with open(image, "rb") as f:
+        compact = f.read(8) == b"QRVLDISK"
+    if compact:
+        with tempfile.TemporaryDirectory() as work:
+            raw = os.path.join(work, os.path.basename(image))
+            expand_compact(image, raw)
+            return sfdisk_partitions(raw, named_only)
     out = subprocess.run(["sfdisk", "--dump", image], capture_output=True, text=True, check=True).stdout
     partitions = []
     for line in out.splitlines():

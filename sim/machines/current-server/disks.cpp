@@ -137,7 +137,7 @@ bool write_disks(const std::string& dir) {
         sim::SparseDisk disk(drive.sysfs.sectors * sim::kSectorSize);
         drive.partition(disk);
         std::string error;
-        if (!disk.save(dir + "/dev/" + drive.sysfs.name + ".img", error)) {
+        if (!disk.save_compact(dir + "/dev/" + drive.sysfs.name + ".img", error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return false;
         }

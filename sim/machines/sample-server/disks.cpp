@@ -59,7 +59,7 @@ bool write_disks(const std::string& dir) {
         sim::SparseDisk disk(d.sectors * sim::kSectorSize);
         (d.letter == 'a' ? partition_hda : partition_hdb)(disk);
         std::string error;
-        if (!disk.save(dev + ".img", error)) {
+        if (!disk.save_compact(dev + ".img", error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return false;
         }

@@ -72,7 +72,9 @@ TEST_F(Exporter, ThousandScrapesThroughTwentyConnections) {
     EXPECT_EQ(Scrapes(20, 40), 800);
     const long after = process_->ResidentKiB();
     ASSERT_GT(settled, 0);
-    EXPECT_LT(after - settled, 1024) << "resident memory grew from " << settled << " KiB to " << after << " KiB";
+    // The allocator's per-thread arenas may still take a page here and there; anything kept
+    // per scrape (an exposition is 20 KB, the smallest record read 3 KB) would pass 2 MiB.
+    EXPECT_LT(after - settled, 2048) << "resident memory grew from " << settled << " KiB to " << after << " KiB";
 
     // The repository was read once; only the once-a-minute check of its timestamps may recur.
     const Discovery all = Requests(transcript());

@@ -169,12 +169,29 @@ HttpAnswer HttpConnection::Exchange(const std::string& request) {
     buffered_.erase(0, end + 4);
     std::sscanf(head.c_str(), "HTTP/1.%*d %d", &answer.status);
     long length = -1;
+    bool chunked = false;
     std::istringstream lines(head);
     std::string line;
     while (std::getline(lines, line)) {
         for (char& c : line) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (line.rfind("content-length:", 0) == 0) length = std::strtol(line.c_str() + 15, nullptr, 10);
         if (line.rfind("connection: close", 0) == 0) answer.keep_alive = false;
+        if (line.rfind("transfer-encoding: chunked", 0) == 0) chunked = true;
+    }
+    if (chunked) {  // other servers' large answers (Prometheus's, node_exporter's)
+        for (;;) {
+            std::size_t eol;
+            while ((eol = buffered_.find("\r\n")) == std::string::npos)
+                if (!fill()) return answer;
+            const std::size_t size = std::strtoul(buffered_.c_str(), nullptr, 16);
+            while (buffered_.size() < eol + 2 + size + 2)
+                if (!fill()) return answer;
+            answer.body += buffered_.substr(eol + 2, size);
+            buffered_.erase(0, eol + 2 + size + 2);
+            if (size == 0) break;
+        }
+        answer.complete = true;
+        return answer;
     }
     if (request.rfind("HEAD ", 0) == 0) length = 0;
     while (length >= 0 && buffered_.size() < static_cast<std::size_t>(length))

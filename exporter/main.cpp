@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/loading.h"
 #include "exporter/collection.h"
 #include "exporter/http.h"
 
@@ -146,18 +147,7 @@ int main(int argc, char** argv) {
     std::vector<exporter::Collector> chosen;
     if (!ChooseCollectors(collectors, chosen)) return 2;
 
-    if (machine) {
-        struct stat st;
-        const char* why = ::stat(machine, &st) != 0 ? std::strerror(errno)
-                          : !S_ISDIR(st.st_mode)    ? "not a directory"
-                                                    : nullptr;
-        if (why) {
-            std::fprintf(stderr, "qarvel-exporter: --machine %s: %s\n", machine, why);
-            return 1;
-        }
-        setenv("QARVEL_MACHINE", machine, 1);
-        if (library_path.empty()) library_path = QARVEL_SIM_LIBRARY;
-    }
+    if (machine && !cli::UseMachine("qarvel-exporter", machine, library_path, QARVEL_SIM_LIBRARY)) return 1;
     if (library_path.empty()) library_path = QARVEL_DEFAULT_LIBRARY;
     void* handle = dlopen(library_path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
@@ -167,13 +157,8 @@ int main(int argc, char** argv) {
     exporter::Library library(handle);
     // Standard output carries the exporter's own line ("listening on") alone: whatever the
     // library prints there itself goes to standard error.
-    std::fflush(stdout);
-    int own = ::dup(STDOUT_FILENO);
-    std::FILE* announce = own >= 0 ? ::fdopen(own, "w") : nullptr;
-    if (!announce || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-        std::fprintf(stderr, "qarvel-exporter: cannot set standard output aside: %s\n", std::strerror(errno));
-        return 1;
-    }
+    std::FILE* announce = cli::SetStandardOutputAside("qarvel-exporter");
+    if (!announce) return 1;
     exporter::Collection collection(library, chosen,
                                     std::chrono::milliseconds(static_cast<long long>(timeout * 1000)));
     if (!textfile.empty()) {

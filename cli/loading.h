@@ -12,6 +12,15 @@
 #include <cstring>
 #include <string>
 
+// The library loaded by default, and the simulated one that --machine defaults to: set by the
+// build for the build tree or the installation.
+#ifndef QARVEL_DEFAULT_LIBRARY
+#define QARVEL_DEFAULT_LIBRARY "Qarvel-sim.so"
+#endif
+#ifndef QARVEL_SIM_LIBRARY
+#define QARVEL_SIM_LIBRARY "Qarvel-sim.so"
+#endif
+
 namespace cli {
 
 // --machine DIR: the captured machine the simulated library serves (QARVEL_MACHINE), which

@@ -15,12 +15,6 @@
 #include "cli/loading.h"
 #include "cli/report.h"
 
-#ifndef QARVEL_DEFAULT_LIBRARY
-#define QARVEL_DEFAULT_LIBRARY "Qarvel-sim.so"
-#endif
-#ifndef QARVEL_SIM_LIBRARY
-#define QARVEL_SIM_LIBRARY "Qarvel-sim.so"
-#endif
 #ifndef QARVEL_CAPTURE
 #define QARVEL_CAPTURE "qarvel-capture"
 #endif

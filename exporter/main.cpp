@@ -17,13 +17,6 @@
 #include "exporter/collection.h"
 #include "exporter/http.h"
 
-#ifndef QARVEL_DEFAULT_LIBRARY
-#define QARVEL_DEFAULT_LIBRARY "Qarvel-sim.so"
-#endif
-#ifndef QARVEL_SIM_LIBRARY
-#define QARVEL_SIM_LIBRARY "Qarvel-sim.so"
-#endif
-
 namespace {
 
 const char kDefaultListen[] = "127.0.0.1:9842";

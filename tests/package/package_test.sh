@@ -60,7 +60,7 @@ fi
 # developer's build) places the documentation where no Debian package may, and is not linted.
 if [ "$prefix" = /usr ]; then
     if command -v lintian >/dev/null 2>&1; then
-        lintian --info --fail-on error,warning,info "$deb" >"$work/lintian.log" 2>&1 || {
+        lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 || {
             echo "lintian:"; cat "$work/lintian.log"; status=1; }
     else
         echo "lintian is not installed (tools/setup installs it)"; status=1

@@ -12,14 +12,9 @@
 #include <cstring>
 #include <string>
 
+#include "cli/loading.h"
 #include "cli/report.h"
 
-#ifndef QARVEL_DEFAULT_LIBRARY
-#define QARVEL_DEFAULT_LIBRARY "Qarvel-sim.so"
-#endif
-#ifndef QARVEL_SIM_LIBRARY
-#define QARVEL_SIM_LIBRARY "Qarvel-sim.so"
-#endif
 #ifndef QARVEL_CAPTURE
 #define QARVEL_CAPTURE "qarvel-capture"
 #endif
@@ -156,18 +151,7 @@ int main(int argc, char** argv) {
     if (first_command < argc && std::strcmp(argv[first_command], "capture") == 0)
         return capture(argc - first_command - 1, argv + first_command + 1, machine, library_path);
 
-    if (machine) {
-        struct stat st;
-        const char* why = ::stat(machine, &st) != 0 ? std::strerror(errno)
-                          : !S_ISDIR(st.st_mode)    ? "not a directory"
-                                                    : nullptr;
-        if (why) {
-            std::fprintf(stderr, "qarvel: --machine %s: %s\n", machine, why);
-            return 1;
-        }
-        setenv("QARVEL_MACHINE", machine, 1);
-        if (library_path.empty()) library_path = QARVEL_SIM_LIBRARY;
-    }
+    if (machine && !cli::UseMachine("qarvel", machine, library_path, QARVEL_SIM_LIBRARY)) return 1;
     if (library_path.empty()) library_path = QARVEL_DEFAULT_LIBRARY;
 
     LoadStatus load_status;
@@ -179,16 +163,8 @@ int main(int argc, char** argv) {
     cli::Library library(handle);
     // The JSON document alone goes to standard output: whatever the library prints there
     // itself goes to standard error instead.
-    std::FILE* document = stdout;
-    if (json) {
-        std::fflush(stdout);
-        int fd = ::dup(STDOUT_FILENO);
-        document = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
-        if (!document || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-            std::fprintf(stderr, "qarvel: cannot set standard output aside: %s\n", std::strerror(errno));
-            return 1;
-        }
-    }
+    std::FILE* document = json ? cli::SetStandardOutputAside("qarvel") : stdout;
+    if (!document) return 1;
     cli::Printer out(document, json ? cli::Printer::Format::Json : cli::Printer::Format::Text);
     int status = 0;
     if (first_command < argc) {

@@ -1,0 +1,205 @@
+// The exposition of every machine we ship or keep as test data, through promtool, and the
+// current server's exposition against the records the library gives.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "api/types.h"
+#include "tests/exporter/support.h"
+
+namespace {
+
+using namespace exporter_test;
+
+std::string Textfile(const std::string& machine, const TempDir& dir, const std::string& extra = "") {
+    const std::string file = dir.path() + "/qarvel.prom";
+    int status = RunCommand(std::string(QARVEL_EXPORTER) + " --machine '" + machine + "' --textfile " + file + " " +
+                            extra + " 2>/dev/null");
+    EXPECT_EQ(status, 0) << machine;
+    return ReadFile(file);
+}
+
+class EveryMachine : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(EveryMachine, PromtoolAcceptsTheTextfile) {
+    TempDir dir;
+    const std::string text = Textfile(GetParam(), dir);
+    ASSERT_FALSE(text.empty());
+    std::string said;
+    EXPECT_EQ(RunCommand("promtool check metrics < " + dir.path() + "/qarvel.prom 2>&1", &said), 0) << said;
+    // Renamed into place: the temporary name is gone, and node_exporter (another user) can read it.
+    std::string listing;
+    RunCommand("ls -A " + dir.path(), &listing);
+    EXPECT_EQ(listing, "qarvel.prom\n");
+    struct stat st;
+    ASSERT_EQ(::stat((dir.path() + "/qarvel.prom").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    // Whatever else failed, SMBIOS answered on each of them.
+    EXPECT_EQ(ParseExposition(text)["qarvel_collector_up{collector=\"dmi\"}"], 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, EveryMachine,
+                         ::testing::Values(QARVEL_SAMPLE_MACHINE, QARVEL_CURRENT_MACHINE,
+                                           QARVEL_TEST_DATA "/realdata/smbios/Asus-UX307LA",
+                                           QARVEL_TEST_DATA "/realdata/smbios/Gigabyte-GA-MA74GMT-S2",
+                                           QARVEL_TEST_DATA "/realdata/smbios/SuperMicro-X9DBL",
+                                           QARVEL_TEST_DATA "/realdata/smbios/Synology-RS3614xsp",
+                                           QARVEL_TEST_DATA "/realdata/smbios/satellite_pro_l70_testdata"),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param.substr(info.param.rfind('/') + 1);
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
+
+// The library loaded in this process, on the same machine as the exporter.
+struct Records {
+    Records() {
+        setenv("QARVEL_MACHINE", QARVEL_CURRENT_MACHINE, 1);
+        handle = dlopen(QARVEL_SIM_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    }
+    template <typename Record>
+    bool Ask(const char* export_name, unsigned long command, Record& record) {
+        auto* f = reinterpret_cast<int (*)(unsigned long, void*)>(dlsym(handle, export_name));
+        std::memset(&record, 0, sizeof record);
+        return f && f(command, &record) == 0;
+    }
+    void* handle;
+};
+
+std::string Label(const char* text) {
+    std::string out;
+    for (const char* c = text; *c; ++c) out += *c == '"' || *c == '\\' ? std::string("\\") + *c : std::string(1, *c);
+    return out;
+}
+
+TEST(CurrentServer, SeriesEqualTheLibrarysRecords) {
+    TempDir dir;
+    auto series = ParseExposition(Textfile(QARVEL_CURRENT_MACHINE, dir));
+    Records library;
+    ASSERT_NE(library.handle, nullptr);
+
+    static TemperatureInformation temperatures;
+    ASSERT_TRUE(library.Ask("GetIpmiInfo", INFO_TEMPERATURE, temperatures));
+    ASSERT_GT(temperatures.quantity, 0);
+    for (int i = 0; i < temperatures.quantity; ++i) {
+        const TEMPERATURE_PROBE& t = temperatures.temperature[i];
+        const std::string id = "{id=\"" + std::to_string(t.sensorNumber) + "\",name=\"" + Label(t.IdString) + "\"";
+        EXPECT_EQ(series.at("ipmi_temperature_celsius" + id + "}"), std::strtod(t.CurrentTemperature, nullptr));
+        if (t.sti.UpperCriticalThresholdValue != 0) {
+            EXPECT_EQ(series.at("qarvel_ipmi_temperature_threshold_celsius" + id + ",threshold=\"upper_critical\"}"),
+                      t.sti.UpperCriticalThresholdValue);
+        }
+    }
+
+    static FanInformation fans;
+    ASSERT_TRUE(library.Ask("GetIpmiInfo", INFO_FAN, fans));
+    int below_critical = 0;
+    for (int i = 0; i < fans.quantity; ++i) {
+        const FAN_DEVICE& f = fans.fan[i];
+        if (std::strchr(f.speed, '%')) continue;  // a duty cycle, as a ratio
+        const std::string id = "{id=\"" + std::to_string(f.sensorNumber) + "\",name=\"" + Label(f.IdString) + "\"";
+        const double rpm = std::strtod(f.speed, nullptr);
+        EXPECT_EQ(series.at("ipmi_fan_speed_rpm" + id + "}"), rpm);
+        EXPECT_EQ(series.at("qarvel_ipmi_fan_speed_threshold_rpm" + id + ",threshold=\"lower_critical\"}"),
+                  f.sti.LowerCriticalThreshold);
+        // The stopped fan is critical in ipmi_exporter's terms; the others are nominal.
+        const bool critical = rpm <= f.sti.LowerCriticalThreshold;
+        below_critical += critical;
+        EXPECT_EQ(series.at("ipmi_fan_speed_state" + id + "}"), critical ? 2 : 0) << f.IdString;
+    }
+    EXPECT_EQ(below_critical, 1);
+
+    static MemoryInformation memory;
+    ASSERT_TRUE(library.Ask("GetInfo", INFO_MEMORY, memory));
+    ASSERT_GT(memory.quantity, 0);
+    for (int i = 0; i < memory.quantity; ++i) {
+        const BANK& b = memory.bank[i];
+        const std::string info = "qarvel_memory_dimm_info{dimm=\"" + std::to_string(i) + "\",slot=\"" +
+                                 std::to_string(b.SlotNumber) + "\",manufacturer=\"" + Label(b.manufacturer) +
+                                 "\",type=\"" + Label(b.type) + "\",type_detail=\"" + Label(b.TypeDetail) +
+                                 "\",size=\"" + Label(b.size) + "\",speed=\"" + Label(b.speed) + "\"}";
+        EXPECT_EQ(series.count(info), 1u) << info;
+        EXPECT_EQ(series.at("qarvel_memory_dimm_size_bytes{dimm=\"" + std::to_string(i) + "\"}"),
+                  std::strtod(b.size, nullptr) * 1048576.0);  // the record says "65536 MB"
+    }
+
+    static StorageInformation disks;
+    ASSERT_TRUE(library.Ask("GetInfo", INFO_STORAGE, disks));
+    ASSERT_GT(disks.quantityIDE + disks.quantitySCSI, 0);
+    for (int i = 0; i < disks.quantityIDE + disks.quantitySCSI; ++i)
+        EXPECT_EQ(series.at("qarvel_disk_size_bytes{disk=\"" + std::to_string(i) + "\"}"),
+                  std::strtod(disks.driveArray[i].size, nullptr));
+}
+
+// A machine without a BMC: the three IPMI collectors fail, and the inventory is all there.
+TEST(Collectors, OneThatFailsLeavesTheOthers) {
+    TempDir dir;
+    auto series = ParseExposition(Textfile(QARVEL_TEST_DATA "/realdata/smbios/SuperMicro-X9DBL", dir));
+    for (const char* name : {"ipmi", "bmc", "bmc_watchdog"})
+        EXPECT_EQ(series.at(std::string("qarvel_collector_up{collector=\"") + name + "\"}"), 0) << name;
+    for (const char* name : {"dmi", "processor", "memory", "pci", "disk"})
+        EXPECT_EQ(series.at(std::string("qarvel_collector_up{collector=\"") + name + "\"}"), 1) << name;
+    int inventory = 0, sensors = 0;
+    for (const auto& [name, value] : series) {
+        inventory += name.rfind("node_dmi_info", 0) == 0 || name.rfind("qarvel_memory_dimm_info", 0) == 0;
+        sensors += name.rfind("ipmi_", 0) == 0;
+    }
+    EXPECT_GT(inventory, 1);
+    EXPECT_EQ(sensors, 0);
+}
+
+// A BMC that never answers (requests forwarded to a listener that reads nothing): the IPMI
+// collectors give up at their time limit, the scrape still answers with the rest, and the
+// next scrape does not start them again while they are still inside the library.
+TEST(Collectors, TimeLimitLeavesTheScrapeAnswering) {
+    TempDir dir;
+    const std::string machine = dir.path() + "/machine";
+    ASSERT_EQ(RunCommand("cp -r --sparse=always '" QARVEL_CURRENT_MACHINE "' " + machine), 0);
+    int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(silent, 4), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&a), &size), 0);
+    std::ofstream(machine + "/ipmi/forward") << "127.0.0.1:" << ntohs(a.sin_port) << "\n";
+
+    Process* process = nullptr;
+    int port = StartExporter(process, {"--machine", machine, "--collector-timeout", "1"}, {}, dir.path() + "/log");
+    std::unique_ptr<Process> owned(process);
+    ASSERT_GT(port, 0);
+    for (int scrape = 0; scrape < 2; ++scrape) {
+        HttpConnection connection(port);
+        HttpAnswer answer = connection.Get("/metrics");
+        ASSERT_EQ(answer.status, 200);
+        auto series = ParseExposition(answer.body);
+        EXPECT_EQ(series.at("qarvel_collector_up{collector=\"ipmi\"}"), 0);
+        EXPECT_EQ(series.at("qarvel_collector_up{collector=\"dmi\"}"), 1);
+        EXPECT_EQ(series.count("node_dmi_info{bios_date=\"09/02/2026\",bios_vendor=\"Larkspur Firmware Inc.\","
+                               "bios_version=\"5.12.0\",board_asset_tag=\"Asset-BB-3400-0007\","
+                               "board_name=\"HG-S2E340\",board_serial=\"S2E340-90412\","
+                               "board_vendor=\"Harrowgate Computing\",board_version=\"2.01\","
+                               "product_name=\"HG-R3400 Rack Server\",product_version=\"Rev A\","
+                               "system_vendor=\"Harrowgate Computing\"}"),
+                  1u);
+        const double ipmi_seconds = series.at("qarvel_collector_duration_seconds{collector=\"ipmi\"}");
+        if (scrape == 0) {
+            // Waited for its whole limit, and no longer: not for the BMC's five-second timeouts.
+            EXPECT_GE(ipmi_seconds, 0.9);
+            EXPECT_LT(ipmi_seconds, 5);
+        } else {
+            EXPECT_EQ(ipmi_seconds, 0);  // still running: not started again
+        }
+    }
+    ::close(silent);
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 
 #include "types.h"
 #include "health_types.h"
+#include "sel_types.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -26,6 +27,18 @@ int release(void);
  * the caller. 0, -1 (unknown command, or the source is not available), or 1 while another
  * GetHealthInfo call runs. */
 int GetHealthInfo(unsigned long command, LPVOID buffer);
+
+/* The BMC's System Event Log. Each returns 0, -1 (no IPMI, no log, or the BMC refused), or 1
+ * while another call of the three runs.
+ * GetSelInfo fills a SelInformation: entries, free space, timestamps, overflow, the BMC's time.
+ * GetSelEntries fills a SelPage with the entries after its Cursor (zeroed: from the first),
+ * and leaves the cursor for the next call in it: with SEL_CURSOR_MORE call again at once;
+ * SEL_CURSOR_END means the log was read to its end, and the next call with it asks the BMC
+ * one question when nothing was added. Cleared says the log was cleared since the cursor.
+ * ClearSel erases the log under a reservation; no other call ever clears it. */
+int GetSelInfo(LPVOID buffer);
+int GetSelEntries(LPVOID buffer);
+int ClearSel(void);
 
 /* Thresholds */
 int GetAllThresholdInfo(LPVOID buffer);

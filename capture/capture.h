@@ -85,6 +85,8 @@ void capture_smbios(Capture& c);  // smbios.bin
 void capture_pci(Capture& c);     // pci/BB:DD.F
 void capture_disks(Capture& c);   // proc/ide/..., dev/hdX.img, dev/hdX.serial
 void capture_ipmi(Capture& c);    // ipmi/sdr.bin, ipmi/fru0.bin, ipmi/bmc.conf
+// ipmi/sel.bin, and the lines of bmc.conf that describe the log ("" when the BMC has none).
+std::string capture_sel(Capture& c);
 
 // A file read whole through the platform; false with `error` set.
 bool read_platform_file(const std::string& path, std::string& bytes, std::string& error);

@@ -200,6 +200,7 @@ int main(int argc, char** argv) {
         cli::report_usage(library, out);
         cli::report_ipmi(library, out);
         cli::report_fru(library, out);
+        cli::report_sel(library, out, json);
         cli::report_sources(library, out);
         if (out.missed() > 0) {
             std::fprintf(stderr, "qarvel: %s lacks %d of the exports the report calls\n", library_path.c_str(),

@@ -82,6 +82,8 @@ void report_devices(const Library& library, Printer& out);
 void report_usage(const Library& library, Printer& out);
 void report_ipmi(const Library& library, Printer& out);
 void report_fru(const Library& library, Printer& out);
+// The System Event Log, when the BMC keeps one: the last entries, or `all` of them.
+void report_sel(const Library& library, Printer& out, bool all);
 // Which method answered for SMBIOS, IPMI, PCI and disks: printed last, after every read.
 void report_sources(const Library& library, Printer& out);
 

@@ -41,8 +41,9 @@ void PrintEntry(Printer& out, const SelEntry& e) {
     PrintTime(out, e);
     if (!e.Decoded) {
         if (e.RecordType >= 0xC0 && e.RecordType < 0xE0) out.field("ManufacturerId", static_cast<long>(e.ManufacturerId));
-        char raw[16 * 3 + 1] = {};
-        for (int i = 0; i < 16; ++i) std::snprintf(raw + 3 * i, 4, i ? " %02X" : "%02X ", e.Raw[i]);
+        char raw[16 * 3] = {};
+        for (std::size_t i = 0, at = 0; i < 16; ++i)
+            at += static_cast<std::size_t>(std::snprintf(raw + at, sizeof raw - at, "%s%02X", i ? " " : "", e.Raw[i]));
         out.field("Raw", raw);
         out.field("EventText", e.EventText);
         return;

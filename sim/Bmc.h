@@ -141,7 +141,8 @@ struct BmcSel {
     bool endless_chain = false;
     std::size_t erase_polls = 0;
     // Which thresholds each threshold sensor's reading stood beyond when last looked at (the
-    // state bits of Get Sensor Reading), so that a crossing is logged once; the sensor
+    // state bits of Get Sensor Reading), so that a crossing is logged once (a reading beyond
+    // one when first looked at crossed nothing); the sensor
     // number the watchdog's expiries are logged under, and how many have been.
     std::map<std::uint8_t, std::uint8_t> beyond;
     std::uint8_t watchdog_sensor = 0x81;

@@ -87,7 +87,14 @@ void Bmc::run_sel() {
             const bool beyond = bit < 3 ? s.reading <= s.thresholds[bit] : s.reading >= s.thresholds[bit];
             if (beyond) now = static_cast<std::uint8_t>(now | (1u << bit));
         }
-        std::uint8_t& before = sel.beyond[number];
+        // A reading beyond a threshold when first looked at has crossed nothing: the log of a
+        // capture already holds what happened before.
+        auto seen = sel.beyond.find(number);
+        if (seen == sel.beyond.end()) {
+            sel.beyond[number] = now;
+            continue;
+        }
+        std::uint8_t& before = seen->second;
         for (unsigned bit = 0; bit < 6; ++bit) {
             const std::uint8_t mask = static_cast<std::uint8_t>(1u << bit);
             if ((now & mask) == (before & mask)) continue;

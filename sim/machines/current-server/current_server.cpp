@@ -5,7 +5,7 @@
 //
 //   make-current-server DIR
 //
-// Its load and its BMC are the sample server's; its firmware, PCI functions and disks are
+// Its load and its BMC are the sample server's, the BMC with a System Event Log of its own; its firmware, PCI functions and disks are
 // its own, from the files beside this one.
 #include <string>
 
@@ -28,5 +28,6 @@ int main(int argc, char** argv) {
                                      {"disks", current_server::write_disks},
                                      {"processor times and memory use", sample_server::write_load},
                                      {"BMC", sample_server::write_bmc},
+                                     {"System Event Log", current_server::write_sel},
                                  });
 }

@@ -10,6 +10,8 @@ namespace current_server {
 bool write_smbios(const std::string& dir);
 bool write_pci(const std::string& dir);
 bool write_disks(const std::string& dir);
+// ipmi/sel.bin and the log's lines of ipmi/bmc.conf: after the BMC is written.
+bool write_sel(const std::string& dir);
 
 }  // namespace current_server
 

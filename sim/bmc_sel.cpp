@@ -165,7 +165,7 @@ void Bmc::get_sel_entry(const BmcRequest& q, BmcResponse& r) {
         ++sel.reservation;  // the one handed out no longer matches, once
         sel.cancel_after = 0;
     }
-    if ((offset != 0 || reservation != 0) && reservation != sel.reservation) {
+    if ((offset != 0 || reservation != 0) && (reservation == 0 || reservation != sel.reservation)) {
         r.completion = completion::kReservationInvalid;
         return;
     }

@@ -36,6 +36,7 @@
 #include "sim/Bmc.h"
 #include "sim/Machine.h"
 #include "sim/loader.h"
+#include "bench/counting_proxy.h"
 #include "tests/support/loopback.h"
 
 namespace fs = std::filesystem;
@@ -70,84 +71,6 @@ Counts Discover(const std::shared_ptr<sim::Machine>& machine) {
     sim::use(std::make_shared<sim::Machine>());
     return c;
 }
-
-sockaddr_in Loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    return a;
-}
-
-// Forwards UDP datagrams between one client and the BMC's LAN port, counting the IPMI 1.5
-// requests the client sends by network function and command.
-class CountingProxy {
-public:
-    CountingProxy(int listen, int bmc) : bmc_(Loopback(bmc)) {
-        front_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-        back_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a = Loopback(listen);
-        ::bind(front_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~CountingProxy() {
-        stop_ = true;
-        thread_.join();
-        ::close(front_);
-        ::close(back_);
-    }
-    // Requests other than the session's own (authentication capabilities, challenge,
-    // activation, privilege, close).
-    Counts Requests() {
-        Counts c;
-        for (const auto& [key, n] : counts_) {
-            const bool session = key.first == kApp && key.second >= 0x38 && key.second <= 0x3C;
-            if (session) continue;
-            c.all += n;
-            if (key == std::make_pair(kStorage, kGetSdr)) c.getSdr = n;
-            if (key == std::make_pair(kStorage, kReserve)) c.reserve = n;
-        }
-        return c;
-    }
-
-private:
-    void Count(const unsigned char* p, ssize_t n) {
-        // RMCP header (4), then the IPMI 1.5 session header: auth type, sequence, session
-        // ID, a 16-byte authentication code unless the type is none, the message length;
-        // then the message: rsSA, netFn/LUN, checksum, rqSA, rqSeq/LUN, command.
-        if (n < 5 || p[0] != 0x06 || (p[3] & 0x1F) != 0x07) return;
-        const ssize_t message = p[4] == 0 ? 14 : 30;
-        if (n < message + 6) return;
-        ++counts_[{static_cast<std::uint8_t>(p[message + 1] >> 2), p[message + 5]}];
-    }
-    void Run() {
-        sockaddr_in client{};
-        socklen_t clientLength = 0;
-        unsigned char buffer[2048];
-        while (!stop_) {
-            pollfd fds[2] = {{front_, POLLIN, 0}, {back_, POLLIN, 0}};
-            if (::poll(fds, 2, 100) <= 0) continue;
-            if (fds[0].revents & POLLIN) {
-                clientLength = sizeof client;
-                ssize_t n = ::recvfrom(front_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&client), &clientLength);
-                if (n > 0) {
-                    Count(buffer, n);
-                    ::sendto(back_, buffer, static_cast<std::size_t>(n), 0, reinterpret_cast<const sockaddr*>(&bmc_), sizeof bmc_);
-                }
-            }
-            if ((fds[1].revents & POLLIN) && clientLength > 0) {
-                ssize_t n = ::recv(back_, buffer, sizeof buffer, 0);
-                if (n > 0) ::sendto(front_, buffer, static_cast<std::size_t>(n), 0, reinterpret_cast<sockaddr*>(&client), clientLength);
-            }
-        }
-    }
-
-    sockaddr_in bmc_;
-    int front_ = -1, back_ = -1;
-    std::atomic<bool> stop_{false};
-    std::map<std::pair<std::uint8_t, std::uint8_t>, std::size_t> counts_;
-    std::thread thread_;
-};
 
 std::string Hex(int v) {
     char text[16];
@@ -237,9 +160,10 @@ void AgainstIpmiSim(int n) {
         else std::printf("  cannot load the forward: %s\n", error.c_str());
         Counts theirs;
         {
-            CountingProxy proxy(front, lan);
+            bench::CountingProxy proxy(front, lan, {kStorage, kGetSdr}, {kStorage, kReserve});
             Shell(ipmitool + std::to_string(front) + " sdr list >/dev/null 2>&1");
-            theirs = proxy.Requests();
+            const bench::Counts counted = proxy.Requests();
+            theirs = {counted.all, counted.first, counted.second};
         }
         Print("ipmitool", where, theirs);
     } else {

@@ -3,30 +3,24 @@
 // nothing new and of one with 5 new entries; then the same log held by OpenIPMI's ipmi_sim,
 // read by the library through a capture's ipmi/forward (requests counted in the simulated
 // BMC's log) and by `ipmitool sel elist` over its IPMI 1.5 LAN interface (requests counted
-// by bench/counting_proxy.h, session set-up left out).
+// by bench/ipmi_sim.h, session set-up left out).
 //
 //   sel-requests-bench
 //
 // Needs ipmi_sim and ipmitool for the second part; prints figures, checks nothing.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "api/Qarvel.h"
 #include "process/state.h"
 #include "sim/Bmc.h"
 #include "sim/Machine.h"
 #include "sim/loader.h"
-#include "bench/counting_proxy.h"
+#include "bench/ipmi_sim.h"
 #include "tests/support/loopback.h"
 
 namespace fs = std::filesystem;
@@ -110,11 +104,6 @@ void AgainstIpmiSim() {
     const fs::path dir = pattern;
     const int lan = qtest::FreePort(SOCK_DGRAM), vm = qtest::FreePort(SOCK_STREAM);
     fs::create_directories(dir / "state");
-    std::ofstream(dir / "lan.conf") << "name \"bench\"\nset_working_mc 0x20\n  startlan 1\n    addr 127.0.0.1 " << lan
-                                    << "\n    priv_limit admin\n    allowed_auths_admin none md2 md5 straight\n"
-                                    << "    guid a123456789abcdefa123456789abcdef\n  endlan\n"
-                                    << "  serial 15 127.0.0.1 " << vm << " codec VM\n"
-                                    << "  user 2 true \"admin\" \"bench\" admin 10 none md2 md5 straight\n";
     {
         std::ofstream emu(dir / "bmc.emu");
         emu << "mc_setbmc 0x20\nmc_add 0x20 0 no-device-sdrs 0x23 9 8 0x9f 0x1291 0xf02\n"
@@ -127,25 +116,9 @@ void AgainstIpmiSim() {
         }
         emu << "mc_enable 0x20\n";
     }
-    fs::create_directories(dir / "capture/ipmi");
-    std::ofstream(dir / "capture/ipmi/forward") << "127.0.0.1:" << vm << "\n";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setpgid(0, 0);
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        const int none = ::open("/dev/null", O_RDWR);
-        ::dup2(none, 0), ::dup2(none, 1), ::dup2(none, 2);
-        ::execlp("ipmi_sim", "ipmi_sim", "-n", "-c", (dir / "lan.conf").c_str(), "-f", (dir / "bmc.emu").c_str(), "-s",
-                 (dir / "state").c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    const std::string ipmitool = "timeout 300 ipmitool -I lan -A NONE -H 127.0.0.1 -U admin -P bench -p ";
-    bool ready = false;
-    for (int i = 0; i < 40 && !ready; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        ready = Shell(ipmitool + std::to_string(lan) + " mc info >/dev/null 2>&1") == 0;
-    }
-    if (ready) {
+    const pid_t pid = bench::StartIpmiSim(dir, lan, vm);
+    const std::string ipmitool = bench::kIpmitool;
+    if (pid > 0) {
         std::string error;
         std::shared_ptr<sim::Machine> machine = sim::load_machine((dir / "capture").string(), error);
         if (machine && machine->bmc) {
@@ -180,9 +153,7 @@ void AgainstIpmiSim() {
     } else {
         std::printf("  ipmi_sim did not start\n");
     }
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    if (pid > 0) bench::StopIpmiSim(pid);
     fs::remove_all(dir);
 }
 

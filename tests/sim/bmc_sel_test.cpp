@@ -1,7 +1,6 @@
 // The simulated BMC's System Event Log: its commands as a BMC answers them, and its capture
 // files (ipmi/sel.bin and the log's lines of bmc.conf) written and loaded back.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -10,6 +9,7 @@
 #include "sim/Bmc.h"
 #include "sim/Machine.h"
 #include "sim/loader.h"
+#include "tests/support/fixture.h"
 
 namespace {
 
@@ -60,13 +60,6 @@ TEST(BmcSel, EntriesPartialReadsReservationsAndAdds) {
     EXPECT_EQ(Ask(bmc, 0x40).data[13] & 0x80, 0x80);
 }
 
-std::string TempDir(const std::string& name) {
-    std::string dir = fs::temp_directory_path() / ("qarvel-bmc-sel-" + name + "-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
 TEST(BmcSel, TheLogAndItsQuirksAreWrittenAndLoadedBack) {
     sim::Bmc bmc;
     bmc.sel.present = true;
@@ -77,7 +70,7 @@ TEST(BmcSel, TheLogAndItsQuirksAreWrittenAndLoadedBack) {
     bmc.sel.cancel_after = 7;
     bmc.sel.endless_chain = true;
     bmc.sel.erase_polls = 2;
-    const std::string dir = TempDir("capture");
+    const std::string dir = qtest::TempDir("sel-capture");
     ASSERT_TRUE(sim::write_ipmi(dir, bmc));
     std::string error;
     auto loaded = sim::load_machine(dir, error);

@@ -1,18 +1,28 @@
-// A UDP proxy between one IPMI LAN client (ipmitool) and a BMC's LAN port that counts the
-// IPMI 1.5 requests it forwards, by network function and command: what the benchmarks set
-// beside the library's own counts.
-#ifndef QARVEL_BENCH_COUNTING_PROXY_H
-#define QARVEL_BENCH_COUNTING_PROXY_H
+// OpenIPMI's ipmi_sim for the benchmarks: started with a LAN port for ipmitool and a "VM"
+// listener for the library (through a capture's ipmi/forward), and a UDP proxy between
+// ipmitool and the LAN port that counts the IPMI 1.5 requests it forwards, by network
+// function and command: what the benchmarks set beside the library's own counts.
+#ifndef QARVEL_BENCH_IPMI_SIM_H
+#define QARVEL_BENCH_IPMI_SIM_H
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -24,6 +34,12 @@ struct Counts {
 };
 
 constexpr std::uint8_t kApp = 0x06;
+
+inline void StopIpmiSim(pid_t pid) {
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+}
 
 inline sockaddr_in Loopback(int port) {
     sockaddr_in a{};
@@ -106,6 +122,39 @@ private:
     std::map<std::pair<std::uint8_t, std::uint8_t>, std::size_t> counts_;
     std::thread thread_;
 };
+
+// ipmitool over IPMI 1.5 LAN without authentication, up to the port number.
+constexpr const char* kIpmitool = "timeout 300 ipmitool -I lan -A NONE -H 127.0.0.1 -U admin -P bench -p ";
+
+// Writes DIR/lan.conf (the LAN on port `lan`, the VM listener on `vm`) and
+// DIR/capture/ipmi/forward, starts ipmi_sim on DIR/bmc.emu with its state in DIR/state, and
+// waits until ipmitool reaches it: the process, or -1 when it never answered (then stopped).
+inline pid_t StartIpmiSim(const std::filesystem::path& dir, int lan, int vm) {
+    std::ofstream(dir / "lan.conf") << "name \"bench\"\nset_working_mc 0x20\n  startlan 1\n    addr 127.0.0.1 " << lan
+                                    << "\n    priv_limit admin\n    allowed_auths_admin none md2 md5 straight\n"
+                                    << "    guid a123456789abcdefa123456789abcdef\n  endlan\n"
+                                    << "  serial 15 127.0.0.1 " << vm << " codec VM\n"
+                                    << "  user 2 true \"admin\" \"bench\" admin 10 none md2 md5 straight\n";
+    std::filesystem::create_directories(dir / "capture/ipmi");
+    std::ofstream(dir / "capture/ipmi/forward") << "127.0.0.1:" << vm << "\n";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const int none = ::open("/dev/null", O_RDWR);
+        ::dup2(none, 0), ::dup2(none, 1), ::dup2(none, 2);
+        ::execlp("ipmi_sim", "ipmi_sim", "-n", "-c", (dir / "lan.conf").c_str(), "-f", (dir / "bmc.emu").c_str(), "-s",
+                 (dir / "state").c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    const std::string probe = kIpmitool + std::to_string(lan) + " mc info >/dev/null 2>&1";
+    for (int i = 0; i < 40; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        if (std::system(probe.c_str()) == 0) return pid;
+    }
+    StopIpmiSim(pid);
+    return -1;
+}
 
 }  // namespace bench
 

@@ -47,7 +47,8 @@ void FillPage(const std::vector<SelRawRecord>& records, const SelPoll& poll, Sel
         memory.waiting.clear();
         page.Cursor.Position = SEL_CURSOR_END;
     }
-    // Timestamps only once the end is reached: a cursor part-way always reads on.
+    // The answer's timestamps even part-way: a MORE cursor whose rest was not kept reads on
+    // whatever they say (GetSelEntries).
     page.Cursor.LastAddition = poll.info.added;
     page.Cursor.LastErase = poll.info.erased;
     PutAnswer(poll, page);

@@ -197,7 +197,8 @@ protected:
                                        << "mc_add 0x20 0 no-device-sdrs 0x23 9 8 0x9f 0x1291 0xf02 persist_sdr\n"
                                        << "mc_add_fru_data 0x20 0 " << fru.size() << " file 0 \""
                                        << (dir / "fru0.bin").string() << "\"\n"
-                                       << SensorCommands() << extra_commands << "mc_enable 0x20\n";
+                                       << SensorCommands() << extra_commands << "mc_enable 0x20\n"
+                                       << after_enable;
 
         // The capture directory that sends our requests to the simulator.
         fs::create_directories(dir / "capture/ipmi");
@@ -252,8 +253,8 @@ protected:
         return "timeout 20 ipmitool -I lanplus -C 3 -H 127.0.0.1 -p " + std::to_string(lan_port) + " -U admin -P qarvel";
     }
 
-    // Simulator commands run after the sensors are made, before the BMC starts.
-    std::string extra_commands;
+    // Simulator commands run after the sensors are made, before the BMC starts; and after.
+    std::string extra_commands, after_enable;
     fs::path dir;
     int lan_port = -1, vm_port = -1;
     pid_t pid = -1;
@@ -451,8 +452,9 @@ TEST_F(IpmiSim, AShortWatchdogAnswerStillGivesTheSettings) {
     EXPECT_NE(printed.find("45.0 sec"), std::string::npos) << printed;
 }
 
-// ipmi_sim with a System Event Log: three events in its own log at start, one added by
-// ipmitool (Add SEL Entry) from system software, whose sensor no repository record owns.
+// ipmi_sim with a System Event Log: three events in its own log at start, one it logs itself
+// when an emulated reading crosses a threshold, and one added by ipmitool (Add SEL Entry)
+// from system software, whose sensor no repository record owns.
 // Every entry the library's export reads is the one `ipmitool sel elist` prints: record ID,
 // time since the BMC started, sensor type and name, event text, direction, and a threshold
 // event's trigger reading and threshold.
@@ -465,7 +467,12 @@ protected:
                          // CPU Status: IERR.
                          "sel_add 0x20 0x02 0 0 0 0 0x20 0 0x04 0x07 0x40 0x6F 0x00 0xFF 0xFF\n"
                          // FAN 1: Lower Critical going low, deasserted.
-                         "sel_add 0x20 0x02 0 0 0 0 0x20 0 0x04 0x04 0x30 0x81 0x52 0x07 0x08\n";
+                         "sel_add 0x20 0x02 0 0 0 0 0x20 0 0x04 0x04 0x30 0x81 0x52 0x07 0x08\n"
+                         // 12V Rail generates its Upper Critical going high (offset 9) event once
+                         // the BMC runs, when its emulated reading rises to E6h past E1h.
+                         "sensor_set_event_support 0x20 0 0x10 enable scanning per-state 000001000000000 "
+                         "000001000000000 000001000000000 000001000000000\n";
+        after_enable = "sensor_set_value 0x20 0 0x10 0xE6 1\n";
         IpmiSim::SetUp();
     }
 };
@@ -481,7 +488,7 @@ TEST_F(IpmiSimSel, EntriesAsIpmitoolSelElistPrintsThem) {
         auto columns = Split(line, '|');
         if (columns.size() >= 6) listed[static_cast<unsigned>(std::stoul(columns[0], nullptr, 16))] = columns;
     }
-    ASSERT_EQ(listed.size(), 4u) << printed;
+    ASSERT_EQ(listed.size(), 5u) << printed;
 
     std::string error;
     std::shared_ptr<sim::Machine> machine = sim::load_machine((dir / "capture").string(), error);
@@ -490,7 +497,7 @@ TEST_F(IpmiSimSel, EntriesAsIpmitoolSelElistPrintsThem) {
     qtest::ResetLibrary();
     SelPage page{};
     ASSERT_EQ(GetSelEntries(&page), 0);
-    ASSERT_EQ(page.Count, 4u);
+    ASSERT_EQ(page.Count, 5u);
     EXPECT_EQ(page.Cursor.Position, static_cast<unsigned>(SEL_CURSOR_END));
     for (unsigned i = 0; i < page.Count; ++i) {
         const SelEntry& e = page.Entry[i];
@@ -537,7 +544,7 @@ TEST_F(IpmiSimSel, EntriesAsIpmitoolSelElistPrintsThem) {
         if (columns.size() >= 8 && !columns[0].empty() && std::isdigit(static_cast<unsigned char>(columns[0][0])))
             rows[static_cast<unsigned>(std::stoul(columns[0]))] = columns;
     }
-    ASSERT_EQ(rows.size(), 4u) << freeipmi;
+    ASSERT_EQ(rows.size(), 5u) << freeipmi;
     for (unsigned i = 0; i < page.Count; ++i) {
         const SelEntry& e = page.Entry[i];
         const auto& c = rows[e.RecordId];

@@ -37,6 +37,7 @@ int Sensor::GetSensorNumbers(int RecordCount) {
     ForgetReading();
     // A repository read again may describe other sensors, or the same ones anew.
     qarvel::State().readingFactors.clear();
+    qarvel::State().sel.sensors.clear();
     auto* entries = new (std::nothrow) SensorDescription[RecordCount]();
     if (!entries) return -1;
     delete[] SensorsInformation;
@@ -57,6 +58,7 @@ int Sensor::GetSensorNumbers(int RecordCount) {
         int result = ReadRecord(walk, next, record, sizeof record);
         if (result < 0) return -1;
         next = result;
+        NoteSelSensor(qarvel::State().sel.sensors, record, sizeof record);
         sdr = record;
         if (sdr.GetSensorRecordType() == FULL_SENSOR_RECORD && sdr.GetSensorNumber() != 0xFF) {
             SensorsInformationCount = stored + 1;

@@ -7,6 +7,7 @@
 
 #include "types.h"
 #include "health_types.h"
+#include "sel_types.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -36,6 +37,18 @@ int GetHealthInfo(unsigned long command, LPVOID buffer);
  * lists from /sys/block, in its order. A disk in standby is asked CHECK POWER MODE and nothing
  * else, and reported as DISK_HEALTH_STANDBY; to read it all the same (which spins it up), set
  * HEALTH_DISK_WAKE in the record's Flags before the call. */
+
+/* The BMC's System Event Log. Each returns 0, -1 (no IPMI, no log, or the BMC refused), or 1
+ * while another call of the three runs.
+ * GetSelInfo fills a SelInformation: entries, free space, timestamps, overflow, the BMC's time.
+ * GetSelEntries fills a SelPage with the entries after its Cursor (zeroed: from the first),
+ * and leaves the cursor for the next call in it: with SEL_CURSOR_MORE call again at once;
+ * SEL_CURSOR_END means the log was read to its end, and the next call with it asks the BMC
+ * one question when nothing was added. Cleared says the log was cleared since the cursor.
+ * ClearSel erases the log under a reservation; no other call ever clears it. */
+int GetSelInfo(LPVOID buffer);
+int GetSelEntries(LPVOID buffer);
+int ClearSel(void);
 
 /* Thresholds */
 int GetAllThresholdInfo(LPVOID buffer);

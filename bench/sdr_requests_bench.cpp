@@ -38,6 +38,7 @@
 #include "sim/Bmc.h"
 #include "sim/Machine.h"
 #include "sim/loader.h"
+#include "bench/ipmi_sim.h"
 #include "tests/support/loopback.h"
 
 namespace fs = std::filesystem;
@@ -72,84 +73,6 @@ Counts Discover(const std::shared_ptr<sim::Machine>& machine) {
     sim::use(std::make_shared<sim::Machine>());
     return c;
 }
-
-sockaddr_in Loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    return a;
-}
-
-// Forwards UDP datagrams between one client and the BMC's LAN port, counting the IPMI 1.5
-// requests the client sends by network function and command.
-class CountingProxy {
-public:
-    CountingProxy(int listen, int bmc) : bmc_(Loopback(bmc)) {
-        front_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-        back_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a = Loopback(listen);
-        ::bind(front_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~CountingProxy() {
-        stop_ = true;
-        thread_.join();
-        ::close(front_);
-        ::close(back_);
-    }
-    // Requests other than the session's own (authentication capabilities, challenge,
-    // activation, privilege, close).
-    Counts Requests() {
-        Counts c;
-        for (const auto& [key, n] : counts_) {
-            const bool session = key.first == kApp && key.second >= 0x38 && key.second <= 0x3C;
-            if (session) continue;
-            c.all += n;
-            if (key == std::make_pair(kStorage, kGetSdr)) c.getSdr = n;
-            if (key == std::make_pair(kStorage, kReserve)) c.reserve = n;
-        }
-        return c;
-    }
-
-private:
-    void Count(const unsigned char* p, ssize_t n) {
-        // RMCP header (4), then the IPMI 1.5 session header: auth type, sequence, session
-        // ID, a 16-byte authentication code unless the type is none, the message length;
-        // then the message: rsSA, netFn/LUN, checksum, rqSA, rqSeq/LUN, command.
-        if (n < 5 || p[0] != 0x06 || (p[3] & 0x1F) != 0x07) return;
-        const ssize_t message = p[4] == 0 ? 14 : 30;
-        if (n < message + 6) return;
-        ++counts_[{static_cast<std::uint8_t>(p[message + 1] >> 2), p[message + 5]}];
-    }
-    void Run() {
-        sockaddr_in client{};
-        socklen_t clientLength = 0;
-        unsigned char buffer[2048];
-        while (!stop_) {
-            pollfd fds[2] = {{front_, POLLIN, 0}, {back_, POLLIN, 0}};
-            if (::poll(fds, 2, 100) <= 0) continue;
-            if (fds[0].revents & POLLIN) {
-                clientLength = sizeof client;
-                ssize_t n = ::recvfrom(front_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&client), &clientLength);
-                if (n > 0) {
-                    Count(buffer, n);
-                    ::sendto(back_, buffer, static_cast<std::size_t>(n), 0, reinterpret_cast<const sockaddr*>(&bmc_), sizeof bmc_);
-                }
-            }
-            if ((fds[1].revents & POLLIN) && clientLength > 0) {
-                ssize_t n = ::recv(back_, buffer, sizeof buffer, 0);
-                if (n > 0) ::sendto(front_, buffer, static_cast<std::size_t>(n), 0, reinterpret_cast<sockaddr*>(&client), clientLength);
-            }
-        }
-    }
-
-    sockaddr_in bmc_;
-    int front_ = -1, back_ = -1;
-    std::atomic<bool> stop_{false};
-    std::map<std::pair<std::uint8_t, std::uint8_t>, std::size_t> counts_;
-    std::thread thread_;
-};
 
 std::string Hex(int v) {
     char text[16];
@@ -239,32 +162,10 @@ void AgainstIpmiSim(int n, const fs::path& sdrFile = {}) {
             return;
         }
     }
-    std::ofstream(dir / "lan.conf") << "name \"bench\"\nset_working_mc 0x20\n  startlan 1\n    addr 127.0.0.1 " << lan
-                                    << "\n    priv_limit admin\n    allowed_auths_admin none md2 md5 straight\n"
-                                    << "    guid a123456789abcdefa123456789abcdef\n  endlan\n"
-                                    << "  serial 15 127.0.0.1 " << vm << " codec VM\n"
-                                    << "  user 2 true \"admin\" \"bench\" admin 10 none md2 md5 straight\n";
     std::ofstream(dir / "bmc.emu") << "mc_setbmc 0x20\n" << mc << commands << "mc_enable 0x20\n";
-    fs::create_directories(dir / "capture/ipmi");
-    std::ofstream(dir / "capture/ipmi/forward") << "127.0.0.1:" << vm << "\n";
-
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setpgid(0, 0);
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        const int none = ::open("/dev/null", O_RDWR);
-        ::dup2(none, 0), ::dup2(none, 1), ::dup2(none, 2);
-        ::execlp("ipmi_sim", "ipmi_sim", "-n", "-c", (dir / "lan.conf").c_str(), "-f", (dir / "bmc.emu").c_str(), "-s",
-                 (dir / "state").c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    const std::string ipmitool = "timeout 120 ipmitool -I lan -A NONE -H 127.0.0.1 -U admin -P bench -p ";
-    bool ready = false;
-    for (int i = 0; i < 40 && !ready; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        ready = Shell(ipmitool + std::to_string(lan) + " mc info >/dev/null 2>&1") == 0;
-    }
-    if (ready) {
+    const pid_t pid = bench::StartIpmiSim(dir, lan, vm);
+    const std::string ipmitool = bench::kIpmitool;
+    if (pid > 0) {
         std::string error;
         std::shared_ptr<sim::Machine> machine = sim::load_machine((dir / "capture").string(), error);
         char where[96];
@@ -274,17 +175,16 @@ void AgainstIpmiSim(int n, const fs::path& sdrFile = {}) {
         else std::printf("  cannot load the forward: %s\n", error.c_str());
         Counts theirs;
         {
-            CountingProxy proxy(front, lan);
+            bench::CountingProxy proxy(front, lan, {kStorage, kGetSdr}, {kStorage, kReserve});
             Shell(ipmitool + std::to_string(front) + " sdr list >/dev/null 2>&1");
-            theirs = proxy.Requests();
+            const bench::Counts counted = proxy.Requests();
+            theirs = {counted.all, counted.first, counted.second};
         }
         Print("ipmitool", where, theirs);
     } else {
         std::printf("  ipmi_sim did not start\n");
     }
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    if (pid > 0) bench::StopIpmiSim(pid);
     fs::remove_all(dir);
 }
 

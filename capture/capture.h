@@ -89,6 +89,8 @@ void capture_health(Capture& c);  // sys/class/hwmon/..., sys/devices/system/eda
 // dev/NAME.power-mode, .ata-identify, .smart-status, .smart-data, .smart-thresholds,
 // dev/nvmeN.nvme-health; called by capture_disks after the disks.
 void capture_disk_health(Capture& c);
+// ipmi/sel.bin, and the lines of bmc.conf that describe the log ("" when the BMC has none).
+std::string capture_sel(Capture& c);
 
 // A file read whole through the platform; false with `error` set.
 bool read_platform_file(const std::string& path, std::string& bytes, std::string& error);

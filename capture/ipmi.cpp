@@ -217,6 +217,7 @@ void capture_ipmi(Capture& c) {
         c.write("ipmi/fru0.bin", fru);
     else
         c.manifest.missing("ipmi/fru0.bin", error);
+    conf += capture_sel(c);
     c.write("ipmi/bmc.conf", conf);
 }
 

@@ -178,6 +178,7 @@ int main(int argc, char** argv) {
         cli::report_fru(library, out);
         cli::report_health(library, out);
         cli::report_disk_health(library, out);
+        cli::report_sel(library, out, json);
         cli::report_sources(library, out);
         if (out.missed() > 0) {
             std::fprintf(stderr, "qarvel: %s lacks %d of the exports the report calls\n", library_path.c_str(),

@@ -92,6 +92,8 @@ void report_fru(const Library& library, Printer& out);
 void report_health(const Library& library, Printer& out);
 // The disks' health (GetHealthInfo HEALTH_DISK), only when it answered.
 void report_disk_health(const Library& library, Printer& out);
+// The System Event Log, when the BMC keeps one: the last entries, or `all` of them.
+void report_sel(const Library& library, Printer& out, bool all);
 // Which method answered for SMBIOS, IPMI, PCI and disks: printed last, after every read.
 void report_sources(const Library& library, Printer& out);
 

@@ -44,6 +44,7 @@ int ResetProcessState(Reset what) {
             s.ipmi.Forget();
             s.ipmiMemory.Clear();
             s.readingFactors.clear();
+            s.sel.Clear();
             s.sources[SOURCE_IPMI].Clear();
             s.inventoryPages.clear();
             s.sensorPages.clear();

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "IPMI/conversion.h"
+#include "IPMI/sel.h"
 #include "IPMI/transport.h"
 #include "api/types.h"
 #include "health/hwmon.h"
@@ -50,6 +51,9 @@ struct ProcessState {
     // number (high byte) and raw reading (low byte): each is asked once per discovery, and a
     // discovery run again clears them (IPMI/readings.cpp).
     std::map<unsigned int, SensorFormulaParameter> readingFactors;
+    // The System Event Log's readers: the repository's sensors by owner and number, and the
+    // entries a read found beyond the page it filled (IPMI/sel.h).
+    SelMemory sel;
 
     // Which source answered the last probe of each subsystem (SOURCE_SMBIOS...), and why the
     // ones before it did not. Written under that subsystem's lock; GetSourceName reads it.
@@ -68,9 +72,10 @@ struct ProcessState {
         std::atomic<int> NoEnterGetThreshold{0};
         std::atomic<int> NoEnterSetThreshold{0};
         std::atomic<int> NoEnterHealth{0};  // GetHealthInfo
+        std::atomic<int> NoEnterSel{0};     // GetSelInfo, GetSelEntries, ClearSel
         void Clear() {
             for (std::atomic<int>* flag : {&NoEntersmBIOS, &NoEnterIPMI, &NoEnterWatchDogTimer, &NoEnterGetThreshold,
-                                           &NoEnterSetThreshold, &NoEnterHealth})
+                                           &NoEnterSetThreshold, &NoEnterHealth, &NoEnterSel})
                 flag->store(0, std::memory_order_release);
         }
     } busy;

@@ -72,6 +72,7 @@ Bmc::Bmc() {
     register_watchdog_commands();
     register_fru_commands();
     register_lan_commands();
+    register_sel_commands();
 }
 
 void Bmc::add_command(std::uint8_t netfn, std::uint8_t cmd, std::size_t min_length, Handler handler) {
@@ -101,6 +102,7 @@ BmcResponse Bmc::handle(const BmcRequest& request) {
     } else {
         std::lock_guard<std::mutex> lock(mutex_);
         run_watchdog();
+        run_sel();
         if (reservation_lifetime != 0 && ++since_reservation_ > reservation_lifetime && !reservation_cancelled_) {
             ++reservation;  // the ID handed out no longer matches
             reservation_cancelled_ = true;

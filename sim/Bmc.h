@@ -119,6 +119,38 @@ struct BmcWatchdog {
     std::vector<Expiry> expiries;
 };
 
+// The System Event Log (IPMI 2.0 31) and the quirks of real ones, as switches.
+struct BmcSel {
+    bool present = false;  // without a log its commands are unknown (C1h)
+    // The entries in chain order, each 16 bytes with its record ID in bytes 0-1.
+    std::vector<std::array<std::uint8_t, 16>> entries;
+    std::size_t capacity = 512;  // entries it holds; past that new events are dropped
+    bool overflow = false;       // an event was dropped since the last clear
+    // Most recent addition and erase (FFFFFFFFh: none), and the log's clock at the machine's
+    // clock 0: a date, or a count below 20000000h for a BMC that does not know the date.
+    std::uint32_t added = 0xFFFFFFFF, erased = 0xFFFFFFFF;
+    std::uint32_t time_base = 0x60000000;
+    std::uint16_t next_id = 1;
+    std::uint16_t reservation = 0;
+    // Quirks: Reserve SEL answered with this code (C1h, D4h); the reservation cancelled once,
+    // after this many Get SEL Entry requests following it (0: never); the last entry naming
+    // the first as its successor, so the chain never ends; an erase that reports "in
+    // progress" to this many status requests before it completes.
+    std::uint8_t reserve_refused = 0;
+    std::size_t cancel_after = 0;
+    bool endless_chain = false;
+    std::size_t erase_polls = 0;
+    // Which thresholds each threshold sensor's reading stood beyond when last looked at (the
+    // state bits of Get Sensor Reading), so that a crossing is logged once (a reading beyond
+    // one when first looked at crossed nothing); the sensor
+    // number the watchdog's expiries are logged under, and how many have been.
+    std::map<std::uint8_t, std::uint8_t> beyond;
+    std::uint8_t watchdog_sensor = 0x81;
+    std::size_t expiries_logged = 0;
+    std::size_t entries_since_reserve = 0;
+    std::size_t erase_asks_left = 0;
+};
+
 // One channel as Get Channel Info reports it (IPMI 2.0 22.24, tables 6-3 and 6-4).
 struct BmcChannel {
     std::uint8_t medium = 0;    // 1 IPMB, 4 802.3 LAN, 5 asynch serial, 0x0C system interface...
@@ -177,6 +209,14 @@ public:
     // The time it counts down on; install_bmc hands the machine's clock. Without one, time
     // stands still at 0.
     const Clock* clock = nullptr;
+
+    // --- the System Event Log (bmc_sel.cpp) ---
+    BmcSel sel;
+    // Appends a record as Add SEL Entry would: a new record ID, and the log's time for the
+    // timestamped types. Its ID, or FFFFh when the log was full and the record dropped.
+    std::uint16_t add_sel(const std::array<std::uint8_t, 16>& record);
+    // The log's clock now.
+    std::uint32_t sel_time() const;
 
     // --- FRU device 0 (bmc_fru.cpp): the inventory area as `ipmitool fru read 0 FILE` saves it ---
     std::vector<std::uint8_t> fru0;
@@ -254,6 +294,7 @@ private:
     void register_watchdog_commands();
     void register_fru_commands();
     void register_lan_commands();
+    void register_sel_commands();
 
     // Handlers (IPMI 2.0 section of each command).
     void get_device_id(const BmcRequest&, BmcResponse&);
@@ -276,6 +317,20 @@ private:
     void get_user_name(const BmcRequest&, BmcResponse&);
     void set_user_password(const BmcRequest&, BmcResponse&);
     void set_lan_parameter(const BmcRequest&, BmcResponse&);
+
+    void get_sel_info(const BmcRequest&, BmcResponse&);
+    void reserve_sel(const BmcRequest&, BmcResponse&);
+    void get_sel_entry(const BmcRequest&, BmcResponse&);
+    void add_sel_entry(const BmcRequest&, BmcResponse&);
+    void clear_sel(const BmcRequest&, BmcResponse&);
+    void get_sel_time(const BmcRequest&, BmcResponse&);
+    // Appends under the lock already held.
+    std::uint16_t append_sel(std::array<std::uint8_t, 16> record);
+    // Logs what happened since the last request: threshold crossings of the sensors'
+    // readings, and the watchdog's expiries.
+    void run_sel();
+    // The sensor type the repository gives sensor `number` (0 when none does).
+    std::uint8_t sel_sensor_type(std::uint8_t number) const;
 
     std::uint64_t now_us() const;
     // Lets the watchdog's countdown catch up with the clock: a countdown that has run out
@@ -323,6 +378,15 @@ bool write_ipmi(const std::string& dir, const Bmc& bmc);
 std::string bmc_conf(const Bmc& bmc);
 bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& errors);
 bool read_bmc_conf(const std::string& text, Bmc& bmc, std::string& error);  // the first error
+// The log's lines of bmc.conf (sim/README.md): true when `key` is one of them, with `good`
+// false when its value was not understood.
+// `number` reads a number up to its maximum, as the other lines' numbers are read.
+bool read_sel_setting(const std::string& key, const std::string& value, Bmc& bmc, bool& good,
+                      const std::function<bool(const std::string&, unsigned long, unsigned long&)>& number);
+std::string sel_conf(const Bmc& bmc);
+// ipmi/sel.bin: the log's records back to back, 16 bytes each.
+std::vector<std::uint8_t> sel_bin(const Bmc& bmc);
+bool load_sel_bin(const std::string& bytes, Bmc& bmc, std::string& error);
 
 }  // namespace sim
 

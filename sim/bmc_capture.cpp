@@ -216,6 +216,16 @@ bool read_bmc_conf(const std::string& text, Bmc& bmc, std::vector<std::string>& 
             bmc.users[static_cast<std::uint8_t>(value)].name = w[3];
             continue;
         }
+        if (w.size() == 2) {
+            bool good = true;
+            auto number = [&range](const std::string& token, unsigned long max, unsigned long& out) {
+                return Number(token, max, out, range);
+            };
+            if (read_sel_setting(key, w[1], bmc, good, number)) {
+                if (!good) fail("bad value \"" + escaped(w[1]) + "\" for " + key);
+                continue;
+            }
+        }
         static const char* const kSettings[] = {"device-id", "device-revision", "firmware", "update-in-progress",
                                                 "ipmi-version", "manufacturer", "product", "kcs", "smic",
                                                 "fru-read-limit", "answer-limit", "whole-records",
@@ -304,6 +314,7 @@ std::string bmc_conf(const Bmc& bmc) {
             << Hex(channel.protocol, 2) << "\n";
     for (const auto& [id, user] : bmc.users)
         if (!user.name.empty()) out << "user " << static_cast<unsigned>(id) << " name " << user.name << "\n";
+    out << sel_conf(bmc);
     for (const auto& [number, sensor] : bmc.sensors) {
         if (sensor.reading_refused)
             out << "sensor " << Hex(number, 2) << " refused " << Hex(sensor.reading_refused, 2) << "\n";
@@ -323,14 +334,14 @@ std::string bmc_conf(const Bmc& bmc) {
 }
 
 bool load_ipmi(const fs::path& dir, Machine& machine, std::string& error) {
-    std::optional<std::string> sdr, fru, conf, forward;
+    std::optional<std::string> sdr, fru, conf, forward, sel;
     std::vector<std::string> errors;
     for (auto [name, bytes] : {std::pair{"ipmi/sdr.bin", &sdr}, {"ipmi/fru0.bin", &fru}, {"ipmi/bmc.conf", &conf},
-                               {"ipmi/forward", &forward}}) {
+                               {"ipmi/forward", &forward}, {"ipmi/sel.bin", &sel}}) {
         std::string why;
         if (!read_capture_part(dir, name, *bytes, why)) errors.push_back(why);
     }
-    if (!sdr && !fru && !conf && !forward && errors.empty()) return true;  // a machine without a BMC
+    if (!sdr && !fru && !conf && !forward && !sel && errors.empty()) return true;  // a machine without a BMC
 
     auto bmc = std::make_shared<Bmc>();
     if (forward) {
@@ -363,6 +374,7 @@ bool load_ipmi(const fs::path& dir, Machine& machine, std::string& error) {
             at += size;
         }
     }
+    if (std::string why; sel && !load_sel_bin(*sel, *bmc, why)) errors.push_back(why);
     if (conf) {
         std::vector<std::string> lines;
         read_bmc_conf(*conf, *bmc, lines);
@@ -375,6 +387,7 @@ bool load_ipmi(const fs::path& dir, Machine& machine, std::string& error) {
 
 bool write_ipmi(const std::string& dir, const Bmc& bmc) {
     if (!bmc.fru0.empty() && !write_file(dir + "/ipmi/fru0.bin", bmc.fru0)) return false;
+    if (bmc.sel.present && !write_file(dir + "/ipmi/sel.bin", sel_bin(bmc))) return false;
     return write_file(dir + "/ipmi/sdr.bin", bmc.sdr_bin()) && write_file(dir + "/ipmi/bmc.conf", bmc_conf(bmc));
 }
 

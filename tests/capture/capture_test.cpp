@@ -61,9 +61,11 @@ TEST_F(Capturing, OnlyReadRequestsReachTheBmc) {
     Run();
     // netFn, command of every request capture may send: Get Device ID, Get Watchdog Timer, Get
     // Channel Info, Get User Name, Get Sensor Reading, Get Sensor Thresholds, Get FRU Inventory
-    // Area Info, Read FRU Data, Reserve SDR Repository, Get SDR.
+    // Area Info, Read FRU Data, Reserve SDR Repository, Get SDR; and of the System Event Log,
+    // Get SEL Info, Reserve SEL, Get SEL Entry, Get SEL Time (never Add or Clear SEL).
     const std::set<std::pair<int, int>> reads = {{0x06, 0x01}, {0x06, 0x25}, {0x06, 0x42}, {0x06, 0x46}, {0x04, 0x2D}, {0x04, 0x27},
-                                                 {0x0A, 0x10}, {0x0A, 0x11}, {0x0A, 0x22}, {0x0A, 0x23}};
+                                                 {0x0A, 0x10}, {0x0A, 0x11}, {0x0A, 0x22}, {0x0A, 0x23},
+                                                 {0x0A, 0x40}, {0x0A, 0x42}, {0x0A, 0x43}, {0x0A, 0x48}};
     auto log = machine->bmc->log();
     EXPECT_GT(log.size(), 50u);
     for (const sim::BmcRequest& q : log)

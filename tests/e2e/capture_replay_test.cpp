@@ -81,7 +81,10 @@ TEST(CaptureReplay, TheBmcTranscriptHoldsReadRequestsOnly) {
         const std::string request = line.substr(0, 5);  // "NF CC"
         EXPECT_TRUE(request == "06 01" || request == "06 25" || request == "06 42" || request == "06 46" || request == "04 2D" ||
                     request == "04 27" || request == "0A 10" || request == "0A 11" || request == "0A 22" ||
-                    request == "0A 23")
+                    request == "0A 23" ||
+                    // The System Event Log, read only: Get SEL Info, Reserve SEL, Get SEL Entry,
+                    // Get SEL Time; never Add (44h) or Clear (47h).
+                    request == "0A 40" || request == "0A 42" || request == "0A 43" || request == "0A 48")
             << line;
     }
     EXPECT_GT(requests, 50);

@@ -61,7 +61,8 @@ TEST(IpmiSymbols, FacadeAndFruClassesAreExportedAndNothingElse) {
             "GetThresholdInfo", "SetThresholdInfo", "SetWatchDogTimer", "ResetWatchDogTimer", "StopWatchDogTimer",
             "GetWatchDogTimer", "GetBMCVersion", "GetSourceName", "GetHealthInfo", "GetCpuUsageRate", "GetMemUsageRate", "ExecuteFirstTime",
             "GetInfoPage", "GetIpmiInfoPage", "GetAllThresholdInfoPage", "GetThresholdInfoPage", "GetCpuUsageRatePage",
-            "hDevice", "InitOK", "SensorsUnit", "SensorsEntityID", "SensorsType"};
+            "hDevice", "InitOK", "SensorsUnit", "SensorsEntityID", "SensorsType",
+            "GetSelInfo", "GetSelEntries", "ClearSel"};
         FILE* pipe = popen((std::string("nm -DC --defined-only '") + path + "'").c_str(), "r");
         ASSERT_NE(pipe, nullptr);
         std::string listing;

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,7 @@
 #include "IPMI/FRU.h"
 #include "IPMI/IPMIsupport.h"
 #include "IPMI/Sensor.h"
+#include "api/Qarvel.h"
 #include "sim/Fru.h"
 #include "sim/loader.h"
 #include "tests/support/loopback.h"
@@ -195,7 +197,8 @@ protected:
                                        << "mc_add 0x20 0 no-device-sdrs 0x23 9 8 0x9f 0x1291 0xf02 persist_sdr\n"
                                        << "mc_add_fru_data 0x20 0 " << fru.size() << " file 0 \""
                                        << (dir / "fru0.bin").string() << "\"\n"
-                                       << SensorCommands() << extra_commands << "mc_enable 0x20\n";
+                                       << SensorCommands() << extra_commands << "mc_enable 0x20\n"
+                                       << after_enable;
 
         // The capture directory that sends our requests to the simulator.
         fs::create_directories(dir / "capture/ipmi");
@@ -250,8 +253,8 @@ protected:
         return "timeout 20 ipmitool -I lanplus -C 3 -H 127.0.0.1 -p " + std::to_string(lan_port) + " -U admin -P qarvel";
     }
 
-    // Simulator commands run after the sensors are made, before the BMC starts.
-    std::string extra_commands;
+    // Simulator commands run after the sensors are made, before the BMC starts; and after.
+    std::string extra_commands, after_enable;
     fs::path dir;
     int lan_port = -1, vm_port = -1;
     pid_t pid = -1;
@@ -447,6 +450,114 @@ TEST_F(IpmiSim, AShortWatchdogAnswerStillGivesTheSettings) {
     EXPECT_EQ(initial, 45000);
     const std::string printed = Output(Ipmitool() + " mc watchdog get 2>&1");
     EXPECT_NE(printed.find("45.0 sec"), std::string::npos) << printed;
+}
+
+// ipmi_sim with a System Event Log: three events in its own log at start, one it logs itself
+// when an emulated reading crosses a threshold, and one added by ipmitool (Add SEL Entry)
+// from system software, whose sensor no repository record owns.
+// Every entry the library's export reads is the one `ipmitool sel elist` prints: record ID,
+// time since the BMC started, sensor type and name, event text, direction, and a threshold
+// event's trigger reading and threshold.
+class IpmiSimSel : public IpmiSim {
+protected:
+    void SetUp() override {
+        extra_commands = "sel_enable 0x20 64 0x0a\n"
+                         // 12V Rail: Upper Critical going high, reading E6h over threshold E1h.
+                         "sel_add 0x20 0x02 0 0 0 0 0x20 0 0x04 0x02 0x10 0x01 0x59 0xE6 0xE1\n"
+                         // CPU Status: IERR.
+                         "sel_add 0x20 0x02 0 0 0 0 0x20 0 0x04 0x07 0x40 0x6F 0x00 0xFF 0xFF\n"
+                         // FAN 1: Lower Critical going low, deasserted.
+                         "sel_add 0x20 0x02 0 0 0 0 0x20 0 0x04 0x04 0x30 0x81 0x52 0x07 0x08\n"
+                         // 12V Rail generates its Upper Critical going high (offset 9) event once
+                         // the BMC runs, when its emulated reading rises to E6h past E1h.
+                         "sensor_set_event_support 0x20 0 0x10 enable scanning per-state 000001000000000 "
+                         "000001000000000 000001000000000 000001000000000\n";
+        after_enable = "sensor_set_value 0x20 0 0x10 0xE6 1\n";
+        IpmiSim::SetUp();
+    }
+};
+
+TEST_F(IpmiSimSel, EntriesAsIpmitoolSelElistPrintsThem) {
+    // CPU Temp: Upper Non-critical going high, from system software (ID 41h).
+    Output(Ipmitool() + " raw 0x0a 0x44 0 0 0x02 0 0 0 0 0x41 0 0x04 0x01 0x01 0x01 0x57 0x56 0x55 2>&1");
+    // ID | date | time | sensor | event | direction | trigger; the ID in hexadecimal.
+    std::map<unsigned, std::vector<std::string>> listed;
+    const std::string printed = Output(Ipmitool() + " sel elist 2>&1");
+    std::istringstream lines(printed);
+    for (std::string line; std::getline(lines, line);) {
+        auto columns = Split(line, '|');
+        if (columns.size() >= 6) listed[static_cast<unsigned>(std::stoul(columns[0], nullptr, 16))] = columns;
+    }
+    ASSERT_EQ(listed.size(), 5u) << printed;
+
+    std::string error;
+    std::shared_ptr<sim::Machine> machine = sim::load_machine((dir / "capture").string(), error);
+    ASSERT_NE(machine, nullptr) << error;
+    sim::use(machine);
+    qtest::ResetLibrary();
+    SelPage page{};
+    ASSERT_EQ(GetSelEntries(&page), 0);
+    ASSERT_EQ(page.Count, 5u);
+    EXPECT_EQ(page.Cursor.Position, static_cast<unsigned>(SEL_CURSOR_END));
+    for (unsigned i = 0; i < page.Count; ++i) {
+        const SelEntry& e = page.Entry[i];
+        auto it = listed.find(e.RecordId);
+        ASSERT_NE(it, listed.end()) << e.RecordId;
+        const auto& c = it->second;
+        // ipmitool names the sensor "TYPE NAME" when its repository has it, "TYPE #0xNN" else.
+        char number[8];
+        std::snprintf(number, sizeof number, "#0x%02x", e.SensorNumber);
+        EXPECT_EQ(c[3], std::string(e.SensorTypeName) + " " + (e.SensorKnown ? e.SensorName : number)) << printed;
+        // ipmi_sim has no date: both say the count is time since the BMC started.
+        ASSERT_EQ(e.TimeKind, SEL_TIME_SINCE_START);
+        char since[16];
+        std::snprintf(since, sizeof since, "%010u", e.Timestamp);
+        EXPECT_EQ(c[1], "Pre-Init");
+        EXPECT_EQ(c[2], since);
+        EXPECT_EQ(c[4], e.EventText) << printed;
+        EXPECT_EQ(c[5], e.Deasserted ? "Deasserted" : "Asserted") << printed;
+        if (e.Trigger & SEL_TRIGGER_READING) {
+            ASSERT_GE(c.size(), 7u) << printed;
+            char trigger[64];
+            std::snprintf(trigger, sizeof trigger, "Reading %.2f", e.TriggerReading);
+            EXPECT_NE(c[6].find(trigger), std::string::npos) << c[6];
+            std::snprintf(trigger, sizeof trigger, "Threshold %.2f", e.TriggerThreshold);
+            EXPECT_NE(c[6].find(trigger), std::string::npos) << c[6];
+        }
+    }
+    EXPECT_EQ(page.Entry[0].Trigger, SEL_TRIGGER_READING | SEL_TRIGGER_THRESHOLD);
+    EXPECT_NEAR(page.Entry[0].TriggerReading, 6 * 0xE6 / 100.0, 1e-9);
+
+    // FreeIPMI's ipmi-sel over IPMI 1.5 LAN, its repository cache kept in the test's directory:
+    // ID | date | time | name | type | state | direction | event. It writes the threshold
+    // states as "Upper Critical - going high ; Sensor Reading = ..."; the library follows
+    // ipmitool's "Upper Critical going high", so the dash and what follows ";" are left out.
+    if (!Installed("ipmi-sel")) GTEST_SKIP() << "ipmi-sel is missing: tools/setup installs it";
+    const std::string freeipmi =
+        Output("timeout 60 ipmi-sel -h 127.0.0.1:" + std::to_string(lan_port) +
+               " -u admin -p qarvel -D LAN -a none -l admin -v --output-event-state --sdr-cache-directory=" +
+               dir.string() + " 2>&1");
+    std::map<unsigned, std::vector<std::string>> rows;
+    std::istringstream freeLines(freeipmi);
+    for (std::string line; std::getline(freeLines, line);) {
+        auto columns = Split(line, '|');
+        if (columns.size() >= 8 && !columns[0].empty() && std::isdigit(static_cast<unsigned char>(columns[0][0])))
+            rows[static_cast<unsigned>(std::stoul(columns[0]))] = columns;
+    }
+    ASSERT_EQ(rows.size(), 5u) << freeipmi;
+    for (unsigned i = 0; i < page.Count; ++i) {
+        const SelEntry& e = page.Entry[i];
+        const auto& c = rows[e.RecordId];
+        ASSERT_EQ(c.size(), 8u) << freeipmi;
+        if (e.SensorKnown) {
+            EXPECT_EQ(c[3], e.SensorName) << freeipmi;
+        }
+        EXPECT_EQ(c[4], e.SensorTypeName) << freeipmi;
+        EXPECT_EQ(c[6], e.Deasserted ? "Deassertion Event" : "Assertion Event") << freeipmi;
+        std::string text = c[7].substr(0, c[7].find(" ;"));
+        if (const auto dash = text.find(" - "); dash != std::string::npos) text.replace(dash, 3, " ");
+        EXPECT_EQ(text, e.EventText) << freeipmi;
+    }
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 //
 //   make-current-server DIR
 //
-// Its load and its BMC are the sample server's; its firmware, PCI functions and disks are
+// Its load and its BMC are the sample server's, the BMC with a System Event Log of its own; its firmware, PCI functions and disks are
 // its own, from the files beside this one.
 #include <string>
 
@@ -29,5 +29,6 @@ int main(int argc, char** argv) {
                                      {"processor times and memory use", sample_server::write_load},
                                      {"BMC", sample_server::write_bmc},
                                      {"hwmon chips and EDAC", current_server::write_health},
+                                     {"System Event Log", current_server::write_sel},
                                  });
 }

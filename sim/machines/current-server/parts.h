@@ -13,6 +13,8 @@ bool write_disks(const std::string& dir);
 bool write_health(const std::string& dir);  // hwmon chips and EDAC
 // The disks' answers to the health commands (dev/NAME.smart-data...); after write_disks.
 bool write_disk_health(const std::string& dir);
+// ipmi/sel.bin and the log's lines of ipmi/bmc.conf: after the BMC is written.
+bool write_sel(const std::string& dir);
 
 }  // namespace current_server
 

@@ -1,4 +1,7 @@
-// The commands of the command line: setting a threshold and driving the watchdog.
+// The commands of the command line: setting a threshold, driving the watchdog, polling the
+// hwmon chips.
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -103,8 +106,8 @@ int Misunderstood(const std::string& what) {
 
 // One command as read from the command line.
 struct Command {
-    enum Kind { SetThreshold, WatchdogArm, WatchdogReset, WatchdogStop, WatchdogShow } kind;
-    int entity = 0, type = 0, which = 0;
+    enum Kind { SetThreshold, WatchdogArm, WatchdogReset, WatchdogStop, WatchdogShow, Hwmon, Pause } kind;
+    int entity = 0, type = 0, which = 0, seconds = 0;
     double value = 0;
     int action = 0, timeout = 0;
 };
@@ -119,6 +122,14 @@ int Parse(int count, char** words, int i, Command& c, std::string& error) {
             !Integer(words[i + 3], 0, 5, c.which) || !Real(words[i + 4], c.value))
             return error = "expected: threshold ENTITY TYPE WHICH VALUE", 0;
         return 5;
+    }
+    // One poll of the hwmon chips; repeated within one process, the later polls are what an
+    // agent polling on sees (the chips listed once, every value read again).
+    if (command == "hwmon") return c.kind = Command::Hwmon, 1;
+    if (command == "pause") {
+        c.kind = Command::Pause;
+        if (left < 1 || !Integer(words[i + 1], 0, 3600, c.seconds)) return error = "expected: pause SECONDS", 0;
+        return 2;
     }
     if (command != "watchdog") return error = "unknown command " + command, 0;
     const std::string what = left >= 1 ? words[i + 1] : "";
@@ -153,6 +164,10 @@ int run_commands(const Library& library, Printer& out, int count, char** words) 
         int result = 0;
         if (c.kind == Command::SetThreshold) {
             result = Threshold(library, out, c.entity, c.type, c.which, c.value);
+        } else if (c.kind == Command::Hwmon) {
+            result = poll_hwmon(library, out);
+        } else if (c.kind == Command::Pause) {
+            ::sleep(static_cast<unsigned>(c.seconds));
         } else {
             out.section("watchdog");
             switch (c.kind) {

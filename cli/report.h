@@ -90,6 +90,9 @@ void report_ipmi(const Library& library, Printer& out);
 void report_fru(const Library& library, Printer& out);
 // The kernel's hwmon sensors and EDAC counts, each only where its source answered.
 void report_health(const Library& library, Printer& out);
+// The `hwmon` command: one poll's [hwmon] section, printed whatever the call answered; 0 when
+// it answered 0.
+int poll_hwmon(const Library& library, Printer& out);
 // The disks' health (GetHealthInfo HEALTH_DISK), only when it answered.
 void report_disk_health(const Library& library, Printer& out);
 // The System Event Log, when the BMC keeps one: the last entries, or `all` of them.

@@ -1,6 +1,7 @@
 // What the kernel itself knows of the machine's health: the hwmon sensors and the EDAC error
 // counts. A section is printed only where its source answered, so a machine without them
 // (a classic one) reports exactly as before.
+#include <cstdio>
 #include <memory>
 
 #include "api/health_types.h"
@@ -50,10 +51,11 @@ void count(Printer& out, const char* name, unsigned long long value) {
         out.field(name, static_cast<double>(value));
 }
 
-void report_hwmon(GetHealthInfo* get, Printer& out) {
+// The [hwmon] section of one poll; `always` prints it when the source did not answer too.
+int report_hwmon(GetHealthInfo* get, Printer& out, bool always = false) {
     auto info = std::make_unique<HWMON_INFO>();
     const int rc = get(HEALTH_HWMON, info.get());
-    if (rc != 0) return;
+    if (rc != 0 && !always) return rc;
     out.section("hwmon");
     out.result("GetHealthInfo(HEALTH_HWMON)", rc);
     out.field("quantity", static_cast<long>(info->quantity));
@@ -63,6 +65,7 @@ void report_hwmon(GetHealthInfo* get, Printer& out) {
         print(out, info->sensor[i]);
     }
     out.prefix("");
+    return rc;
 }
 
 void report_edac(GetHealthInfo* get, Printer& out) {
@@ -115,6 +118,15 @@ void report_health(const Library& library, Printer& out) {
     if (!get) return;
     report_hwmon(get, out);
     report_edac(get, out);
+}
+
+int poll_hwmon(const Library& library, Printer& out) {
+    auto* get = library.function<GetHealthInfo>("GetHealthInfo");
+    if (!get) {
+        std::fprintf(stderr, "qarvel: the library has no GetHealthInfo\n");
+        return 1;
+    }
+    return report_hwmon(get, out, true) == 0 ? 0 : 1;
 }
 
 }  // namespace cli

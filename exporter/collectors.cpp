@@ -60,21 +60,28 @@ int Patiently(Call call) {
     return result;
 }
 
-// A zeroed record, asked of GetInfo; the large ones live on the heap.
+// A zeroed record, asked of one of the exports that fill a record by command (GetInfo,
+// GetHealthInfo); the large ones live on the heap.
 template <typename Record>
-std::unique_ptr<Record> Ask(const Library& library, unsigned long command, std::string& why) {
-    if (!library.GetInfo) {
-        why = "the library has no GetInfo";
+std::unique_ptr<Record> AskOf(int (*call)(unsigned long, void*), const char* export_name, unsigned long command,
+                              std::string& why) {
+    if (!call) {
+        why = std::string("the library has no ") + export_name;
         return nullptr;
     }
     auto record = std::make_unique<Record>();
     std::memset(record.get(), 0, sizeof(Record));
-    int result = Patiently([&] { return library.GetInfo(command, record.get()); });
+    int result = Patiently([&] { return call(command, record.get()); });
     if (result != 0) {
-        why = "GetInfo answered " + std::to_string(result);
+        why = std::string(export_name) + " answered " + std::to_string(result);
         return nullptr;
     }
     return record;
+}
+
+template <typename Record>
+std::unique_ptr<Record> Ask(const Library& library, unsigned long command, std::string& why) {
+    return AskOf<Record>(library.GetInfo, "GetInfo", command, why);
 }
 
 // A size or a speed in a record's text, in base units: "65536 MB", "2048 KB", "4800 MHZ".
@@ -392,18 +399,7 @@ bool CollectWatchdog(const Library& library, Exposition& out, std::string& why) 
 // without a BMC.
 template <typename Record>
 std::unique_ptr<Record> AskHealth(const Library& library, unsigned long command, std::string& why) {
-    if (!library.GetHealthInfo) {
-        why = "the library has no GetHealthInfo";
-        return nullptr;
-    }
-    auto record = std::make_unique<Record>();
-    std::memset(record.get(), 0, sizeof(Record));
-    int result = Patiently([&] { return library.GetHealthInfo(command, record.get()); });
-    if (result != 0) {
-        why = "GetHealthInfo answered " + std::to_string(result);
-        return nullptr;
-    }
-    return record;
+    return AskOf<Record>(library.GetHealthInfo, "GetHealthInfo", command, why);
 }
 
 // A sample of a family declared on its first use, so that a family without samples is never

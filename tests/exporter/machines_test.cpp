@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "api/health_types.h"
 #include "api/types.h"
 #include "tests/exporter/support.h"
 
@@ -203,3 +204,135 @@ TEST(Collectors, TimeLimitLeavesTheScrapeAnswering) {
 }
 
 }  // namespace
+
+// node_exporter names a hwmon chip by the device it hangs off: "<parent>_<device>" of its path,
+// lower-cased, with what is not [a-z0-9:_] turned to '_'.
+std::string HwmonChip(const HWMON_SENSOR& s) {
+    std::string device = s.Device;
+    const std::size_t slash = device.rfind('/');
+    std::string chip = device.substr(device.rfind('/', slash - 1) + 1);
+    for (char& c : chip) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != ':') c = '_';
+    }
+    return chip;
+}
+
+TEST(CurrentServer, HealthSeriesEqualTheLibrarysRecords) {
+    TempDir dir;
+    const std::string text = Textfile(QARVEL_CURRENT_MACHINE, dir);
+    auto series = ParseExposition(text);
+    Records library;
+    ASSERT_NE(library.handle, nullptr);
+    for (const char* name : {"hwmon", "edac", "disk_health"})
+        EXPECT_EQ(series.at(std::string("qarvel_collector_up{collector=\"") + name + "\"}"), 1) << name;
+
+    static HWMON_INFO hwmon;
+    ASSERT_TRUE(library.Ask("GetHealthInfo", HEALTH_HWMON, hwmon));
+    int temperatures = 0, fans = 0;
+    for (unsigned i = 0; i < hwmon.quantity; ++i) {
+        const HWMON_SENSOR& s = hwmon.sensor[i];
+        const std::string id = "{chip=\"" + HwmonChip(s) + "\",sensor=\"" + s.Input + "\"}";
+        if (s.Kind == HWMON_TEMPERATURE) {
+            ++temperatures;
+            EXPECT_DOUBLE_EQ(series.at("node_hwmon_temp_celsius" + id), s.Value) << id;
+            if (s.Flags & HWMON_HAS_CRIT) {
+                EXPECT_DOUBLE_EQ(series.at("node_hwmon_temp_crit_celsius" + id), s.Crit);
+            }
+            EXPECT_EQ(series.count("node_hwmon_temp_max_celsius" + id), (s.Flags & HWMON_HAS_MAX) ? 1u : 0u) << id;
+        }
+        if (s.Kind == HWMON_FAN) {
+            ++fans;
+            EXPECT_EQ(series.at("node_hwmon_fan_rpm" + id), s.Value) << id;
+            if (s.Flags & HWMON_HAS_MIN) {
+                EXPECT_EQ(series.at("node_hwmon_fan_min_rpm" + id), s.Min) << id;
+            }
+        }
+    }
+    EXPECT_GT(temperatures, 0);
+    EXPECT_GT(fans, 0);
+    // Dashboards join on these two, as they do on node_exporter's.
+    EXPECT_EQ(series.at("node_hwmon_chip_names{chip=\"platform_coretemp_0\",chip_name=\"coretemp\"}"), 1);
+    EXPECT_EQ(series.at("node_hwmon_sensor_label{chip=\"platform_coretemp_0\",sensor=\"temp2\",label=\"core_0\"}"), 1);
+
+    static EDAC_INFO edac;
+    ASSERT_TRUE(library.Ask("GetHealthInfo", HEALTH_EDAC, edac));
+    ASSERT_GT(edac.ControllerQuantity, 0u);
+    EXPECT_EQ(series.at("node_edac_correctable_errors_total{controller=\"" + std::to_string(edac.controller[0].Number) +
+                        "\"}"),
+              edac.controller[0].Corrected);
+    int counting = 0;
+    for (unsigned i = 0; i < edac.DimmQuantity; ++i) {
+        const EDAC_DIMM& d = edac.dimm[i];
+        if (d.Corrected == 0) continue;
+        ++counting;
+        const std::string id =
+            "{controller=\"" + std::to_string(d.Controller) + "\",location=\"" + Label(d.Location) + "\"";
+        EXPECT_EQ(series.at("qarvel_edac_dimm_correctable_errors_total" + id + "}"), d.Corrected);
+        ASSERT_TRUE(d.Flags & EDAC_DIMM_MATCHED);
+        EXPECT_EQ(series.count("qarvel_edac_dimm_info" + id + ",label=\"" + Label(d.Label) + "\",memory_type=\"" +
+                               Label(d.MemoryType) + "\",locator=\"" + Label(d.Locator) + "\",bank_locator=\"" +
+                               Label(d.BankLocator) + "\",part_number=\"" + Label(d.PartNumber) +
+                               "\",serial_number=\"" + Label(d.SerialNumber) + "\"}"),
+                  1u);
+    }
+    EXPECT_EQ(counting, 1);
+
+    static DiskHealthInformation disks;
+    ASSERT_TRUE(library.Ask("GetHealthInfo", HEALTH_DISK, disks));
+    int ata = 0, nvme = 0;
+    for (unsigned i = 0; i < disks.quantity; ++i) {
+        const DiskHealth& d = disks.disk[i];
+        const std::string device = std::string("{device=\"") + d.DeviceName + "\"";
+        EXPECT_EQ(series.at("qarvel_disk_health_status" + device + "}"), d.Status);
+        if (d.Status != DISK_HEALTH_READ) {
+            // Nothing the disk did not say now: a disk in standby is not woken for a scrape.
+            EXPECT_EQ(series.count("smartctl_device_smart_status" + device + "}"), 0u);
+            continue;
+        }
+        if (d.Given & DISK_GIVEN_TEMPERATURE) {
+            EXPECT_EQ(series.at("smartctl_device_temperature" + device + ",temperature_type=\"current\"}"),
+                      d.Temperature);
+        }
+        if (d.Kind == DISK_HEALTH_ATA) {
+            ++ata;
+            for (unsigned a = 0; a < d.ata.attributeCount; ++a) {
+                const DiskSmartAttribute& attribute = d.ata.attribute[a];
+                double raw = -1;
+                const std::string id = "attribute_id=\"" + std::to_string(attribute.id) + "\"}";
+                for (const auto& [name, value] : series)
+                    if (name.rfind("smartctl_device_attribute" + device + ",", 0) == 0 &&
+                        name.find("attribute_value_type=\"raw\"") != std::string::npos &&
+                        name.size() > id.size() && name.compare(name.size() - id.size(), id.size(), id) == 0)
+                        raw = value;
+                EXPECT_EQ(raw, static_cast<double>(attribute.raw)) << d.DeviceName << " " << id;
+            }
+        }
+        if (d.Kind == DISK_HEALTH_NVME) {
+            ++nvme;
+            EXPECT_EQ(series.at("smartctl_device_percentage_used" + device + "}"), d.nvme.percentageUsed);
+            EXPECT_EQ(series.at("smartctl_device_media_errors" + device + "}"), d.nvme.mediaErrors);
+        }
+    }
+    EXPECT_GT(ata, 0);
+    EXPECT_GT(nvme, 0);
+}
+
+// The sample server has no hwmon chip, EDAC controller or disk that answers for its health: the
+// three collectors say so and give nothing, and every other series is what it was without them.
+TEST(SampleServer, WithoutHealthSourcesTheOtherSeriesAreUnchanged) {
+    TempDir all_dir, old_dir;
+    auto all = ParseExposition(Textfile(QARVEL_SAMPLE_MACHINE, all_dir));
+    auto old = ParseExposition(
+        Textfile(QARVEL_SAMPLE_MACHINE, old_dir, "--collectors dmi,processor,memory,pci,disk,ipmi,bmc,bmc_watchdog"));
+    for (const char* name : {"hwmon", "edac", "disk_health"}) {
+        const std::string up = std::string("qarvel_collector_up{collector=\"") + name + "\"}";
+        EXPECT_EQ(all.at(up), 0) << name;
+        all.erase(up);
+        all.erase(std::string("qarvel_collector_duration_seconds{collector=\"") + name + "\"}");
+    }
+    for (auto* series : {&all, &old})
+        for (auto it = series->begin(); it != series->end();)
+            it = it->first.rfind("qarvel_collector_duration_seconds", 0) == 0 ? series->erase(it) : std::next(it);
+    EXPECT_EQ(all, old);
+}

@@ -57,6 +57,10 @@ std::shared_ptr<Machine> current_shared() {
             std::fprintf(stderr, "qarvel-sim: serving an empty machine\n");
             loaded = std::make_shared<Machine>();
         }
+        // The access log is for tests that link the simulator and read it; nothing outside can
+        // read it here, and kept for a long-running process (an exporter polling the hwmon
+        // files every scrape) it would only grow to its limit.
+        loaded->log_limit = 0;
         // What a process did to the BMC, kept for whoever looks after it has ended.
         const char* transcript = std::getenv("QARVEL_BMC_TRANSCRIPT");
         if (transcript && *transcript && loaded->bmc) loaded->bmc->transcript = transcript;

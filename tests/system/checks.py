@@ -792,6 +792,9 @@ def arch_checks(name, arch, results, tree, bmc):
     checks.append(check(prefix + "capture.replay", capture_replay))
     checks.append(check(prefix + "hwmon.sensors",
                         lambda: check_hwmon(report, read_text(os.path.join(results, "hwmon.txt")))))
+    checks.append(check(prefix + "hwmon.next-poll",
+                        lambda: check_next_poll(read_text(os.path.join(out, "hwmon-poll.txt")),
+                                                (read_text(os.path.join(out, "hwmon-poll.rc")) or "").strip())))
     return checks
 
 
@@ -851,6 +854,35 @@ def check_hwmon(report, raw):
                 problems.append("%s %s: %s=%s, the guest read %s" % (key + (field, got[key].get(field), value)))
     problems += ["%s %s: reported, but the guest has no such input" % key for key in sorted(set(got) - set(want))]
     return problems
+
+
+def check_next_poll(text, rc):
+    """The hwmon-poll command's two polls of one process (two [hwmon] sections) around the
+    guest's write of the NVMe chip's temp1_max: the old limit in the first, the new one in the
+    second, as the guest read it back."""
+    if text is None:
+        return "the guest wrote no hwmon-poll.txt"
+    match = re.search(r"^## limit old (-?\d+) new (-?\d+) read back (-?\d+)$", text, re.M)
+    if not match:
+        return "the guest found no NVMe hwmon chip, or did not write its limit: %r" % text[-300:]
+    old, new, back = (int(match.group(i)) for i in (1, 2, 3))
+    if back != new:
+        return "the kernel kept %d after %d was written" % (back, new)
+    if rc != "0":
+        return "qarvel hwmon exited %s" % rc
+    polls = [parse_report("[hwmon]\n" + part)["hwmon"] for part in text.split("[hwmon]\n")[1:]]
+    if len(polls) != 2:
+        return "%d polls printed, not 2" % len(polls)
+    seen = []
+    for poll in polls:
+        found = [poll.get(key[:-len("Input")] + "Max") for key, value in poll.items()
+                 if key.endswith(".Input") and value == "temp1"
+                 and poll.get(key[:-len("Input")] + "Chip") == "nvme"]
+        if len(found) != 1:
+            return "a poll shows %d NVMe temp1 inputs" % len(found)
+        seen.append(found[0])
+    want = ["%.2f" % (old / 1000.0), "%.2f" % (new / 1000.0)]
+    return [] if seen == want else "polls showed the limit %s, the guest had %s" % (seen, want)
 
 
 def without_usage(text):

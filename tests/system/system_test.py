@@ -35,7 +35,7 @@ import openipmi  # noqa: E402
 ARCHES = ("i386", "x86_64")
 # Guest programs run after the report, in order; each is a shell fragment in commands/. The
 # capture comes first, so that it holds the BMC as the report saw it (the watchdog above all).
-COMMANDS = ("capture", "watchdog", "wdstop", "json", "smart")
+COMMANDS = ("capture", "watchdog", "wdstop", "json", "smart", "hwmon-poll")
 # Every QEMU runs under this limit (seconds): a boot takes 10 s idle, 35 s under load.
 BOOT_TIMEOUT = 150
 

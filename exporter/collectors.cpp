@@ -24,6 +24,8 @@ Library::Library(void* handle) {
     };
     look(GetInfo, "GetInfo");
     look(GetIpmiInfo, "GetIpmiInfo");
+    look(GetInfoPage, "GetInfoPage");
+    look(GetIpmiInfoPage, "GetIpmiInfoPage");
     look(GetBMCVersion, "GetBMCVersion");
     look(GetWatchDogTimer, "GetWatchDogTimer");
     look(GetHealthInfo, "GetHealthInfo");
@@ -84,6 +86,45 @@ std::unique_ptr<Record> Ask(const Library& library, unsigned long command, std::
     return AskOf<Record>(library.GetInfo, "GetInfo", command, why);
 }
 
+using PageCall = int (*)(unsigned long, int, void*, int*);
+
+// Every entry of a command, page by page through the paged export (all pages of one walk come
+// from one reading of the machine), `visit(record, first)` for each page with `count(record)`
+// entries from entry `first` on. A library without the paged export gives its one record.
+template <typename Record, typename Count, typename Visit>
+bool EveryPage(PageCall page, int (*classic)(unsigned long, void*), const char* name, unsigned long command,
+               std::string& why, Count count, Visit visit) {
+    if (!page) {
+        auto record = AskOf<Record>(classic, name, command, why);
+        if (record) visit(*record, 0);
+        return record != nullptr;
+    }
+    auto record = std::make_unique<Record>();
+    int first = 0, total = 0;
+    // A page holds at least one entry, so a walk ends; the bound holds against a library
+    // whose total never stops growing.
+    for (int pages = 0; pages < 65536; ++pages) {
+        std::memset(record.get(), 0, sizeof(Record));
+        const int result = Patiently([&] { return page(command, first, record.get(), &total); });
+        if (result != 0) {
+            if (first > 0) break;  // what the first pages gave stands
+            why = std::string(name) + "Page answered " + std::to_string(result);
+            return false;
+        }
+        const int n = count(*record);
+        if (n <= 0) break;
+        visit(*record, first);
+        first += n;
+        if (first >= total) break;
+    }
+    return true;
+}
+
+template <typename Record, typename Count, typename Visit>
+bool EveryEntry(const Library& library, unsigned long command, std::string& why, Count count, Visit visit) {
+    return EveryPage<Record>(library.GetInfoPage, library.GetInfo, "GetInfo", command, why, count, visit);
+}
+
 // A size or a speed in a record's text, in base units: "65536 MB", "2048 KB", "4800 MHZ".
 bool Scaled(const std::string& text, double& value) {
     std::string unit;
@@ -136,15 +177,16 @@ bool CollectDmi(const Library& library, Exposition& out, std::string& why) {
 }
 
 bool CollectProcessors(const Library& library, Exposition& out, std::string& why) {
-    auto r = Ask<ProcessorInformation>(library, INFO_PROCESSOR, why);
-    if (!r) return false;
     Gauge(out, "qarvel_processor_info", "Processor sockets of SMBIOS, value is always 1.");
     Gauge(out, "qarvel_processor_max_frequency_hertz", "Highest speed the processor supports.");
     Gauge(out, "qarvel_processor_current_frequency_hertz", "Speed of the processor at boot.");
     Gauge(out, "qarvel_processor_external_clock_hertz", "External clock of the processor.");
     Gauge(out, "qarvel_processor_cache_size_bytes", "Installed size of each cache level of the processor.");
-    for (int i = 0; i < Held(r->quantity, r->cpu); ++i) {
-        const CPU& cpu = r->cpu[i];
+    auto count = [](const ProcessorInformation& r) { return Held(r.quantity, r.cpu); };
+    return EveryEntry<ProcessorInformation>(library, INFO_PROCESSOR, why, count, [&](const ProcessorInformation& r, int first) {
+    for (int n = 0; n < count(r); ++n) {
+        const CPU& cpu = r.cpu[n];
+        const int i = first + n;
         const Labels id = {{"processor", std::to_string(i)}};
         out.sample("qarvel_processor_info",
                    {{"processor", std::to_string(i)},
@@ -161,21 +203,23 @@ bool CollectProcessors(const Library& library, Exposition& out, std::string& why
                 out.sample("qarvel_processor_cache_size_bytes",
                            {{"processor", std::to_string(i)}, {"level", std::to_string(level + 1)}}, value);
     }
-    return true;
+    });
 }
 
 // DIMMs: node_exporter has no memory-device collector; the bank index tells modules apart
 // (two controllers may number their slots alike).
 bool CollectMemory(const Library& library, Exposition& out, std::string& why) {
-    auto r = Ask<MemoryInformation>(library, INFO_MEMORY, why);
-    if (!r) return false;
     Gauge(out, "qarvel_memory_size_bytes", "Memory installed, as SMBIOS gives it.");
     Gauge(out, "qarvel_memory_dimm_info", "Memory modules of SMBIOS, value is always 1.");
     Gauge(out, "qarvel_memory_dimm_size_bytes", "Size of the memory module.");
     Gauge(out, "qarvel_memory_dimm_speed_hertz", "Speed of the memory module.");
-    out.sample("qarvel_memory_size_bytes", {}, static_cast<double>(r->TotalSize) * 1048576.0);
-    for (int i = 0; i < Held(r->quantity, r->bank); ++i) {
-        const BANK& bank = r->bank[i];
+    auto count = [](const MemoryInformation& r) { return Held(r.quantity, r.bank); };
+    return EveryEntry<MemoryInformation>(library, INFO_MEMORY, why, count, [&](const MemoryInformation& r, int first) {
+    // Every page gives the total of all of them.
+    if (first == 0) out.sample("qarvel_memory_size_bytes", {}, static_cast<double>(r.TotalSize) * 1048576.0);
+    for (int n = 0; n < count(r); ++n) {
+        const BANK& bank = r.bank[n];
+        const int i = first + n;
         const Labels id = {{"dimm", std::to_string(i)}};
         out.sample("qarvel_memory_dimm_info",
                    {{"dimm", std::to_string(i)},
@@ -190,15 +234,16 @@ bool CollectMemory(const Library& library, Exposition& out, std::string& why) {
         if (Scaled(Text(bank.size), value)) out.sample("qarvel_memory_dimm_size_bytes", id, value);
         if (Scaled(Text(bank.speed), value)) out.sample("qarvel_memory_dimm_speed_hertz", id, value);
     }
-    return true;
+    });
 }
 
 bool CollectPci(const Library& library, Exposition& out, std::string& why) {
-    auto r = Ask<DeviceInformation>(library, INFO_PCI_DEVICE, why);
-    if (!r) return false;
     Gauge(out, "qarvel_pci_function_info", "PCI functions of domain 0, value is always 1.");
-    for (int i = 0; i < Held(r->quantity, r->dev); ++i) {
-        const DEV& d = r->dev[i];
+    auto count = [](const DeviceInformation& r) { return Held(r.quantity, r.dev); };
+    return EveryEntry<DeviceInformation>(library, INFO_PCI_DEVICE, why, count, [&](const DeviceInformation& r, int first) {
+    for (int n = 0; n < count(r); ++n) {
+        const DEV& d = r.dev[n];
+        const int i = first + n;
         int bus = -1, device = -1, function = -1;
         const std::string desc = Text(d.desc);
         char address[32];
@@ -214,7 +259,7 @@ bool CollectPci(const Library& library, Exposition& out, std::string& why) {
                     {"irq", std::to_string(d.IRQ)}},
                    1);
     }
-    return true;
+    });
 }
 
 // Disks. The records name a disk by its controller and position, not by its kernel device,
@@ -222,13 +267,14 @@ bool CollectPci(const Library& library, Exposition& out, std::string& why) {
 // NVMe controllers are named as the kernel names them, so they also get node_exporter's
 // nvme collector metric (node_nvme_info; the controller's state is not in the record).
 bool CollectDisks(const Library& library, Exposition& out, std::string& why) {
-    auto r = Ask<StorageInformation>(library, INFO_STORAGE, why);
-    if (!r) return false;
     Gauge(out, "qarvel_disk_info", "Disks, value is always 1.");
     Gauge(out, "qarvel_disk_size_bytes", "Size of the disk.");
     Gauge(out, "node_nvme_info", "Non-numeric data of the NVMe controller, value is always 1.");
-    for (int i = 0; i < Held(r->quantityIDE + r->quantitySCSI, r->driveArray); ++i) {
-        const DriveInfo& d = r->driveArray[i];
+    auto count = [](const StorageInformation& r) { return Held(r.quantityIDE + r.quantitySCSI, r.driveArray); };
+    return EveryEntry<StorageInformation>(library, INFO_STORAGE, why, count, [&](const StorageInformation& r, int first) {
+    for (int n = 0; n < count(r); ++n) {
+        const DriveInfo& d = r.driveArray[n];
+        const int i = first + n;
         const std::string controller_type = Text(d.ControllerType);
         out.sample("qarvel_disk_info",
                    {{"disk", std::to_string(i)},
@@ -248,7 +294,7 @@ bool CollectDisks(const Library& library, Exposition& out, std::string& why) {
                         {"serial", Text(d.SerialNo)}},
                        1);
     }
-    return true;
+    });
 }
 
 // IPMI sensors: ipmi_exporter's names (ipmi_temperature_celsius, ipmi_fan_speed_rpm,
@@ -315,36 +361,30 @@ void Sensors(Exposition& out, const SensorKind& kind, int quantity, const Probe 
     }
 }
 
+// Every sensor of one kind, page by page: 1 when the kind answered, else 0.
+template <typename Record, typename Probe, std::size_t N>
+int SensorPages(const Library& library, Exposition& out, unsigned long command, const SensorKind& kind,
+                Probe (Record::*probes)[N], char const (Probe::*reading)[16]) {
+    std::string ignored;
+    auto count = [&](const Record& r) { return Held(r.quantity, r.*probes); };
+    return EveryPage<Record>(library.GetIpmiInfoPage, library.GetIpmiInfo, "GetIpmiInfo", command, ignored, count,
+                             [&](const Record& r, int) { Sensors(out, kind, count(r), r.*probes, reading); })
+               ? 1
+               : 0;
+}
+
 bool CollectIpmiSensors(const Library& library, Exposition& out, std::string& why) {
     if (!library.GetIpmiInfo) {
         why = "the library has no GetIpmiInfo";
         return false;
     }
-    auto ask = [&](unsigned long command, void* record) {
-        return Patiently([&] { return library.GetIpmiInfo(command, record); });
-    };
     // A BMC without sensors of one kind answers -1 for it; the collector fails only when no
-    // kind answered.
-    int answered = 0;
-    auto fans = std::make_unique<FanInformation>();
-    std::memset(fans.get(), 0, sizeof *fans);
-    if (ask(INFO_FAN, fans.get()) == 0) {
-        Sensors(out, kFans, fans->quantity, fans->fan, &FAN_DEVICE::speed);
-        ++answered;
-    }
-    auto voltages = std::make_unique<VoltageInformation>();
-    std::memset(voltages.get(), 0, sizeof *voltages);
-    if (ask(INFO_VOLTAGE, voltages.get()) == 0) {
-        Sensors(out, kVoltages, voltages->quantity, voltages->voltage, &VOLTAGE_PROBE::CurrentVoltage);
-        ++answered;
-    }
-    auto temperatures = std::make_unique<TemperatureInformation>();
-    std::memset(temperatures.get(), 0, sizeof *temperatures);
-    if (ask(INFO_TEMPERATURE, temperatures.get()) == 0) {
-        Sensors(out, kTemperatures, temperatures->quantity, temperatures->temperature,
-                &TEMPERATURE_PROBE::CurrentTemperature);
-        ++answered;
-    }
+    // kind answered. Each kind page by page, where the library pages.
+    const int answered = SensorPages(library, out, INFO_FAN, kFans, &FanInformation::fan, &FAN_DEVICE::speed) +
+                         SensorPages(library, out, INFO_VOLTAGE, kVoltages, &VoltageInformation::voltage,
+                                     &VOLTAGE_PROBE::CurrentVoltage) +
+                         SensorPages(library, out, INFO_TEMPERATURE, kTemperatures, &TemperatureInformation::temperature,
+                                     &TEMPERATURE_PROBE::CurrentTemperature);
     if (answered == 0) why = "GetIpmiInfo answered for no kind of sensor";
     return answered > 0;
 }

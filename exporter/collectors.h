@@ -16,6 +16,9 @@ struct Library {
     explicit Library(void* handle);
     int (*GetInfo)(unsigned long, void*) = nullptr;
     int (*GetIpmiInfo)(unsigned long, void*) = nullptr;
+    // The paged forms, where the library has them: every entry past the records' capacities.
+    int (*GetInfoPage)(unsigned long, int, void*, int*) = nullptr;
+    int (*GetIpmiInfoPage)(unsigned long, int, void*, int*) = nullptr;
     int (*GetBMCVersion)(unsigned char*, unsigned char*) = nullptr;
     int (*GetWatchDogTimer)(unsigned char*, int*, int*) = nullptr;
     int (*GetHealthInfo)(unsigned long, void*) = nullptr;

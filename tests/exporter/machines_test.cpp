@@ -336,3 +336,31 @@ TEST(SampleServer, WithoutHealthSourcesTheOtherSeriesAreUnchanged) {
             it = it->first.rfind("qarvel_collector_duration_seconds", 0) == 0 ? series->erase(it) : std::next(it);
     EXPECT_EQ(all, old);
 }
+
+namespace {
+
+// How many series of `metric` an exposition holds.
+int Series(const std::map<std::string, double>& series, const std::string& metric) {
+    int n = 0;
+    for (const auto& [key, value] : series) {
+        (void)value;
+        if (key.compare(0, metric.size() + 1, metric + "{") == 0) ++n;
+    }
+    return n;
+}
+
+// The large server has more of everything than the records hold: the exporter walks the
+// pages, so every processor, DIMM, PCI function, disk and BMC sensor is a series.
+TEST(LargeServer, EveryEntryPastTheRecordsCapacitiesIsASeries) {
+    TempDir dir;
+    auto series = ParseExposition(Textfile(QARVEL_LARGE_MACHINE, dir));
+    EXPECT_EQ(Series(series, "qarvel_memory_dimm_info"), 32);      // the record holds 16
+    EXPECT_EQ(Series(series, "qarvel_pci_function_info"), 300);    // 64
+    EXPECT_EQ(Series(series, "qarvel_disk_info"), 60);             // 24
+    EXPECT_EQ(Series(series, "ipmi_fan_speed_rpm") + Series(series, "ipmi_fan_speed_ratio"), 60);  // 16
+    EXPECT_EQ(Series(series, "ipmi_voltage_volts"), 70);           // 32
+    EXPECT_EQ(Series(series, "ipmi_temperature_celsius"), 70);     // 32
+    EXPECT_EQ(series["qarvel_memory_size_bytes"], 524288.0 * 1048576.0);
+}
+
+}  // namespace

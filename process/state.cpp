@@ -28,6 +28,23 @@ ProcessState& State() {
     return *state;
 }
 
+namespace {
+
+// The state is never destroyed (see State()), so what it keeps on the heap (kept readings, the
+// event log's sensor index, the hwmon chips...) is given back here when the library is
+// unloaded: a caller that dlcloses the library is left with no leak.
+__attribute__((destructor)) void GiveBackAtUnload() {
+    ProcessState& s = State();
+    s.readingFactors.clear();
+    s.sel.Clear();
+    s.hwmon = HwmonChips{};
+    s.inventoryPages.clear();
+    s.sensorPages.clear();
+    s.usagePages.clear();
+}
+
+}  // namespace
+
 int ResetProcessState(Reset what) {
     if (sessionsHeld > 0) return -1;
     ProcessState& s = State();

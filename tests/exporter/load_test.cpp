@@ -74,7 +74,13 @@ TEST_F(Exporter, ThousandScrapesThroughTwentyConnections) {
     ASSERT_GT(settled, 0);
     // The allocator's per-thread arenas may still take a page here and there; anything kept
     // per scrape (an exposition is 20 KB, the smallest record read 3 KB) would pass 2 MiB.
+#ifndef QARVEL_SANITIZE
     EXPECT_LT(after - settled, 2048) << "resident memory grew from " << settled << " KiB to " << after << " KiB";
+#else
+    // AddressSanitizer's allocator keeps freed memory in quarantine and per-thread caches, so
+    // resident memory says nothing of the exporter's own; the unsanitized build checks it.
+    (void)after;
+#endif
 
     // The repository was read once; only the once-a-minute check of its timestamps may recur.
     const Discovery all = Requests(transcript());

@@ -41,6 +41,8 @@ IpmiAnswer GetEntry(const SelBmc& bmc, unsigned short reservation, unsigned shor
 
 bool WholeEntry(const IpmiAnswer& a) { return a.ok() && a.length >= static_cast<int>(2 + kSelRecordSize); }
 unsigned short NextId(const IpmiAnswer& a) { return static_cast<unsigned short>(a.bytes[0] | a.bytes[1] << 8); }
+// The ID the record itself holds, in its first two bytes.
+unsigned short OwnId(const IpmiAnswer& a) { return static_cast<unsigned short>(a.bytes[2] | a.bytes[3] << 8); }
 
 }  // namespace
 
@@ -90,8 +92,8 @@ bool PollSel(const SelBmc& bmc, const SelFrom& from, SelPoll& poll) {
 
     // The last record read well: a walk whose reservation was cancelled starts again from it,
     // re-reading it to learn its successor, since the chain behind it may have changed. A
-    // cursor that holds no record yet (ID 0000h names none) reads from the first entry.
-    bool haveLast = resume && from.lastId != kSelFirst;
+    // cursor that holds no record yet reads from the first entry.
+    bool haveLast = resume && from.holdsRecord;
     unsigned short last = from.lastId;
     unsigned short next = kSelFirst;
     std::set<unsigned short> seen;
@@ -100,7 +102,7 @@ bool PollSel(const SelBmc& bmc, const SelFrom& from, SelPoll& poll) {
     // Each request reads one record: those Get SEL Info counted, plus the cursor's own.
     const unsigned int bound = info.entries + 1;
     for (unsigned int asked = 0; asked < bound + kSelMostRestarts;) {
-        const bool reread = haveLast && (asked == 0 || next == kSelFirst);
+        bool reread = haveLast && (asked == 0 || next == kSelFirst);
         const unsigned short id = reread ? last : next;
         const IpmiAnswer a = GetEntry(bmc, reservation, id);
         ++asked;
@@ -118,12 +120,18 @@ bool PollSel(const SelBmc& bmc, const SelFrom& from, SelPoll& poll) {
             continue;
         }
         if (!WholeEntry(a)) break;  // what was read stays
+        if (reread && id == kSelFirst && OwnId(a) != kSelFirst) {
+            // The cursor held an entry numbered 0000h, and asking for it by that number gave
+            // the first entry: one of another number, so the cursor's is gone.
+            poll.cleared = true;
+            reread = haveLast = false;
+        }
         const unsigned short following = NextId(a);
         if (!reread) {
             SelRawRecord record;
             // The ID we asked for, whatever the BMC wrote into the record; the first entry
             // (asked as 0000h) is known by its own.
-            record.id = id == kSelFirst ? static_cast<unsigned short>(a.bytes[2] | a.bytes[3] << 8) : id;
+            record.id = id == kSelFirst ? OwnId(a) : id;
             std::memcpy(record.bytes, a.bytes + 2, kSelRecordSize);
             if (!seen.insert(record.id).second) break;  // the chain came round again
             poll.records.push_back(record);

@@ -43,6 +43,8 @@ struct SelRawRecord {
 // Where the previous poll stopped; `known` false reads from the first entry.
 struct SelFrom {
     bool known = false;
+    // Whether the cursor holds an entry, and its ID; 0000h may be one (BmcSel::next_id).
+    bool holdsRecord = false;
     unsigned short lastId = 0;
     unsigned int added = 0, erased = 0;
 };

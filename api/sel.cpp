@@ -37,7 +37,11 @@ void FillPage(const std::vector<SelRawRecord>& records, const SelPoll& poll, Sel
     for (std::size_t i = 0; i < n; ++i)
         DecodeSelRecord(records[i].bytes, kSelRecordSize, records[i].id, memory.sensors, page.Entry[i]);
     page.Count = static_cast<unsigned int>(n);
-    if (n > 0) page.Cursor.RecordId = records[n - 1].id;
+    // 0000h is an entry's ID on some BMCs, so "none yet" is said with FFFFh, which no entry has.
+    if (n > 0)
+        page.Cursor.RecordId = records[n - 1].id;
+    else if (page.Cursor.Position == SEL_CURSOR_START)
+        page.Cursor.RecordId = SEL_CURSOR_NO_RECORD;
     if (n < records.size()) {
         memory.waiting.assign(records.begin() + static_cast<long>(n), records.end());
         memory.waitingPoll = poll;
@@ -93,6 +97,7 @@ extern "C" int GetSelEntries(LPVOID buffer) {
         memory.waiting.clear();
         SelFrom from;
         from.known = cursor.Position != SEL_CURSOR_START;
+        from.holdsRecord = from.known && cursor.RecordId < SEL_CURSOR_NO_RECORD;
         from.lastId = static_cast<unsigned short>(cursor.RecordId);
         from.added = cursor.LastAddition;
         from.erased = cursor.LastErase;

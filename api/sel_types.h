@@ -47,8 +47,9 @@ typedef struct {
 #define SEL_CURSOR_START 0 /* zeroed: read from the first entry */
 #define SEL_CURSOR_MORE 1  /* entries beyond this page are waiting: call again */
 #define SEL_CURSOR_END 2   /* the log was read to its end */
+#define SEL_CURSOR_NO_RECORD 0xFFFF /* RecordId while no entry has been handed out */
 typedef struct {
-    unsigned int RecordId;     /* the last entry handed out */
+    unsigned int RecordId;     /* the last entry handed out, or SEL_CURSOR_NO_RECORD */
     unsigned int LastAddition; /* the log's addition and erase timestamps as last read */
     unsigned int LastErase;
     unsigned int Position; /* SEL_CURSOR_... */

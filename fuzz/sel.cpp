@@ -52,6 +52,7 @@ void fuzz::Decode(const std::uint8_t* data, std::size_t size) {
     }
     SelFrom from;
     from.known = true;
+    from.holdsRecord = !poll.records.empty();
     from.lastId = poll.records.empty() ? 0 : poll.records.back().id;
     PollSel(bmc, from, poll);
     ClearSelLog(bmc, 3);

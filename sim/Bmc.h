@@ -130,6 +130,8 @@ struct BmcSel {
     // clock 0: a date, or a count below 20000000h for a BMC that does not know the date.
     std::uint32_t added = 0xFFFFFFFF, erased = 0xFFFFFFFF;
     std::uint32_t time_base = 0x60000000;
+    // The ID the next entry added gets. IPMI reserves 0000h ("the first entry"), yet some
+    // BMCs (QEMU's) number their log from it: its first entry is then found by either name.
     std::uint16_t next_id = 1;
     std::uint16_t reservation = 0;
     // Quirks: Reserve SEL answered with this code (C1h, D4h); the reservation cancelled once,

@@ -266,7 +266,8 @@ bool load_sel_bin(const std::string& bytes, Bmc& bmc, std::string& error) {
         std::array<std::uint8_t, 16> e{};
         std::copy_n(bytes.begin() + static_cast<long>(16 * i), 16, e.begin());
         const std::uint16_t id = IdOf(e);
-        if (id == kFirst || id == kLast) {
+        // FFFFh names the last entry and can be no entry's own; 0000h can (see BmcSel::next_id).
+        if (id == kLast) {
             error = "ipmi/sel.bin: the record at offset " + std::to_string(16 * i) + " has the reserved ID " +
                     std::to_string(id);
             return false;
@@ -313,6 +314,7 @@ bool read_sel_setting(const std::string& key, const std::string& value, Bmc& bmc
         {"sel-reserve-refused", 0xFF, [&s](unsigned long n) { s.reserve_refused = static_cast<std::uint8_t>(n); }},
         {"sel-cancel-after", 0xFFFF, [&s](unsigned long n) { s.cancel_after = n; }},
         {"sel-erase-polls", 0xFF, [&s](unsigned long n) { s.erase_polls = n; }},
+        {"sel-next-id", 0xFFFE, [&s](unsigned long n) { s.next_id = static_cast<std::uint16_t>(n); }},
     };
     for (const auto& n : numbers) {
         if (key != n.key) continue;
@@ -337,6 +339,8 @@ std::string sel_conf(const Bmc& bmc) {
     if (s.cancel_after) out += "sel-cancel-after " + std::to_string(s.cancel_after) + "\n";
     if (s.endless_chain) out += "sel-chain endless\n";
     if (s.erase_polls) out += "sel-erase-polls " + std::to_string(s.erase_polls) + "\n";
+    // Loading the entries sets it after the highest; an empty log keeps what it was given.
+    if (s.entries.empty() && s.next_id != 1) out += "sel-next-id " + std::to_string(s.next_id) + "\n";
     return out;
 }
 

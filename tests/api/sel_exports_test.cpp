@@ -102,6 +102,27 @@ TEST_F(SelExports, PagesCarryTheWholeLogAndAPollWithoutChangeAsksOnce) {
     EXPECT_EQ(bmc->count(kStorageNetFn, kClearSelCmd), 0u);
 }
 
+// QEMU's BMC numbers its log from 0000h, the ID Get SEL Entry reserves for "the first entry".
+// Its entry 0000h is handed out once; a cursor says "none yet" with FFFFh, not 0000h.
+TEST_F(SelExports, ALogNumberedFromZeroIsHandedOutOnceAndPolledOn) {
+    bmc->sel.next_id = 0;
+    const SelCursor empty = ReadAll().back().Cursor;
+    EXPECT_EQ(empty.Position, static_cast<unsigned>(SEL_CURSOR_END));
+    EXPECT_EQ(empty.RecordId, static_cast<unsigned>(SEL_CURSOR_NO_RECORD));
+    machine->clock.now_us += 2000000;
+    Add(1);
+    const std::vector<SelPage> first = ReadAll(empty);
+    EXPECT_EQ(Ids(first), (std::vector<unsigned>{0}));
+    EXPECT_EQ(first.back().Cursor.RecordId, 0u);
+    machine->clock.now_us += 2000000;
+    Add(2);
+    bmc->clear_log();
+    const std::vector<SelPage> more = ReadAll(first.back().Cursor);
+    EXPECT_EQ(Ids(more), (std::vector<unsigned>{1, 2}));
+    EXPECT_EQ(more.back().Cleared, 0u);
+    EXPECT_LE(SelRequests(), 2u + 3);
+}
+
 TEST_F(SelExports, AClearBetweenPollsIsReportedAndReadingStartsAgain) {
     Add(5);
     const SelCursor cursor = ReadAll().back().Cursor;

@@ -202,7 +202,7 @@ protected:
     // The cursor a caller would keep after `poll`.
     static SelFrom After(const SelPoll& poll, SelFrom from = {}) {
         from.known = true;
-        if (!poll.records.empty()) from.lastId = poll.records.back().id;
+        if (!poll.records.empty()) from.holdsRecord = true, from.lastId = poll.records.back().id;
         from.added = poll.info.added;
         from.erased = poll.info.erased;
         return from;
@@ -335,6 +335,24 @@ TEST_F(SelWalk, AClearBetweenPollsIsSeenAndReadingStartsAgain) {
     poll = Poll(stale);
     EXPECT_TRUE(poll.cleared);
     EXPECT_EQ(Ids(poll), Range(7, 8));
+}
+
+TEST_F(SelWalk, ACursorOnEntryZeroWhoseEntryIsGoneSeesAClear) {
+    // A log numbered from 0000h (QEMU's BMC): asking for the cursor's entry by its number asks
+    // for "the first entry", which is another one once entry 0000h is gone.
+    bmc->sel.next_id = 0;
+    Add(3);
+    const SelFrom cursor = After(Poll());
+    ASSERT_TRUE(cursor.holdsRecord);
+    ASSERT_EQ(cursor.lastId, 2u);
+    SelFrom onZero = cursor;
+    onZero.lastId = 0;
+    onZero.added = 0;
+    EXPECT_EQ(Ids(Poll(onZero)), Range(1, 2));  // entry 0 still there: what follows it
+    bmc->sel.entries.erase(bmc->sel.entries.begin());
+    SelPoll poll = Poll(onZero);
+    EXPECT_TRUE(poll.cleared);
+    EXPECT_EQ(Ids(poll), Range(1, 2));
 }
 
 TEST_F(SelWalk, AFullLogDropsEventsAndSaysSoInEveryAnswer) {

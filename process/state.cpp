@@ -30,20 +30,42 @@ ProcessState& State() {
 
 namespace {
 
-// The state is never destroyed (see State()), so what it keeps on the heap (kept readings, the
-// event log's sensor index, the hwmon chips...) is given back here when the library is
-// unloaded: a caller that dlcloses the library is left with no leak.
-__attribute__((destructor)) void GiveBackAtUnload() {
-    ProcessState& s = State();
-    s.readingFactors.clear();
-    s.sel.Clear();
-    s.hwmon = HwmonChips{};
-    s.inventoryPages.clear();
-    s.sensorPages.clear();
-    s.usagePages.clear();
-}
+// The state is never destroyed (see State()), so what it keeps on the heap is given back when
+// the library is unloaded: a caller that dlcloses the library is left with no leak. This runs
+// at exit too, when a thread may still be inside a call (an exporter's collector stuck on a
+// BMC past its time limit), so nothing is taken from under a lock someone holds.
+__attribute__((destructor)) void GiveBackAtUnload() { GiveBackUnlessBusy(); }
 
 }  // namespace
+
+int GiveBackUnlessBusy() {
+    ProcessState& s = State();
+    int left = 0;
+    // The same parts, under the same locks, as ResetProcessState frees.
+    if (std::try_lock(s.smbiosLock, s.ipmiLock) == -1) {
+        s.readingFactors.clear();
+        s.sel.Clear();
+        s.inventoryPages.clear();
+        s.sensorPages.clear();
+        s.ipmiLock.unlock();
+        s.smbiosLock.unlock();
+    } else {
+        ++left;
+    }
+    if (s.healthLock.try_lock()) {
+        s.hwmon = HwmonChips{};
+        s.healthLock.unlock();
+    } else {
+        ++left;
+    }
+    if (s.usageLock.try_lock()) {
+        s.usagePages.clear();
+        s.usageLock.unlock();
+    } else {
+        ++left;
+    }
+    return left;
+}
 
 int ResetProcessState(Reset what) {
     if (sessionsHeld > 0) return -1;

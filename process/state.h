@@ -120,6 +120,11 @@ enum class Reset {
 // on a thread that is itself inside a call holding a reader; otherwise 0.
 int ResetProcessState(Reset what);
 
+// Gives back what the state keeps on the heap (kept readings, the event log's sensor index,
+// the hwmon chips), each part only when its lock can be taken without waiting: a part a call
+// is using now stays as it is. How many parts were left; the library calls it at unload.
+int GiveBackUnlessBusy();
+
 // Holds the SMBIOS reader for one call; the reader is built on first need. A reader that
 // found no table stays (its InitOK is 0) until release.
 class SmBiosSession {

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -210,6 +212,27 @@ TEST_F(BusyMatrix, EveryExportRunsNormallyAfterAFailure) {
         EXPECT_EQ(e.call(), 0) << e.name;
     }
     bmc->intercept = nullptr;
+}
+
+// At unload, which is at exit too, the state gives back what it keeps on the heap, but never
+// from under a call: a part whose lock another thread holds (a call still running) stays.
+TEST(ProcessState, UnloadGivesBackOnlyWhatNoCallIsUsing) {
+    qarvel::ProcessState& s = qarvel::State();
+    s.readingFactors[7] = SensorFormulaParameter{};
+    std::promise<void> holding, done;
+    std::future<void> finish = done.get_future();
+    std::thread call([&] {
+        std::lock_guard<std::recursive_mutex> lock(s.ipmiLock);
+        holding.set_value();
+        finish.wait();
+    });
+    holding.get_future().wait();
+    EXPECT_EQ(qarvel::GiveBackUnlessBusy(), 1);
+    EXPECT_EQ(s.readingFactors.size(), 1u);
+    done.set_value();
+    call.join();
+    EXPECT_EQ(qarvel::GiveBackUnlessBusy(), 0);
+    EXPECT_TRUE(s.readingFactors.empty());
 }
 
 }  // namespace

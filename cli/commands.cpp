@@ -106,7 +106,7 @@ int Misunderstood(const std::string& what) {
 
 // One command as read from the command line.
 struct Command {
-    enum Kind { SetThreshold, WatchdogArm, WatchdogReset, WatchdogStop, WatchdogShow, Hwmon, Pause } kind;
+    enum Kind { SetThreshold, WatchdogArm, WatchdogReset, WatchdogStop, WatchdogShow, Hwmon, Sel, Pause } kind;
     int entity = 0, type = 0, which = 0, seconds = 0;
     double value = 0;
     int action = 0, timeout = 0;
@@ -126,6 +126,7 @@ int Parse(int count, char** words, int i, Command& c, std::string& error) {
     // One poll of the hwmon chips; repeated within one process, the later polls are what an
     // agent polling on sees (the chips listed once, every value read again).
     if (command == "hwmon") return c.kind = Command::Hwmon, 1;
+    if (command == "sel") return c.kind = Command::Sel, 1;
     if (command == "pause") {
         c.kind = Command::Pause;
         if (left < 1 || !Integer(words[i + 1], 0, 3600, c.seconds)) return error = "expected: pause SECONDS", 0;
@@ -166,6 +167,9 @@ int run_commands(const Library& library, Printer& out, int count, char** words) 
             result = Threshold(library, out, c.entity, c.type, c.which, c.value);
         } else if (c.kind == Command::Hwmon) {
             result = poll_hwmon(library, out);
+        } else if (c.kind == Command::Sel) {
+            result = report_sel(library, out, true);
+            if (result != 0) std::fprintf(stderr, "qarvel: the event log was not read (%d)\n", result);
         } else if (c.kind == Command::Pause) {
             ::sleep(static_cast<unsigned>(c.seconds));
         } else {

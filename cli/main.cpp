@@ -47,6 +47,7 @@ void usage(std::FILE* out) {
                  "  watchdog show   prints its action, initial and present countdown (ms)\n"
                  "  hwmon           one poll of the hwmon sensors (GetHealthInfo HEALTH_HWMON); given again,\n"
                  "                  a later poll of the same process\n"
+                 "  sel             every entry of the BMC's System Event Log, decoded (GetSelEntries)\n"
                  "  pause SECONDS   waits before the next command\n"
                  "  capture DIR     writes a capture of the machine into the new directory DIR (as root on a\n"
                  "                  real machine; replay it with --machine DIR); only read requests reach\n"

@@ -95,8 +95,9 @@ void report_health(const Library& library, Printer& out);
 int poll_hwmon(const Library& library, Printer& out);
 // The disks' health (GetHealthInfo HEALTH_DISK), only when it answered.
 void report_disk_health(const Library& library, Printer& out);
-// The System Event Log, when the BMC keeps one: the last entries, or `all` of them.
-void report_sel(const Library& library, Printer& out, bool all);
+// The System Event Log, when the BMC keeps one: the last entries, or `all` of them. 0 once
+// read whole; -1 when the library lacks the exports; else what the failing call answered.
+int report_sel(const Library& library, Printer& out, bool all);
 // Which method answered for SMBIOS, IPMI, PCI and disks: printed last, after every read.
 void report_sources(const Library& library, Printer& out);
 

@@ -62,12 +62,13 @@ void PrintEntry(Printer& out, const SelEntry& e) {
 
 }  // namespace
 
-void report_sel(const Library& library, Printer& out, bool all) {
+int report_sel(const Library& library, Printer& out, bool all) {
     auto* info = library.function<InfoCall>("GetSelInfo");
     auto* entries = library.function<PageCall>("GetSelEntries");
-    if (!info || !entries) return;
+    if (!info || !entries) return -1;
     SelInformation about{};
-    if (info(&about) != 0) return;
+    const int answered = info(&about);
+    if (answered != 0) return answered;
     out.section("SEL");
     out.field("Entries", static_cast<long>(about.Entries));
     out.field("FreeBytes", static_cast<long>(about.FreeBytes));
@@ -93,6 +94,7 @@ void report_sel(const Library& library, Printer& out, bool all) {
         PrintEntry(out, read[i]);
     }
     out.prefix("");
+    return result;
 }
 
 }  // namespace cli

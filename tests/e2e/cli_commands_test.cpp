@@ -80,6 +80,22 @@ TEST(QarvelCommands, APresentCountdownNotGivenIsShownSo) {
     std::system(("rm -rf '" + std::string(pattern) + "'").c_str());
 }
 
+TEST(QarvelCommands, TheWholeEventLogWhereTheReportShowsItsEnd) {
+    int status = -1;
+    // The current server's log: 8 entries, all of them printed, each once.
+    const std::string out = Qarvel("sel", status, QARVEL_CURRENT_MACHINE);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_TRUE(Has(out, "Entries=8")) << out;
+    EXPECT_TRUE(Has(out, "Shown=8")) << out;
+    EXPECT_TRUE(Has(out, "sel[0].EventText=Power Supply input lost (AC/DC)")) << out;
+    EXPECT_TRUE(Has(out, "sel[7].ManufacturerId=41411")) << out;
+    EXPECT_EQ(out.find("sel[8]."), std::string::npos) << out;
+    // The sample server's BMC keeps no log: nothing is read, and the status says so.
+    const std::string none = Qarvel("sel", status);
+    EXPECT_EQ(status, 1) << none;
+    EXPECT_NE(none.find("the event log was not read"), std::string::npos) << none;
+}
+
 TEST(QarvelCommands, WordsItCannotReadRunNothing) {
     int status = -1;
     for (const char* bad : {"watchdog", "watchdog jump", "watchdog arm 1", "watchdog arm one 10000",

@@ -600,6 +600,9 @@ def machine_checks(name, results):
         return []
     checks.append(check(name + "/machine.lockdown", lockdown))
 
+    checks.append(check(name + "/machine.sel-events", lambda: check_events(
+        read_text(os.path.join(results, "events.txt")) or "", machines.MACHINES[name].bmc)))
+
     def drivers():
         return [line for line in (read_text(os.path.join(results, "insmod.txt")) or "").splitlines() if "failed" in line]
     checks.append(check(name + "/machine.modules", drivers))
@@ -792,6 +795,8 @@ def arch_checks(name, arch, results, tree, bmc):
     checks.append(check(prefix + "capture.replay", capture_replay))
     checks.append(check(prefix + "hwmon.sensors",
                         lambda: check_hwmon(report, read_text(os.path.join(results, "hwmon.txt")))))
+    checks.append(check(prefix + "ipmi.sel", lambda: check_sel(read_text(os.path.join(out, "sel.txt")),
+                                                              read_text(os.path.join(results, "events.txt")))))
     checks.append(check(prefix + "hwmon.next-poll",
                         lambda: check_next_poll(read_text(os.path.join(out, "hwmon-poll.txt")),
                                                 (read_text(os.path.join(out, "hwmon-poll.rc")) or "").strip())))
@@ -885,6 +890,135 @@ def check_next_poll(text, rc):
     return [] if seen == want else "polls showed the limit %s, the guest had %s" % (seen, want)
 
 
+def guest_events(text):
+    """What the guest's BMC did with each event it was given (tests/system/events):
+    [(how, accepted, what the BMC answered)], how being "add" (Add SEL Entry) or "event"
+    (Platform Event Message)."""
+    events = []
+    for output, rc, label in runs(text):
+        if label in ("add", "event"):
+            answer = [line for line in output.splitlines() if line and not line.startswith(("## ", "IANA"))]
+            events.append((label, rc == 0, " ".join(answer)))
+    return events
+
+
+def check_events(text, bmc):
+    """Every record the guest added is taken; QEMU's BMC logs the Platform Event Messages as
+    well, and ipmi_sim, which lacks the command, may only refuse them as such (C1h)."""
+    events = guest_events(text)
+    if not events:
+        return "the guest gave its BMC no event (events.txt)"
+    problems = []
+    for how, accepted, answer in events:
+        if accepted:
+            continue
+        if how == "event" and bmc == "ipmi_sim" and "rsp=0xc1" in answer:
+            continue
+        problems.append("%s refused: %s" % (how, answer))
+    return problems
+
+
+def peer_columns(text, label):
+    """The '|'-separated columns of each line a peer printed in the sel command's run LABEL."""
+    for output, _, run_label in runs(text):
+        if run_label == label:
+            return [[column.strip() for column in line.split("|")] for line in output.splitlines() if "|" in line]
+    return None
+
+
+def library_sel(text):
+    """The entries of the sel command's [SEL] section, as {RecordId: {FIELD: value}}."""
+    section = parse_report(text).get("SEL", {})
+    entries = {}
+    for index in range(int(section.get("Shown", "0") or 0)):
+        prefix = "sel[%d]." % index
+        fields = {k[len(prefix):]: v for k, v in section.items() if k.startswith(prefix)}
+        entries[int(fields.get("RecordId", "-1"))] = fields
+    return section, entries
+
+
+def ipmitool_time(fields):
+    """The library's time of an entry as ipmitool's date and time columns: (date, time)."""
+    text = fields.get("Time", "")
+    match = re.match(r"(\d+) s after the BMC started$", text)
+    if match:
+        return ("Pre-Init", "%010d" % int(match.group(1)))
+    match = re.match(r"(\d{4})-(\d\d)-(\d\d) (\d\d:\d\d:\d\d) UTC$", text)
+    if match:
+        return ("%s/%s/%s" % (match.group(2), match.group(3), match.group(1)[2:]), match.group(4) + " UTC")
+    return None
+
+
+def compare_sel_entry(fields, columns, freeipmi):
+    """What differs between the library's entry and ipmitool's line (and, for texts of the
+    generic and sensor-specific tables, FreeIPMI's event column)."""
+    problems = []
+
+    def differ(what, got, want):
+        if got != want:
+            problems.append("%s: library %r, %s" % (what, got, want if isinstance(want, str) else repr(want)))
+    record_type = int(fields.get("RecordType", "0"))
+    if record_type >= 0xE0:  # no timestamp: "OEM record e0 | 13 bytes"
+        raw = fields.get("Raw", "").split()
+        differ("line", columns[1:], ["OEM record %02x" % record_type, "".join(raw[3:]).lower()])
+        return problems
+    when = ipmitool_time(fields)
+    differ("time", when, tuple(columns[1:3]) if len(columns) > 2 else None)
+    if record_type >= 0xC0:  # "OEM record c0 | manufacturer | 6 bytes"
+        raw = fields.get("Raw", "").split()
+        differ("line", columns[3:], ["OEM record %02x" % record_type, "%06x" % int(fields.get("ManufacturerId", "-1")),
+                                     "".join(raw[10:]).lower()])
+        return problems
+    if len(columns) < 6:
+        return ["ipmitool's line has %d columns: %s" % (len(columns), columns)]
+    name = fields.get("SensorName") or "#0x%02x" % int(fields.get("SensorNumber", "0"))
+    differ("sensor", fields.get("SensorType", "") + " " + name, columns[3])
+    differ("direction", fields.get("Direction"), columns[5])
+    text = fields.get("EventText")
+    if fields.get("EventType") == "1":
+        differ("event text", text, columns[4])
+    else:
+        # ipmitool words some states of these tables its own way ("Failure detected" for the
+        # table's "Power Supply Failure detected"); FreeIPMI prints the table's words.
+        differ("event text", text, freeipmi[-1] if freeipmi else "no ipmi-sel line")
+    trigger = re.match(r"Reading ([-\d.]+) [<>] Threshold ([-\d.]+)", columns[6]) if len(columns) > 6 else None
+    got = (fields.get("TriggerReading"), fields.get("TriggerThreshold"))
+    if trigger:
+        want = (float(trigger.group(1)), float(trigger.group(2)))
+        if None in got or any(abs(float(g) - w) > 0.006 for g, w in zip(got, want)):
+            problems.append("trigger: library %s, ipmitool %s" % (got, columns[6]))
+    elif got != (None, None):
+        problems.append("trigger: library %s, ipmitool none" % (got,))
+    return problems
+
+
+def check_sel(text, events_text):
+    """The sel command's run (sel.txt): every entry the library read of the BMC's log against
+    `ipmitool sel elist` and FreeIPMI's ipmi-sel right after it, and the log holds exactly the
+    events the guest's BMC took."""
+    if text is None:
+        return "the guest wrote no sel.txt"
+    statuses = [(label, rc) for _, rc, label in runs(text)]
+    if statuses != [("qarvel", 0), ("ipmitool", 0), ("freeipmi", 0)]:
+        return "exit statuses %s, expected qarvel, ipmitool and freeipmi all 0\n%s" % (statuses, text[-1500:])
+    section, entries = library_sel(text)
+    if section.get("GetSelEntries") != "0":
+        return "GetSelEntries answered %s" % section.get("GetSelEntries")
+    taken = sum(accepted for _, accepted, _ in guest_events(events_text or ""))
+    problems = []
+    if len(entries) != taken or section.get("Entries") != str(taken):
+        problems.append("the library read %d entries (Get SEL Info: %s); the guest's BMC took %d events"
+                        % (len(entries), section.get("Entries"), taken))
+    listed = {int(c[0], 16): c for c in peer_columns(text, "ipmitool") or [] if re.match(r"[0-9a-f]+$", c[0])}
+    free = {int(c[0]): c for c in peer_columns(text, "freeipmi") or [] if c[0].isdigit()}
+    if set(listed) != set(entries) or set(free) != set(entries):
+        problems.append("record IDs: library %s, ipmitool %s, ipmi-sel %s" % (sorted(entries), sorted(listed), sorted(free)))
+    for record_id in sorted(set(entries) & set(listed)):
+        problems += ["entry %d %s" % (record_id, p) for p in compare_sel_entry(entries[record_id], listed[record_id],
+                                                                               free.get(record_id))]
+    return problems
+
+
 def without_usage(text):
     """A report without its [usage] section, whose figures change from one run to the next."""
     lines, skipping = [], False
@@ -901,6 +1035,36 @@ def run_all(name, results, trees, bmc):
     for arch in ARCHES:
         found += arch_checks(name, arch, results, trees[arch], bmc)
     return found
+
+
+SEL_DATA = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "data", "sel")
+
+
+def sel_self_test():
+    """The event log check on runs kept from the guests (tests/data/sel): each passes as it
+    was read, and fails once one field of the library's reading is changed."""
+    results = []
+    for bmc in ("qemu", "ipmi_sim"):
+        events = read_text(os.path.join(SEL_DATA, bmc, "events.txt"))
+        text = read_text(os.path.join(SEL_DATA, bmc, "sel.txt"))
+        name = "self-test/ipmi.sel (%s)" % bmc
+        results.append(check(name, lambda: check_sel(text, events)))
+        results.append(check("self-test/machine.sel-events (%s)" % bmc, lambda: check_events(events, bmc)))
+        # An event text, a trigger reading, a time, an OEM record's bytes, a sensor's name, a
+        # direction, and one entry fewer.
+        changes = ((r"(sel\[1\]\.EventText=.*)", r"\1 X"), (r"(sel\[0\]\.TriggerReading=)13\.80", r"\g<1>13.70"),
+                   (r"(sel\[3\]\.Time=.*)\d", r"\g<1>9"), (r"(sel\[5\]\.Raw=.*) 0D", r"\1 0E"),
+                   (r"(sel\[2\]\.SensorName=)FAN1", r"\1FAN2"), (r"(sel\[2\]\.Direction=)Deasserted", r"\1Asserted"),
+                   (r"Shown=(\d+)", lambda m: "Shown=%d" % (int(m.group(1)) - 1)))
+        for number, (pattern, replacement) in enumerate(changes, 1):
+            changed = "%s (change %d)" % (name, number)
+            altered = re.sub(pattern, replacement, text, count=1)
+            if altered == text:
+                results.append((changed, False, "%s changes nothing" % pattern))
+                continue
+            passed = not check_sel(altered, events)
+            results.append((changed, not passed, "still passes with %s changed" % pattern if passed else ""))
+    return results
 
 
 def self_test(build):
@@ -925,7 +1089,7 @@ def self_test(build):
             check("self-test/ipmi.served-thresholds", lambda: check_thresholds(report, served)),
         ]
     report = parse_report(text)
-    results = all_checks(report)
+    results = all_checks(report) + sel_self_test()
     # One changed field a check: the board's product, a function's revision, a sensor's
     # entity, a threshold, another threshold.
     changes = (("base board", "ProductName", "X"), ("PCI devices", "dev[3].revision", "9"),

@@ -83,6 +83,9 @@ def command_file(bmc):
             mc, _hex(conf["revision"]), _hex(bmc["major"]), _hex(bmc["minor"]), _hex(conf["manufacturer"]),
             _hex(conf["product"])),
         'mc_add_fru_data %s 0 %d file 0 "%s"' % (mc, bmc["fru_size"], bmc["fru"]),
+        # A System Event Log of 128 entries, as QEMU's BMC keeps, with Reserve SEL (08h) and
+        # Partial Add (02h) supported; the guest adds its events to it (tests/system/events).
+        "sel_enable %s 128 0x0a" % mc,
     ]
     for record in sdr_blobs(bmc["sdr"]):
         lines.append("main_sdr_add %s %s" % (mc, " ".join(_hex(b) for b in record)))

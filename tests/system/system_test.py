@@ -35,7 +35,7 @@ import openipmi  # noqa: E402
 ARCHES = ("i386", "x86_64")
 # Guest programs run after the report, in order; each is a shell fragment in commands/. The
 # capture comes first, so that it holds the BMC as the report saw it (the watchdog above all).
-COMMANDS = ("capture", "watchdog", "wdstop", "json", "smart", "hwmon-poll")
+COMMANDS = ("capture", "watchdog", "wdstop", "json", "smart", "hwmon-poll", "sel")
 # Every QEMU runs under this limit (seconds): a boot takes 10 s idle, 35 s under load.
 BOOT_TIMEOUT = 150
 
@@ -122,10 +122,14 @@ def prepare(build):
             copy_into(root, program, "/qarvel/%s/%s" % (arch, name))
             for library in shared_libraries(program):
                 copy_into(root, library)
-    # smartctl, which the disks' health is checked against, with the libraries it needs.
-    copy_into(root, "/usr/sbin/smartctl")
-    for library in shared_libraries("/usr/sbin/smartctl"):
-        copy_into(root, library)
+    # The peer tools the checks compare with, with the libraries they need: smartctl for the
+    # disks' health; ipmitool (which also adds the guest's events) and FreeIPMI's ipmi-sel for
+    # the BMC's event log.
+    for tool in ("/usr/sbin/smartctl", "/usr/bin/ipmitool", "/usr/sbin/ipmi-sel"):
+        copy_into(root, tool)
+        for library in shared_libraries(tool):
+            copy_into(root, library)
+    copy_into(root, os.path.join(HERE, "events"), "/events")
     initramfs = os.path.join(assets, "initramfs.cpio")
     with open(initramfs, "wb") as out:
         names = subprocess.run(["find", "."], cwd=root, check=True, capture_output=True).stdout

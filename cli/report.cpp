@@ -44,6 +44,10 @@ void Printer::field(const std::string& name, long value) { add({Entry::Integer, 
 
 void Printer::field(const std::string& name, double value) { add({Entry::Real, prefix_ + name, "", 0, value}); }
 
+void Printer::count(const std::string& name, unsigned long long value) {
+    add({Entry::Count, prefix_ + name, "", 0, 0, value});
+}
+
 void Printer::add(Entry entry) {
     entries_.push_back(entry);
     if (format_ != Format::Text) return;
@@ -55,6 +59,7 @@ void Printer::add(Entry entry) {
         case Entry::Text: std::fprintf(out_, "%s=%s\n", e.name.c_str(), e.text.c_str()); break;
         case Entry::Integer: std::fprintf(out_, "%s=%ld\n", e.name.c_str(), e.integer); break;
         case Entry::Real: std::fprintf(out_, "%s=%.2f\n", e.name.c_str(), e.real); break;
+        case Entry::Count: std::fprintf(out_, "%s=%llu\n", e.name.c_str(), e.count); break;
     }
 }
 
@@ -132,6 +137,7 @@ void Printer::finish() {
                 break;
             // As the text shows it: two decimals.
             case Entry::Real: Place((*current)["record"], e.name) = std::round(e.real * 100) / 100; break;
+            case Entry::Count: Place((*current)["record"], e.name) = e.count; break;
             default: break;
         }
     }

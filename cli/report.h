@@ -45,6 +45,9 @@ public:
     }
     void field(const std::string& name, long value);
     void field(const std::string& name, double value);
+    // A 64-bit counter: exact decimal in the text, an integer in JSON (a long ends at 2^31 on
+    // i386, and a double is exact only to 2^53).
+    void count(const std::string& name, unsigned long long value);
 
     // Prefix for the fields of one array entry, e.g. "cpu[0].".
     void prefix(const std::string& p) { prefix_ = p; }
@@ -58,11 +61,12 @@ public:
 
     // One entry of the report. A field's name is its whole path ("cpu[0].cache[1].speed").
     struct Entry {
-        enum Kind { Section, Result, Missing, Text, Integer, Real } kind;
+        enum Kind { Section, Result, Missing, Text, Integer, Real, Count } kind;
         std::string name;  // title, call, symbol or field path
         std::string text;  // a text field's value, escaped
         long integer = 0;  // a result or an integer field
         double real = 0;
+        unsigned long long count = 0;
     };
     const std::vector<Entry>& entries() const { return entries_; }
     // Adds another printer's field entry under a new name (a later page's entry, renumbered).

@@ -36,13 +36,6 @@ void Text(Printer& out, const std::string& name, const char* text) {
     out.field(name, field);
 }
 
-// 64-bit counts as decimal text: the report's integers are the platform's long.
-void Count(Printer& out, const std::string& name, unsigned long long value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "%llu", value);
-    out.field(name, text);
-}
-
 void Hex(Printer& out, const std::string& name, unsigned value) {
     char text[12];
     std::snprintf(text, sizeof text, "0x%02X", value);
@@ -65,7 +58,7 @@ void PrintAta(Printer& out, const std::string& at, const DiskHealth& d) {
         out.field("current", static_cast<long>(s.current));
         out.field("worst", static_cast<long>(s.worst));
         out.field("threshold", static_cast<long>(s.threshold));
-        Count(out, "raw", s.raw);
+        out.count("raw", s.raw);
         Text(out, "state", s.state & DISK_ATTRIBUTE_FAILING_NOW   ? "FAILING NOW"
                            : s.state & DISK_ATTRIBUTE_FAILED_PAST ? "failed in the past"
                                                                    : "-");
@@ -91,12 +84,12 @@ void PrintNvme(Printer& out, const std::string& at, const DiskHealth& d) {
     out.field("availableSpare", static_cast<long>(n.availableSpare));
     out.field("spareThreshold", static_cast<long>(n.spareThreshold));
     out.field("percentageUsed", static_cast<long>(n.percentageUsed));
-    Count(out, "dataUnitsRead", n.dataUnitsRead);
-    Count(out, "dataUnitsWritten", n.dataUnitsWritten);
-    Count(out, "powerCycles", n.powerCycles);
-    Count(out, "unsafeShutdowns", n.unsafeShutdowns);
-    Count(out, "mediaErrors", n.mediaErrors);
-    Count(out, "errorLogEntries", n.errorLogEntries);
+    out.count("dataUnitsRead", n.dataUnitsRead);
+    out.count("dataUnitsWritten", n.dataUnitsWritten);
+    out.count("powerCycles", n.powerCycles);
+    out.count("unsafeShutdowns", n.unsafeShutdowns);
+    out.count("mediaErrors", n.mediaErrors);
+    out.count("errorLogEntries", n.errorLogEntries);
     out.field("warningTemperatureMinutes", static_cast<long>(n.warningTemperatureMinutes));
     out.field("criticalTemperatureMinutes", static_cast<long>(n.criticalTemperatureMinutes));
 }
@@ -138,7 +131,7 @@ void report_disk_health(const Library& library, Printer& out) {
                       {DISK_GIVEN_UNCORRECTABLE, "OfflineUncorrectable", &DiskHealth::OfflineUncorrectable},
                       {DISK_GIVEN_CRC_ERRORS, "CrcErrors", &DiskHealth::CrcErrors}};
         for (const auto& n : kNamed)
-            if (d.Given & n.given) Count(out, n.name, d.*n.field);
+            if (d.Given & n.given) out.count(n.name, d.*n.field);
         if (d.Kind == DISK_HEALTH_ATA) PrintAta(out, at, d);
         if (d.Kind == DISK_HEALTH_NVME) PrintNvme(out, at, d);
     }

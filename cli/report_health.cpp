@@ -42,15 +42,6 @@ void print(Printer& out, const HWMON_SENSOR& s) {
         if (s.Flags & v.flag) out.field(v.name, s.*v.value);
 }
 
-// Counters are printed as the integers they are; the report's integers are longs, which
-// on i386 end at 2^31, so a larger count is printed as a real.
-void count(Printer& out, const char* name, unsigned long long value) {
-    if (value <= 0x7FFFFFFFULL)
-        out.field(name, static_cast<long>(value));
-    else
-        out.field(name, static_cast<double>(value));
-}
-
 // The [hwmon] section of one poll; `always` prints it when the source did not answer too.
 int report_hwmon(GetHealthInfo* get, Printer& out, bool always = false) {
     auto info = std::make_unique<HWMON_INFO>();
@@ -81,11 +72,11 @@ void report_edac(GetHealthInfo* get, Printer& out) {
         out.field("Name", c.Name);
         out.field("Number", static_cast<long>(c.Number));
         out.field("Flags", static_cast<long>(c.Flags));
-        count(out, "SizeBytes", c.SizeBytes);
-        count(out, "Corrected", c.Corrected);
-        count(out, "Uncorrected", c.Uncorrected);
-        count(out, "CorrectedNoInfo", c.CorrectedNoInfo);
-        count(out, "UncorrectedNoInfo", c.UncorrectedNoInfo);
+        out.count("SizeBytes", c.SizeBytes);
+        out.count("Corrected", c.Corrected);
+        out.count("Uncorrected", c.Uncorrected);
+        out.count("CorrectedNoInfo", c.CorrectedNoInfo);
+        out.count("UncorrectedNoInfo", c.UncorrectedNoInfo);
     }
     out.prefix("");
     out.field("DimmQuantity", static_cast<long>(info->DimmQuantity));
@@ -103,9 +94,9 @@ void report_edac(GetHealthInfo* get, Printer& out) {
             out.field("PartNumber", d.PartNumber);
             out.field("SerialNumber", d.SerialNumber);
         }
-        count(out, "SizeBytes", d.SizeBytes);
-        count(out, "Corrected", d.Corrected);
-        count(out, "Uncorrected", d.Uncorrected);
+        out.count("SizeBytes", d.SizeBytes);
+        out.count("Corrected", d.Corrected);
+        out.count("Uncorrected", d.Uncorrected);
     }
     out.prefix("");
 }

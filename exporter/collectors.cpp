@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "api/health_types.h"
+#include "api/sel_types.h"
 #include "api/types.h"
 
 namespace exporter {
@@ -29,6 +30,7 @@ Library::Library(void* handle) {
     look(GetBMCVersion, "GetBMCVersion");
     look(GetWatchDogTimer, "GetWatchDogTimer");
     look(GetHealthInfo, "GetHealthInfo");
+    look(GetSelInfo, "GetSelInfo");
     look(release, "release");
 }
 
@@ -433,6 +435,37 @@ bool CollectWatchdog(const Library& library, Exposition& out, std::string& why) 
     return true;
 }
 
+// The BMC's System Event Log as ipmi_exporter's sel collector shows it: how many entries and
+// how much room is left (its ipmi_sel_logs_count is qarvel_sel_entries here: promtool refuses
+// a gauge named _count); and whether the BMC dropped events for want of room, and when the
+// last one was added. Get SEL Info only: a scrape never reads the entries (an agent polls
+// them with GetSelEntries and its cursor).
+bool CollectSel(const Library& library, Exposition& out, std::string& why) {
+    if (!library.GetSelInfo) {
+        why = "the library has no GetSelInfo";
+        return false;
+    }
+    SelInformation info{};
+    const int result = Patiently([&] { return library.GetSelInfo(&info); });
+    if (result != 0) {
+        why = "GetSelInfo answered " + std::to_string(result);
+        return false;
+    }
+    Gauge(out, "qarvel_sel_entries", "Current number of log entries in the SEL.");
+    out.sample("qarvel_sel_entries", {}, info.Entries);
+    Gauge(out, "ipmi_sel_free_space_bytes", "Current free space remaining for new SEL entries.");
+    out.sample("ipmi_sel_free_space_bytes", {}, info.FreeBytes);
+    Gauge(out, "qarvel_sel_overflow", "1 when the BMC dropped an event since the log was last cleared (it was full).");
+    out.sample("qarvel_sel_overflow", {}, info.Overflow ? 1 : 0);
+    // Only a date: FFFFFFFFh says nothing was added, and a count below 20000000h is seconds
+    // since the BMC started (IPMI 2.0 37.1), which no dashboard can place.
+    if (info.LastAddition != 0xFFFFFFFFu && info.LastAddition >= 0x20000000u) {
+        Gauge(out, "qarvel_sel_last_addition_timestamp_seconds", "When the BMC last added an entry to its SEL.");
+        out.sample("qarvel_sel_last_addition_timestamp_seconds", {}, info.LastAddition);
+    }
+    return true;
+}
+
 // A zeroed health record, asked of GetHealthInfo. A library without the export, or a source
 // the machine lacks (-1: no hwmon chips, no EDAC controller, no disk), fails the collector:
 // its qarvel_collector_up is 0 and it gives no series, as the BMC's collectors do on a machine
@@ -754,6 +787,7 @@ const Collector kCollectors[] = {
     {"ipmi", true, CollectIpmiSensors},
     {"bmc", true, CollectBmc},
     {"bmc_watchdog", true, CollectWatchdog},
+    {"sel", true, CollectSel},
     {"hwmon", false, CollectHwmon},
     {"edac", false, CollectEdac},
     {"disk_health", false, CollectDiskHealth},

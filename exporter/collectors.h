@@ -22,6 +22,7 @@ struct Library {
     int (*GetBMCVersion)(unsigned char*, unsigned char*) = nullptr;
     int (*GetWatchDogTimer)(unsigned char*, int*, int*) = nullptr;
     int (*GetHealthInfo)(unsigned long, void*) = nullptr;
+    int (*GetSelInfo)(void*) = nullptr;
     int (*release)() = nullptr;
 };
 

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "api/health_types.h"
+#include "api/sel_types.h"
 #include "api/types.h"
 #include "tests/exporter/support.h"
 
@@ -143,7 +144,7 @@ TEST(CurrentServer, SeriesEqualTheLibrarysRecords) {
 TEST(Collectors, OneThatFailsLeavesTheOthers) {
     TempDir dir;
     auto series = ParseExposition(Textfile(QARVEL_TEST_DATA "/realdata/smbios/SuperMicro-X9DBL", dir));
-    for (const char* name : {"ipmi", "bmc", "bmc_watchdog"})
+    for (const char* name : {"ipmi", "bmc", "bmc_watchdog", "sel"})
         EXPECT_EQ(series.at(std::string("qarvel_collector_up{collector=\"") + name + "\"}"), 0) << name;
     for (const char* name : {"dmi", "processor", "memory", "pci", "disk"})
         EXPECT_EQ(series.at(std::string("qarvel_collector_up{collector=\"") + name + "\"}"), 1) << name;
@@ -320,12 +321,45 @@ TEST(CurrentServer, HealthSeriesEqualTheLibrarysRecords) {
 
 // The sample server has no hwmon chip, EDAC controller or disk that answers for its health: the
 // three collectors say so and give nothing, and every other series is what it was without them.
+// The event log's series are what GetSelInfo says, read in the same scrape as ipmi_exporter's
+// sel collector reads it; a full log that dropped events says so.
+TEST(CurrentServer, EventLogSeriesEqualGetSelInfo) {
+    TempDir dir;
+    const std::string machine = dir.path() + "/machine";
+    ASSERT_EQ(RunCommand("cp -r --sparse=always '" QARVEL_CURRENT_MACHINE "' " + machine), 0);
+    for (const bool full : {false, true}) {
+        if (full) {
+            // Its capacity down to the 8 entries it holds, and an event dropped.
+            std::ofstream conf(machine + "/ipmi/bmc.conf", std::ios::app);
+            conf << "sel-capacity 8\nsel-overflow yes\n";
+        }
+        auto series = ParseExposition(Textfile(machine, dir));
+        setenv("QARVEL_MACHINE", machine.c_str(), 1);
+        void* handle = dlopen(QARVEL_SIM_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(handle, nullptr);
+        auto* info = reinterpret_cast<int (*)(void*)>(dlsym(handle, "GetSelInfo"));
+        SelInformation sel{};
+        ASSERT_TRUE(info && info(&sel) == 0);
+        dlclose(handle);
+        EXPECT_EQ(series.at("qarvel_collector_up{collector=\"sel\"}"), 1);
+        EXPECT_EQ(series.at("qarvel_sel_entries"), sel.Entries);
+        EXPECT_EQ(sel.Entries, 8u);
+        EXPECT_EQ(series.at("ipmi_sel_free_space_bytes"), sel.FreeBytes);
+        EXPECT_EQ(series.at("qarvel_sel_overflow"), full ? 1 : 0);
+        EXPECT_EQ(series.at("qarvel_sel_last_addition_timestamp_seconds"), sel.LastAddition);
+        if (full) {
+            EXPECT_EQ(sel.FreeBytes, 0u);
+        }
+    }
+}
+
 TEST(SampleServer, WithoutHealthSourcesTheOtherSeriesAreUnchanged) {
     TempDir all_dir, old_dir;
     auto all = ParseExposition(Textfile(QARVEL_SAMPLE_MACHINE, all_dir));
     auto old = ParseExposition(
         Textfile(QARVEL_SAMPLE_MACHINE, old_dir, "--collectors dmi,processor,memory,pci,disk,ipmi,bmc,bmc_watchdog"));
-    for (const char* name : {"hwmon", "edac", "disk_health"}) {
+    // The sample server's BMC keeps no event log either.
+    for (const char* name : {"hwmon", "edac", "disk_health", "sel"}) {
         const std::string up = std::string("qarvel_collector_up{collector=\"") + name + "\"}";
         EXPECT_EQ(all.at(up), 0) << name;
         all.erase(up);

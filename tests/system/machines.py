@@ -130,28 +130,25 @@ def write_raw_structures(directory):
     return paths
 
 
-def qemu_command(machine, work, kernel, initramfs, disks, output, bmc):
-    """The QEMU command line of one boot. Only TCG: /dev/kvm is not to be used here."""
-    command = [
+def base_command(work, kernel, initramfs, memory="512M", machine_options="", append=""):
+    """QEMU's command line before any device: the kernel and initramfs, the serial console
+    into WORK/console.log. Only TCG: /dev/kvm is not to be used here."""
+    return [
         "qemu-system-x86_64", "-nodefaults", "-no-reboot", "-display", "none",
-        "-machine", "pc,accel=tcg,smbios-entry-point-type=%d" % machine.entry_point,
-        "-cpu", "qemu64", "-smp", "1", "-m", machine.memory,
+        "-machine", "pc,accel=tcg" + machine_options, "-cpu", "qemu64", "-smp", "1", "-m", memory,
         "-kernel", kernel, "-initrd", initramfs,
         # no_timer_check: on a loaded host the kernel may find the emulated timer too slow
         # and panic ("IO-APIC + timer doesn't work").
-        "-append", ("console=ttyS0 panic=-1 quiet loglevel=4 no_timer_check " + machine.append).strip(),
+        "-append", ("console=ttyS0 panic=-1 quiet loglevel=4 no_timer_check " + append).strip(),
         "-serial", "file:" + os.path.join(work, "console.log"), "-monitor", "none",
     ]
-    for option in SMBIOS_OPTIONS + machine.extra_smbios:
-        command += ["-smbios", option]
-    for path in write_raw_structures(work):
-        command += ["-smbios", "file=" + path]
-    # PCI: a bridge with a NIC behind it, AHCI, USB, NVMe; the PIIX IDE is on the board.
-    command += [
-        "-device", "pci-bridge,id=bridge1,chassis_nr=1,addr=0x5",
-        "-device", "e1000,bus=bridge1,addr=0x3,romfile=,mac=52:54:00:51:76:01",
+
+
+def disk_devices(disks, output):
+    """The disks every guest has: the AHCI controller, a disk on the board's PIIX IDE, one on
+    AHCI, an NVMe drive (DISKS, backed by the images DISKS names), and the output disk."""
+    return [
         "-device", "ahci,id=ahci0,addr=0x6",
-        "-device", "qemu-xhci,id=usb0,addr=0x7",
         "-drive", "if=none,id=ide0,format=raw,snapshot=on,file=" + disks["ide"],
         "-device", "ide-hd,drive=ide0,bus=ide.0,unit=0,model=%s,serial=%s"
         % (DISKS["ide"]["model"], DISKS["ide"]["serial"]),
@@ -163,6 +160,22 @@ def qemu_command(machine, work, kernel, initramfs, disks, output, bmc):
         "-drive", "if=none,id=out0,format=raw,file=" + output,
         "-device", "ide-hd,drive=out0,bus=ide.1,unit=0,model=%s" % OUTPUT_MODEL,
     ]
+
+
+def qemu_command(machine, work, kernel, initramfs, disks, output, bmc):
+    """The QEMU command line of one boot of MACHINE."""
+    command = base_command(work, kernel, initramfs, machine.memory,
+                           ",smbios-entry-point-type=%d" % machine.entry_point, machine.append)
+    for option in SMBIOS_OPTIONS + machine.extra_smbios:
+        command += ["-smbios", option]
+    for path in write_raw_structures(work):
+        command += ["-smbios", "file=" + path]
+    # PCI: a bridge with a NIC behind it, AHCI, USB, NVMe; the PIIX IDE is on the board.
+    command += [
+        "-device", "pci-bridge,id=bridge1,chassis_nr=1,addr=0x5",
+        "-device", "e1000,bus=bridge1,addr=0x3,romfile=,mac=52:54:00:51:76:01",
+        "-device", "qemu-xhci,id=usb0,addr=0x7",
+    ] + disk_devices(disks, output)
     # The BMC: our sensor repository and FRU inventory behind a KCS interface.
     if machine.bmc == "ipmi_sim":
         # ipmi_sim, started by the host, listens on bmc["port"]; QEMU retries each second

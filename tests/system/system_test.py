@@ -79,6 +79,34 @@ def copy_into(root, path, target=None):
     shutil.copy(os.path.realpath(path), destination)
 
 
+def copy_program(root, program, target=None):
+    """PROGRAM into the initramfs tree ROOT (at TARGET, or its own path), with every library
+    the dynamic loader maps for it."""
+    copy_into(root, program, target)
+    for library in shared_libraries(program):
+        copy_into(root, library)
+
+
+def make_root(root, init, kernel=None):
+    """An initramfs tree: busybox, the /init script INIT, the mount points, and the modules of
+    KERNEL (a directory as tools/setup unpacks one; by default its), listed in /modules in
+    their load order."""
+    kernel = kernel or kernel_dir()
+    for name in ("bin", "proc", "sys", "dev", "tmp"):
+        os.makedirs(os.path.join(root, name))
+    copy_into(root, "/bin/busybox")
+    copy_into(root, init, "/init")
+    shutil.copytree(os.path.join(kernel, "modules.d"), os.path.join(root, "modules.d"))
+    shutil.copy(os.path.join(kernel, "modules"), os.path.join(root, "modules"))
+
+
+def make_initramfs(root, path):
+    """The tree ROOT as a newc cpio archive at PATH."""
+    with open(path, "wb") as out:
+        names = subprocess.run(["find", "."], cwd=root, check=True, capture_output=True).stdout
+        run(["cpio", "--quiet", "-o", "-H", "newc"], cwd=root, input=names, stdout=out)
+
+
 def bmc_files(build):
     """The sample server's sensor repository and FRU inventory, loaded into the guest's BMC,
     and its readings and thresholds (bmc.conf), which only ipmi_sim is given."""
@@ -106,34 +134,21 @@ def prepare(build):
         machines.make_disk(os.path.join(assets, name + ".img"), disk)
 
     root = os.path.join(assets, "root")
-    os.makedirs(os.path.join(root, "bin"))
-    for name in ("proc", "sys", "dev", "tmp"):
-        os.makedirs(os.path.join(root, name))
-    copy_into(root, "/bin/busybox")
-    copy_into(root, os.path.join(HERE, "init"), "/init")
-    shutil.copytree(os.path.join(kernel, "modules.d"), os.path.join(root, "modules.d"))
-    shutil.copy(os.path.join(kernel, "modules"), os.path.join(root, "modules"))
+    make_root(root, os.path.join(HERE, "init"))
     shutil.copytree(os.path.join(HERE, "commands"), os.path.join(root, "commands.d"))
     with open(os.path.join(root, "commands"), "w") as out:
         out.write("\n".join(COMMANDS) + "\n")
     for arch, tree in trees.items():
         for name in ("qarvel", "qarvel-capture", "Qarvel.so", "wdstop"):
-            program = os.path.join(tree, name)
-            copy_into(root, program, "/qarvel/%s/%s" % (arch, name))
-            for library in shared_libraries(program):
-                copy_into(root, library)
+            copy_program(root, os.path.join(tree, name), "/qarvel/%s/%s" % (arch, name))
     # The peer tools the checks compare with, with the libraries they need: smartctl for the
     # disks' health; ipmitool (which also adds the guest's events) and FreeIPMI's ipmi-sel for
     # the BMC's event log.
     for tool in ("/usr/sbin/smartctl", "/usr/bin/ipmitool", "/usr/sbin/ipmi-sel"):
-        copy_into(root, tool)
-        for library in shared_libraries(tool):
-            copy_into(root, library)
+        copy_program(root, tool)
     copy_into(root, os.path.join(HERE, "events"), "/events")
     initramfs = os.path.join(assets, "initramfs.cpio")
-    with open(initramfs, "wb") as out:
-        names = subprocess.run(["find", "."], cwd=root, check=True, capture_output=True).stdout
-        run(["cpio", "--quiet", "-o", "-H", "newc"], cwd=root, input=names, stdout=out)
+    make_initramfs(root, initramfs)
     print("system test: prepared %s (%d KiB initramfs, kernel %s)"
           % (assets, os.path.getsize(initramfs) >> 10, open(os.path.join(kernel, "package")).read().strip()))
 

@@ -12,7 +12,6 @@ Run QEMU only under `flock /work/guest.lock` (or the lock of the machine you are
 """
 import argparse
 import os
-import shutil
 import subprocess
 import sys
 import tarfile
@@ -34,47 +33,22 @@ def main():
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix="qarvel-collect-")
     root = os.path.join(work, "root")
-    for name in ("bin", "proc", "sys", "dev", "tmp"):
-        os.makedirs(os.path.join(root, name))
-    system_test.copy_into(root, "/bin/busybox")
-    system_test.copy_into(root, os.path.join(HERE, "collect-init"), "/init")
-    shutil.copytree(os.path.join(args.kernel, "modules.d"), os.path.join(root, "modules.d"))
-    shutil.copy(os.path.join(args.kernel, "modules"), os.path.join(root, "modules"))
+    system_test.make_root(root, os.path.join(HERE, "collect-init"), args.kernel)
     for program in ("/usr/sbin/smartctl", "/usr/bin/strace"):
-        system_test.copy_into(root, program, "/usr/sbin/" + os.path.basename(program))
-        for library in system_test.shared_libraries(program):
-            system_test.copy_into(root, library)
+        system_test.copy_program(root, program, "/usr/sbin/" + os.path.basename(program))
     if args.build:
         for name in ("qarvel-capture", "disk-health-bench", "Qarvel.so"):
-            program = os.path.join(args.build, name)
-            system_test.copy_into(root, program, "/usr/sbin/" + name)
-            for library in system_test.shared_libraries(program):
-                system_test.copy_into(root, library)
+            system_test.copy_program(root, os.path.join(args.build, name), "/usr/sbin/" + name)
     initramfs = os.path.join(work, "initramfs.cpio")
-    with open(initramfs, "wb") as out:
-        names = subprocess.run(["find", "."], cwd=root, check=True, capture_output=True).stdout
-        subprocess.run(["cpio", "--quiet", "-o", "-H", "newc"], cwd=root, input=names, stdout=out, check=True)
+    system_test.make_initramfs(root, initramfs)
     disks = {}
     for name, disk in machines.DISKS.items():
         disks[name] = os.path.join(work, name + ".img")
         machines.make_disk(disks[name], disk)
     output = os.path.join(work, "output.img")
     machines.make_output_disk(output)
-    command = [
-        "qemu-system-x86_64", "-nodefaults", "-no-reboot", "-display", "none", "-machine", "pc,accel=tcg",
-        "-cpu", "qemu64", "-smp", "1", "-m", "512M", "-kernel", os.path.join(args.kernel, "vmlinuz"),
-        "-initrd", initramfs, "-append", "console=ttyS0 panic=-1 quiet loglevel=4 no_timer_check",
-        "-serial", "file:" + os.path.join(work, "console.log"), "-monitor", "none",
-        "-device", "ahci,id=ahci0,addr=0x6",
-        "-drive", "if=none,id=ide0,format=raw,snapshot=on,file=" + disks["ide"],
-        "-device", "ide-hd,drive=ide0,bus=ide.0,unit=0,model=%s,serial=%s" % (machines.DISKS["ide"]["model"], machines.DISKS["ide"]["serial"]),
-        "-drive", "if=none,id=sata0,format=raw,snapshot=on,file=" + disks["ahci"],
-        "-device", "ide-hd,drive=sata0,bus=ahci0.0,model=%s,serial=%s" % (machines.DISKS["ahci"]["model"], machines.DISKS["ahci"]["serial"]),
-        "-drive", "if=none,id=nvme0,format=raw,snapshot=on,file=" + disks["nvme"],
-        "-device", "nvme,drive=nvme0,serial=%s,addr=0x8" % machines.DISKS["nvme"]["serial"],
-        "-drive", "if=none,id=out0,format=raw,file=" + output,
-        "-device", "ide-hd,drive=out0,bus=ide.1,unit=0,model=%s" % machines.OUTPUT_MODEL,
-    ]
+    command = machines.base_command(work, os.path.join(args.kernel, "vmlinuz"), initramfs) + \
+        machines.disk_devices(disks, output)
     subprocess.run(["timeout", "300"] + command, check=True)
     os.makedirs(args.out, exist_ok=True)
     with tarfile.open(output) as archive:

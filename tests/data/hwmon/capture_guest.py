@@ -55,49 +55,26 @@ def main():
     build, kernel, drivetemp, out = sys.argv[1:5]
     work = tempfile.mkdtemp(prefix="qarvel-hwmon-guest-")
     root = os.path.join(work, "root")
-    for name in ("bin", "proc", "sys", "dev", "tmp", "out"):
-        os.makedirs(os.path.join(root, name))
-    system_test.copy_into(root, "/bin/busybox")
-    with open(os.path.join(root, "init"), "w") as f:
+    init = os.path.join(work, "init")
+    with open(init, "w") as f:
         f.write(INIT)
-    os.chmod(os.path.join(root, "init"), 0o755)
-    shutil.copytree(os.path.join(kernel, "modules.d"), os.path.join(root, "modules.d"))
+    os.chmod(init, 0o755)
+    system_test.make_root(root, init, kernel)
+    os.makedirs(os.path.join(root, "out"))
     shutil.copy(drivetemp, os.path.join(root, "modules.d", "drivetemp.ko"))
-    shutil.copy(os.path.join(kernel, "modules"), os.path.join(root, "modules"))
     for name in ("Qarvel.so", "qarvel-capture", "hwmon-bench"):
-        program = os.path.join(build, name)
-        system_test.copy_into(root, program, "/qarvel/" + name)
-        for library in system_test.shared_libraries(program):
-            system_test.copy_into(root, library)
-    system_test.copy_into(root, "/usr/bin/prometheus-node-exporter", "/bin/node-exporter")
-    for library in system_test.shared_libraries("/usr/bin/prometheus-node-exporter"):
-        system_test.copy_into(root, library)
+        system_test.copy_program(root, os.path.join(build, name), "/qarvel/" + name)
+    system_test.copy_program(root, "/usr/bin/prometheus-node-exporter", "/bin/node-exporter")
     initramfs = os.path.join(work, "initramfs.cpio")
-    with open(initramfs, "wb") as f:
-        names = subprocess.run(["find", "."], cwd=root, check=True, capture_output=True).stdout
-        subprocess.run(["cpio", "--quiet", "-o", "-H", "newc"], cwd=root, input=names, stdout=f, check=True)
+    system_test.make_initramfs(root, initramfs)
     disks = {}
     for name, disk in machines.DISKS.items():
         disks[name] = os.path.join(work, name + ".img")
         machines.make_disk(disks[name], disk)
     output = os.path.join(work, "output.img")
     machines.make_output_disk(output)
-    command = [
-        "qemu-system-x86_64", "-nodefaults", "-no-reboot", "-display", "none",
-        "-machine", "pc,accel=tcg", "-cpu", "qemu64", "-smp", "1", "-m", "512M",
-        "-kernel", os.path.join(kernel, "vmlinuz"), "-initrd", initramfs,
-        "-append", "console=ttyS0 panic=-1 quiet loglevel=4 no_timer_check",
-        "-serial", "file:" + os.path.join(work, "console.log"), "-monitor", "none",
-        "-device", "ahci,id=ahci0,addr=0x6",
-        "-drive", "if=none,id=ide0,format=raw,snapshot=on,file=" + disks["ide"],
-        "-device", "ide-hd,drive=ide0,bus=ide.0,unit=0,model=%s" % machines.DISKS["ide"]["model"],
-        "-drive", "if=none,id=sata0,format=raw,snapshot=on,file=" + disks["ahci"],
-        "-device", "ide-hd,drive=sata0,bus=ahci0.0,model=%s" % machines.DISKS["ahci"]["model"],
-        "-drive", "if=none,id=nvme0,format=raw,snapshot=on,file=" + disks["nvme"],
-        "-device", "nvme,drive=nvme0,serial=%s,addr=0x8" % machines.DISKS["nvme"]["serial"],
-        "-drive", "if=none,id=out0,format=raw,file=" + output,
-        "-device", "ide-hd,drive=out0,bus=ide.1,unit=0,model=%s" % machines.OUTPUT_MODEL,
-    ]
+    command = machines.base_command(work, os.path.join(kernel, "vmlinuz"), initramfs) + \
+        machines.disk_devices(disks, output)
     subprocess.run(["timeout", "300"] + command, check=True)
     os.makedirs(out, exist_ok=True)
     with tarfile.open(output) as archive:

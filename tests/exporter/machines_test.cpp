@@ -340,6 +340,10 @@ TEST(CurrentServer, EventLogSeriesEqualGetSelInfo) {
         auto* info = reinterpret_cast<int (*)(void*)>(dlsym(handle, "GetSelInfo"));
         SelInformation sel{};
         ASSERT_TRUE(info && info(&sel) == 0);
+        // The readers go with release, as a caller unloading the library calls it; then the
+        // next load serves the changed machine.
+        auto* release = reinterpret_cast<int (*)()>(dlsym(handle, "release"));
+        ASSERT_TRUE(release && release() == 0);
         dlclose(handle);
         EXPECT_EQ(series.at("qarvel_collector_up{collector=\"sel\"}"), 1);
         EXPECT_EQ(series.at("qarvel_sel_entries"), sel.Entries);

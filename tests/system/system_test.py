@@ -107,6 +107,24 @@ def make_initramfs(root, path):
         run(["cpio", "--quiet", "-o", "-H", "newc"], cwd=root, input=names, stdout=out)
 
 
+def boot_disks_only(work, kernel, initramfs, out):
+    """Boots INITRAMFS once on KERNEL's vmlinuz with the guests' disks and no BMC, with its
+    files in WORK, and unpacks what the guest wrote to its output disk into OUT (the scripts
+    in tests/data/ that captured real-kernel data boot this way)."""
+    disks = {}
+    for name, disk in machines.DISKS.items():
+        disks[name] = os.path.join(work, name + ".img")
+        machines.make_disk(disks[name], disk)
+    output = os.path.join(work, "output.img")
+    machines.make_output_disk(output)
+    command = machines.base_command(work, os.path.join(kernel, "vmlinuz"), initramfs) + \
+        machines.disk_devices(disks, output)
+    run(["timeout", "300"] + command)
+    os.makedirs(out, exist_ok=True)
+    with tarfile.open(output) as archive:
+        archive.extractall(out)
+
+
 def bmc_files(build):
     """The sample server's sensor repository and FRU inventory, loaded into the guest's BMC,
     and its readings and thresholds (bmc.conf), which only ipmi_sim is given."""

@@ -12,15 +12,12 @@ package (tools/setup does not unpack it). Run it under `flock /work/guest.lock`.
 """
 import os
 import shutil
-import subprocess
 import sys
-import tarfile
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "system"))
 sys.dont_write_bytecode = True
-import machines  # noqa: E402
 import system_test  # noqa: E402
 
 INIT = r"""#!/bin/busybox sh
@@ -67,18 +64,7 @@ def main():
     system_test.copy_program(root, "/usr/bin/prometheus-node-exporter", "/bin/node-exporter")
     initramfs = os.path.join(work, "initramfs.cpio")
     system_test.make_initramfs(root, initramfs)
-    disks = {}
-    for name, disk in machines.DISKS.items():
-        disks[name] = os.path.join(work, name + ".img")
-        machines.make_disk(disks[name], disk)
-    output = os.path.join(work, "output.img")
-    machines.make_output_disk(output)
-    command = machines.base_command(work, os.path.join(kernel, "vmlinuz"), initramfs) + \
-        machines.disk_devices(disks, output)
-    subprocess.run(["timeout", "300"] + command, check=True)
-    os.makedirs(out, exist_ok=True)
-    with tarfile.open(output) as archive:
-        archive.extractall(out)
+    system_test.boot_disks_only(work, kernel, initramfs, out)
     print("capture_guest: results in %s (work %s)" % (out, work))
 
 

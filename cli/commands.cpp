@@ -126,6 +126,7 @@ int Parse(int count, char** words, int i, Command& c, std::string& error) {
     // One poll of the hwmon chips; repeated within one process, the later polls are what an
     // agent polling on sees (the chips listed once, every value read again).
     if (command == "hwmon") return c.kind = Command::Hwmon, 1;
+    // The event log's entries; repeated within one process, those logged since the last.
     if (command == "sel") return c.kind = Command::Sel, 1;
     if (command == "pause") {
         c.kind = Command::Pause;
@@ -161,6 +162,7 @@ int run_commands(const Library& library, Printer& out, int count, char** words) 
         i += used;
     }
     int status = 0;
+    SelCursor sel{};  // where the last `sel` stopped
     for (const Command& c : commands) {
         int result = 0;
         if (c.kind == Command::SetThreshold) {
@@ -168,9 +170,11 @@ int run_commands(const Library& library, Printer& out, int count, char** words) 
         } else if (c.kind == Command::Hwmon) {
             result = poll_hwmon(library, out);
         } else if (c.kind == Command::Sel) {
-            result = report_sel(library, out, true);
+            result = poll_sel(library, out, sel);
             if (result != 0) std::fprintf(stderr, "qarvel: the event log was not read (%d)\n", result);
         } else if (c.kind == Command::Pause) {
+            // What came before is out while it waits: a reader may act on it.
+            std::fflush(nullptr);
             ::sleep(static_cast<unsigned>(c.seconds));
         } else {
             out.section("watchdog");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "api/sel_types.h"
 #include "api/types.h"
 
 namespace cli {
@@ -102,6 +103,10 @@ void report_disk_health(const Library& library, Printer& out);
 // The System Event Log, when the BMC keeps one: the last entries, or `all` of them. 0 once
 // read whole; -1 when the library lacks the exports; else what the failing call answered.
 int report_sel(const Library& library, Printer& out, bool all);
+// The `sel` command: the entries after `cursor` (zeroed: all of them), which it moves on, so
+// that a later `sel` of the process shows what the BMC logged since; with the requests that
+// cost and whether the log was cleared meanwhile. 0 when read; -1 without the export.
+int poll_sel(const Library& library, Printer& out, SelCursor& cursor);
 // Which method answered for SMBIOS, IPMI, PCI and disks: printed last, after every read.
 void report_sources(const Library& library, Printer& out);
 

@@ -60,6 +60,41 @@ void PrintEntry(Printer& out, const SelEntry& e) {
     if (e.Trigger & SEL_TRIGGER_THRESHOLD) out.field("TriggerThreshold", e.TriggerThreshold);
 }
 
+// Every entry after `cursor`, page by page, the cursor moved on past them.
+struct SelRead {
+    std::vector<SelEntry> entries;
+    int result = 0;
+    SelPage last{};          // the last page's answer: the log's size, room and overflow
+    unsigned requests = 0;   // sent to the BMC by all the pages
+    bool cleared = false;
+};
+
+SelRead ReadAfter(PageCall* call, SelCursor& cursor) {
+    SelRead read;
+    for (int pages = 0; pages < kMostPages; ++pages) {
+        SelPage& page = read.last;
+        page = SelPage{};
+        page.Cursor = cursor;
+        read.result = call(&page);
+        if (read.result != 0) break;
+        read.entries.insert(read.entries.end(), page.Entry, page.Entry + page.Count);
+        read.requests += page.Requests;
+        read.cleared = read.cleared || page.Cleared;
+        cursor = page.Cursor;
+        if (cursor.Position != SEL_CURSOR_MORE) break;
+    }
+    return read;
+}
+
+void PrintEntries(Printer& out, const std::vector<SelEntry>& read, std::size_t first) {
+    out.field("Shown", static_cast<long>(read.size() - first));
+    for (std::size_t i = first; i < read.size(); ++i) {
+        out.prefix("sel[" + std::to_string(i) + "].");
+        PrintEntry(out, read[i]);
+    }
+    out.prefix("");
+}
+
 }  // namespace
 
 int report_sel(const Library& library, Printer& out, bool all) {
@@ -73,28 +108,27 @@ int report_sel(const Library& library, Printer& out, bool all) {
     out.field("Entries", static_cast<long>(about.Entries));
     out.field("FreeBytes", static_cast<long>(about.FreeBytes));
     out.field("Overflow", static_cast<long>(about.Overflow));
-
-    std::vector<SelEntry> read;
     SelCursor cursor{};
-    int result = 0;
-    for (int pages = 0; pages < kMostPages; ++pages) {
-        SelPage page{};
-        page.Cursor = cursor;
-        result = entries(&page);
-        if (result != 0) break;
-        read.insert(read.end(), page.Entry, page.Entry + page.Count);
-        cursor = page.Cursor;
-        if (cursor.Position != SEL_CURSOR_MORE) break;
-    }
-    out.result("GetSelEntries", result);
-    const std::size_t first = all || read.size() <= kTextEntries ? 0 : read.size() - kTextEntries;
-    out.field("Shown", static_cast<long>(read.size() - first));
-    for (std::size_t i = first; i < read.size(); ++i) {
-        out.prefix("sel[" + std::to_string(i) + "].");
-        PrintEntry(out, read[i]);
-    }
-    out.prefix("");
-    return result;
+    const SelRead read = ReadAfter(entries, cursor);
+    out.result("GetSelEntries", read.result);
+    PrintEntries(out, read.entries, all || read.entries.size() <= kTextEntries ? 0 : read.entries.size() - kTextEntries);
+    return read.result;
+}
+
+int poll_sel(const Library& library, Printer& out, SelCursor& cursor) {
+    auto* entries = library.function<PageCall>("GetSelEntries");
+    if (!entries) return -1;
+    const SelRead read = ReadAfter(entries, cursor);
+    out.section("SEL");
+    out.result("GetSelEntries", read.result);
+    if (read.result != 0) return read.result;
+    out.field("Entries", static_cast<long>(read.last.Entries));
+    out.field("FreeBytes", static_cast<long>(read.last.FreeBytes));
+    out.field("Overflow", static_cast<long>(read.last.Overflow));
+    out.field("Cleared", static_cast<long>(read.cleared));
+    out.field("Requests", static_cast<long>(read.requests));
+    PrintEntries(out, read.entries, 0);
+    return 0;
 }
 
 }  // namespace cli

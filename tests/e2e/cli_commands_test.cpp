@@ -82,14 +82,23 @@ TEST(QarvelCommands, APresentCountdownNotGivenIsShownSo) {
 
 TEST(QarvelCommands, TheWholeEventLogWhereTheReportShowsItsEnd) {
     int status = -1;
-    // The current server's log: 8 entries, all of them printed, each once.
-    const std::string out = Qarvel("sel", status, QARVEL_CURRENT_MACHINE);
+    // The current server's log: 8 entries, all of them printed, each once, in N + 3 requests
+    // (Get SEL Info, Reserve SEL, Get SEL Time). Given again, nothing is new: one request.
+    const std::string out = Qarvel("sel sel", status, QARVEL_CURRENT_MACHINE);
     EXPECT_EQ(status, 0) << out;
-    EXPECT_TRUE(Has(out, "Entries=8")) << out;
-    EXPECT_TRUE(Has(out, "Shown=8")) << out;
-    EXPECT_TRUE(Has(out, "sel[0].EventText=Power Supply input lost (AC/DC)")) << out;
-    EXPECT_TRUE(Has(out, "sel[7].ManufacturerId=41411")) << out;
-    EXPECT_EQ(out.find("sel[8]."), std::string::npos) << out;
+    const std::size_t later = out.find("[SEL]", out.find("[SEL]") + 1);
+    ASSERT_NE(later, std::string::npos) << out;
+    const std::string first = out.substr(0, later), second = out.substr(later);
+    EXPECT_TRUE(Has(first, "Entries=8")) << out;
+    EXPECT_TRUE(Has(first, "Requests=11")) << out;
+    EXPECT_TRUE(Has(first, "Shown=8")) << out;
+    EXPECT_TRUE(Has(first, "sel[0].EventText=Power Supply input lost (AC/DC)")) << out;
+    EXPECT_TRUE(Has(first, "sel[7].ManufacturerId=41411")) << out;
+    EXPECT_EQ(first.find("sel[8]."), std::string::npos) << out;
+    EXPECT_TRUE(Has(second, "Entries=8")) << out;
+    EXPECT_TRUE(Has(second, "Cleared=0")) << out;
+    EXPECT_TRUE(Has(second, "Requests=1")) << out;
+    EXPECT_TRUE(Has(second, "Shown=0")) << out;
     // The sample server's BMC keeps no log: nothing is read, and the status says so.
     const std::string none = Qarvel("sel", status);
     EXPECT_EQ(status, 1) << none;

@@ -796,7 +796,7 @@ def arch_checks(name, arch, results, tree, bmc):
     checks.append(check(prefix + "hwmon.sensors",
                         lambda: check_hwmon(report, read_text(os.path.join(results, "hwmon.txt")))))
     checks.append(check(prefix + "ipmi.sel", lambda: check_sel(read_text(os.path.join(out, "sel.txt")),
-                                                              read_text(os.path.join(results, "events.txt")))))
+                                                              sel_entries_before(results, arch))))
     checks.append(check(prefix + "hwmon.next-poll",
                         lambda: check_next_poll(read_text(os.path.join(out, "hwmon-poll.txt")),
                                                 (read_text(os.path.join(out, "hwmon-poll.rc")) or "").strip())))
@@ -926,15 +926,20 @@ def peer_columns(text, label):
     return None
 
 
-def library_sel(text):
-    """The entries of the sel command's [SEL] section, as {RecordId: {FIELD: value}}."""
-    section = parse_report(text).get("SEL", {})
-    entries = {}
-    for index in range(int(section.get("Shown", "0") or 0)):
-        prefix = "sel[%d]." % index
-        fields = {k[len(prefix):]: v for k, v in section.items() if k.startswith(prefix)}
-        entries[int(fields.get("RecordId", "-1"))] = fields
-    return section, entries
+def library_polls(text):
+    """The [SEL] sections the sel command's qarvel printed, in order: [(fields, {RecordId:
+    {FIELD: value}})], one a poll."""
+    block = next((output for output, _, label in runs(text) if label == "qarvel"), "")
+    polls = []
+    for part in block.split("\n[SEL]\n")[1:]:
+        section = parse_report("[SEL]\n" + part).get("SEL", {})
+        entries = {}
+        for index in range(int(section.get("Shown", "0") or 0)):
+            prefix = "sel[%d]." % index
+            fields = {k[len(prefix):]: v for k, v in section.items() if k.startswith(prefix)}
+            entries[int(fields.get("RecordId", "-1"))] = fields
+        polls.append((section, entries))
+    return polls
 
 
 def ipmitool_time(fields):
@@ -992,23 +997,32 @@ def compare_sel_entry(fields, columns, freeipmi):
     return problems
 
 
-def check_sel(text, events_text):
-    """The sel command's run (sel.txt): every entry the library read of the BMC's log against
-    `ipmitool sel elist` and FreeIPMI's ipmi-sel right after it, and the log holds exactly the
-    events the guest's BMC took."""
+def check_sel(text, taken):
+    """The sel command's run (sel.txt), on a log that held TAKEN entries: the library's three
+    polls of one process (the whole log; the one record the guest added meanwhile, alone; then
+    nothing, in one request), and every entry they read against `ipmitool sel elist` and
+    FreeIPMI's ipmi-sel right after."""
     if text is None:
         return "the guest wrote no sel.txt"
     statuses = [(label, rc) for _, rc, label in runs(text)]
-    if statuses != [("qarvel", 0), ("ipmitool", 0), ("freeipmi", 0)]:
-        return "exit statuses %s, expected qarvel, ipmitool and freeipmi all 0\n%s" % (statuses, text[-1500:])
-    section, entries = library_sel(text)
-    if section.get("GetSelEntries") != "0":
-        return "GetSelEntries answered %s" % section.get("GetSelEntries")
-    taken = sum(accepted for _, accepted, _ in guest_events(events_text or ""))
+    if statuses != [("add", 0), ("qarvel", 0), ("ipmitool", 0), ("freeipmi", 0)]:
+        return "exit statuses %s, expected add, qarvel, ipmitool and freeipmi all 0\n%s" % (statuses, text[-1500:])
+    polls = library_polls(text)
+    if len(polls) != 3 or any(section.get("GetSelEntries") != "0" for section, _ in polls):
+        return "polls (GetSelEntries): %s" % [section.get("GetSelEntries") for section, _ in polls]
+    (whole, entries), (since, added), (last, none) = polls
     problems = []
-    if len(entries) != taken or section.get("Entries") != str(taken):
-        problems.append("the library read %d entries (Get SEL Info: %s); the guest's BMC took %d events"
-                        % (len(entries), section.get("Entries"), taken))
+    if len(entries) != taken or whole.get("Entries") != str(taken):
+        problems.append("the first poll read %d entries (the log said %s); the guest's BMC took %d events"
+                        % (len(entries), whole.get("Entries"), taken))
+    if int(whole.get("Requests", "0")) > taken + 3:
+        problems.append("the first poll sent %s requests for %d entries" % (whole.get("Requests"), taken))
+    if len(added) != 1 or set(added) & set(entries) or since.get("Cleared") != "0" or int(since.get("Requests", "0")) > 4:
+        problems.append("the poll after one addition: entries %s, cleared %s, %s requests"
+                        % (sorted(added), since.get("Cleared"), since.get("Requests")))
+    if none or last.get("Requests") != "1":
+        problems.append("the poll with nothing new: entries %s, %s requests" % (sorted(none), last.get("Requests")))
+    entries.update(added)
     listed = {int(c[0], 16): c for c in peer_columns(text, "ipmitool") or [] if re.match(r"[0-9a-f]+$", c[0])}
     free = {int(c[0]): c for c in peer_columns(text, "freeipmi") or [] if c[0].isdigit()}
     if set(listed) != set(entries) or set(free) != set(entries):
@@ -1017,6 +1031,15 @@ def check_sel(text, events_text):
         problems += ["entry %d %s" % (record_id, p) for p in compare_sel_entry(entries[record_id], listed[record_id],
                                                                                free.get(record_id))]
     return problems
+
+
+def sel_entries_before(results, arch):
+    """How many entries the guest's BMC took before ARCH's sel command added its own: the
+    guest's events (events.txt), and the records the builds run before it added."""
+    taken = sum(accepted for _, accepted, _ in guest_events(read_text(os.path.join(results, "events.txt")) or ""))
+    for earlier in ARCHES[:ARCHES.index(arch)]:
+        taken += sum(rc == 0 for _, rc, label in runs(read_text(os.path.join(results, earlier, "sel.txt"))) if label == "add")
+    return taken
 
 
 def without_usage(text):
@@ -1047,22 +1070,24 @@ def sel_self_test():
     for bmc in ("qemu", "ipmi_sim"):
         events = read_text(os.path.join(SEL_DATA, bmc, "events.txt"))
         text = read_text(os.path.join(SEL_DATA, bmc, "sel.txt"))
+        taken = sum(accepted for _, accepted, _ in guest_events(events))
         name = "self-test/ipmi.sel (%s)" % bmc
-        results.append(check(name, lambda: check_sel(text, events)))
+        results.append(check(name, lambda: check_sel(text, taken)))
         results.append(check("self-test/machine.sel-events (%s)" % bmc, lambda: check_events(events, bmc)))
         # An event text, a trigger reading, a time, an OEM record's bytes, a sensor's name, a
-        # direction, and one entry fewer.
+        # direction, one entry fewer, and a poll with nothing new that cost two requests.
         changes = ((r"(sel\[1\]\.EventText=.*)", r"\1 X"), (r"(sel\[0\]\.TriggerReading=)13\.80", r"\g<1>13.70"),
                    (r"(sel\[3\]\.Time=.*)\d", r"\g<1>9"), (r"(sel\[5\]\.Raw=.*) 0D", r"\1 0E"),
                    (r"(sel\[2\]\.SensorName=)FAN1", r"\1FAN2"), (r"(sel\[2\]\.Direction=)Deasserted", r"\1Asserted"),
-                   (r"Shown=(\d+)", lambda m: "Shown=%d" % (int(m.group(1)) - 1)))
+                   (r"Shown=(\d+)", lambda m: "Shown=%d" % (int(m.group(1)) - 1)),
+                   (r"Requests=1\nShown=0\n## qarvel", "Requests=2\nShown=0\n## qarvel"))
         for number, (pattern, replacement) in enumerate(changes, 1):
             changed = "%s (change %d)" % (name, number)
             altered = re.sub(pattern, replacement, text, count=1)
             if altered == text:
                 results.append((changed, False, "%s changes nothing" % pattern))
                 continue
-            passed = not check_sel(altered, events)
+            passed = not check_sel(altered, taken)
             results.append((changed, not passed, "still passes with %s changed" % pattern if passed else ""))
     return results
 
